@@ -1,0 +1,6 @@
+# Warnings for our own targets: qv_warnings(target)
+function(qv_warnings target)
+  if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -Wconversion -Wno-sign-conversion)
+  endif()
+endfunction()

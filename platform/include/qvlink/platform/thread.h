@@ -1,0 +1,27 @@
+// OS thread running a plain function. Not joined implicitly: call join() before destruction.
+#pragma once
+
+namespace qv::platform {
+
+class Thread {
+ public:
+  using Entry = void (*)(void* arg);
+  Thread() = default;
+  ~Thread();  // joins a thread still running, so no thread outlives its object
+  Thread(const Thread&) = delete;
+  Thread& operator=(const Thread&) = delete;
+
+  // Starts the thread; false when it could not be created.
+  bool start(Entry entry, void* arg);
+  // Raises the thread to time-critical priority; best effort (false when refused).
+  bool setTimeCritical();
+  // Waits for the thread to end; true when it has ended (or was never started).
+  bool join();
+  bool running() const;
+
+ private:
+  struct Impl;
+  Impl* impl_ = nullptr;
+};
+
+}  // namespace qv::platform
