@@ -1,0 +1,286 @@
+// Profile reader and writer: Win32 private-profile semantics on POSIX files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <string>
+
+#include "qvlink/platform/profile.h"
+#include "qvlink/platform/registry.h"
+#include "temp_dir.h"
+
+using namespace qv::platform;
+
+namespace {
+
+struct ReadCase {
+  const char* what;
+  const char* file;  // nullptr: no file at all
+  const char* section;
+  const char* key;
+  const char* defaultText;
+  uint32_t bufSize;
+  const char* expected;
+};
+
+const std::string kLong(5000, 'x');
+const std::string kLongLine = "[S]\nbig=" + kLong + "\nafter=ok\n";
+const std::string kLongLineEdited = "[S]\nbig=" + kLong + "\nafter=new\n";
+
+const ReadCase kReadCases[] = {
+    {"plain value", "[Port]\nBaud=115200\n", "Port", "Baud", "d", 64, "115200"},
+    {"missing file", nullptr, "Port", "Baud", "dflt", 64, "dflt"},
+    {"missing section", "[Other]\nBaud=1\n", "Port", "Baud", "dflt", 64, "dflt"},
+    {"missing key", "[Port]\nParity=n\n", "Port", "Baud", "dflt", 64, "dflt"},
+    {"present empty value gives nothing", "[Port]\nBaud=\n", "Port", "Baud", "dflt", 64, ""},
+    {"empty value with blanks", "[Port]\nBaud =   \t\n", "Port", "Baud", "dflt", 64, ""},
+    {"null default acts as empty", "[Port]\n", "Port", "Baud", nullptr, 64, ""},
+    {"CRLF file", "[Port]\r\nBaud=9600\r\nNext=1\r\n", "Port", "Baud", "d", 64, "9600"},
+    {"CRLF empty value", "[Port]\r\nBaud=\r\n", "Port", "Baud", "d", 64, ""},
+    {"no trailing newline", "[Port]\nBaud=19200", "Port", "Baud", "d", 64, "19200"},
+    {"first duplicate key wins", "[P]\nk=first\nk=second\n", "P", "k", "d", 64, "first"},
+    {"first duplicate section wins", "[P]\na=1\n[P]\nk=later\n", "P", "k", "d", 64, "d"},
+    {"section name case-insensitive", "[DeviceInformation1]\nK=v\n", "deviceinformation1", "K",
+     "d", 64, "v"},
+    {"key name case-insensitive", "[S]\nDeviceName=QvLink\n", "S", "DEVICENAME", "d", 64,
+     "QvLink"},
+    {"blanks around names and value", "  [ S ]  \n\t Key \t=\t value with  spaces \t\n", "S",
+     "Key", "d", 64, "value with  spaces"},
+    {"requested names trimmed", "[S]\nKey=v\n", " S ", " Key ", "d", 64, "v"},
+    {"value keeps later equals signs", "[S]\nK=a=b\n", "S", "K", "d", 64, "a=b"},
+    {"lines without equals ignored", "[S]\nK\nK=v\n", "S", "K", "d", 64, "v"},
+    {"comment lines ignored", "[S]\n;K=comment\nK=real\n", "S", "K", "d", 64, "real"},
+    {"commented section ignored", ";[S]\nK=x\n[S]\nK=y\n", "S", "K", "d", 64, "y"},
+    {"key of next section not seen", "[A]\n[B]\nK=b\n", "A", "K", "d", 64, "d"},
+    {"key before any section not seen", "K=top\n[S]\n", "S", "K", "d", 64, "d"},
+    {"quoted value unquoted", "[S]\nK=\"quoted text\"\n", "S", "K", "d", 64, "quoted text"},
+    {"single quotes too", "[S]\nK='x'\n", "S", "K", "d", 64, "x"},
+    {"unmatched quote kept", "[S]\nK=\"open\n", "S", "K", "d", 64, "\"open"},
+    {"value cut to bufSize-1", "[S]\nK=123456789\n", "S", "K", "d", 5, "1234"},
+    {"default cut to bufSize-1", "[S]\n", "S", "K", "defaulttext", 4, "def"},
+    {"bufSize 1 gives empty string", "[S]\nK=abc\n", "S", "K", "d", 1, ""},
+    {"overlong line read whole", kLongLine.c_str(), "S", "big", "d", 6000, kLong.c_str()},
+    {"line after overlong line", kLongLine.c_str(), "S", "after", "d", 64, "ok"},
+    {"section without closing bracket", "[S\nK=v\n", "S", "K", "d", 64, "v"},
+    {"blank lines between keys", "[S]\n\n\nK=v\n\n", "S", "K", "d", 64, "v"},
+};
+
+class ProfileRead : public ::testing::TestWithParam<ReadCase> {};
+
+TEST_P(ProfileRead, CopiesValueOrDefault) {
+  const ReadCase& c = GetParam();
+  TempDir dir;
+  if (c.file) dir.write("t.ini", c.file);
+  std::string buf(c.bufSize + 8, '\x7f');  // guard bytes past bufSize must stay untouched
+  const uint32_t n =
+      ReadProfileString(c.section, c.key, c.defaultText, buf.data(), c.bufSize,
+                        dir.file("t.ini").c_str());
+  EXPECT_EQ(n, std::strlen(c.expected)) << c.what;
+  EXPECT_STREQ(buf.c_str(), c.expected) << c.what;
+  for (size_t i = c.bufSize; i < buf.size(); ++i) ASSERT_EQ(buf[i], '\x7f') << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ProfileRead, ::testing::ValuesIn(kReadCases));
+
+TEST(ProfileReadEdges, ZeroBufferOrNullArgumentsAreSafe) {
+  TempDir dir;
+  dir.write("t.ini", "[S]\nK=v\n");
+  const std::string f = dir.file("t.ini");
+  char c = 'z';
+  EXPECT_EQ(ReadProfileString("S", "K", "d", &c, 0, f.c_str()), 0u);
+  EXPECT_EQ(c, 'z');
+  EXPECT_EQ(ReadProfileString("S", "K", "d", nullptr, 10, f.c_str()), 0u);
+  char buf[8];
+  EXPECT_EQ(ReadProfileString(nullptr, "K", "dd", buf, sizeof buf, f.c_str()), 2u);
+  EXPECT_STREQ(buf, "dd");
+  EXPECT_EQ(ReadProfileString("S", nullptr, "dd", buf, sizeof buf, f.c_str()), 2u);
+  EXPECT_EQ(ReadProfileString("S", "K", "dd", buf, sizeof buf, nullptr), 2u);
+  // A directory is no profile file.
+  EXPECT_EQ(ReadProfileString("S", "K", "dd", buf, sizeof buf, dir.path().c_str()), 2u);
+  // Nor is a FIFO: the read must not hang waiting for a writer.
+  ASSERT_EQ(mkfifo(dir.file("fifo.ini").c_str(), 0600), 0);
+  EXPECT_EQ(ReadProfileString("S", "K", "dd", buf, sizeof buf, dir.file("fifo.ini").c_str()), 2u);
+  EXPECT_STREQ(buf, "dd");
+}
+
+TEST(ProfilePath, BareNamesGoToProfileDirectory) {
+  char out[256];
+  {
+    ScopedEnv env("QV_PROFILE_DIR", "/srv/qv");
+    ASSERT_TRUE(ResolveProfilePath("QV121032.ini", out, sizeof out));
+    EXPECT_STREQ(out, "/srv/qv/QV121032.ini");
+    ASSERT_TRUE(ResolveProfilePath("./rel/x.ini", out, sizeof out));
+    EXPECT_STREQ(out, "./rel/x.ini");
+    ASSERT_TRUE(ResolveProfilePath("/abs/x.ini", out, sizeof out));
+    EXPECT_STREQ(out, "/abs/x.ini");
+  }
+  {
+    ScopedEnv env("QV_PROFILE_DIR", "/srv/qv/");
+    ASSERT_TRUE(ResolveProfilePath("a.ini", out, sizeof out));
+    EXPECT_STREQ(out, "/srv/qv/a.ini");
+  }
+  {
+    ScopedEnv env("QV_PROFILE_DIR", nullptr);
+    ASSERT_TRUE(ResolveProfilePath("a.ini", out, sizeof out));
+    EXPECT_STREQ(out, "/etc/qvlink/a.ini");
+    char small[10];
+    EXPECT_FALSE(ResolveProfilePath("a.ini", small, sizeof small));
+    EXPECT_STREQ(small, "");
+  }
+  EXPECT_FALSE(ResolveProfilePath("", out, sizeof out));
+  EXPECT_FALSE(ResolveProfilePath(nullptr, out, sizeof out));
+}
+
+TEST(ProfilePath, ReaderUsesProfileDirectoryForBareNames) {
+  TempDir dir;
+  ScopedEnv env("QV_PROFILE_DIR", dir.path().c_str());
+  dir.write("bare.ini", "[S]\nK=found\n");
+  char buf[16];
+  EXPECT_EQ(ReadProfileString("S", "K", "d", buf, sizeof buf, "bare.ini"), 5u);
+  EXPECT_STREQ(buf, "found");
+}
+
+struct WriteCase {
+  const char* what;
+  const char* before;  // nullptr: no file yet
+  const char* section;
+  const char* key;
+  const char* value;
+  const char* after;
+};
+
+const WriteCase kWriteCases[] = {
+    {"creates a file", nullptr, "S", "K", "v", "[S]\nK=v\n"},
+    {"replaces in place, keeps comments and order",
+     "; head\n[A]\nx=1\n; note\n[S]\nb=2\nK=old\nz=9\n", "S", "K", "new",
+     "; head\n[A]\nx=1\n; note\n[S]\nb=2\nK=new\nz=9\n"},
+    {"keeps key spelling and spacing", "[S]\n  key  =  old  \n", "s", "KEY", "v",
+     "[S]\n  key  =  v\n"},
+    {"replaces an empty value", "[S]\nK=\nL=1\n", "S", "K", "v", "[S]\nK=v\nL=1\n"},
+    {"keeps CRLF line breaks", "[S]\r\nK=old\r\nL=1\r\n", "S", "K", "v", "[S]\r\nK=v\r\nL=1\r\n"},
+    {"first duplicate replaced only", "[S]\nK=1\nK=2\n", "S", "K", "v", "[S]\nK=v\nK=2\n"},
+    {"adds key after the section's last key", "[S]\na=1\n\n; next\n[T]\nb=2\n", "S", "K", "v",
+     "[S]\na=1\nK=v\n\n; next\n[T]\nb=2\n"},
+    {"adds key to an empty section", "[S]\n[T]\n", "S", "K", "v", "[S]\nK=v\n[T]\n"},
+    {"adds key with CRLF", "[S]\r\na=1\r\n", "S", "K", "v", "[S]\r\na=1\r\nK=v\r\n"},
+    {"adds key after last line without newline", "[S]\na=1", "S", "K", "v", "[S]\na=1\nK=v\n"},
+    {"adds section at the end", "[A]\nx=1\n", "S", "K", "v", "[A]\nx=1\n\n[S]\nK=v\n"},
+    {"adds section after missing newline", "[A]\nx=1", "S", "K", "v", "[A]\nx=1\n\n[S]\nK=v\n"},
+    {"adds section to an empty file", "", "S", "K", "v", "[S]\nK=v\n"},
+    {"adds section after a blank last line", "[A]\nx=1\n\n", "S", "K", "v",
+     "[A]\nx=1\n\n[S]\nK=v\n"},
+    {"null value deletes the key", "[S]\na=1\nK=2\nb=3\n", "S", "K", nullptr, "[S]\na=1\nb=3\n"},
+    {"null key deletes the section", "[A]\nx=1\n[S]\nK=2\n[B]\ny=3\n", "S", nullptr, nullptr,
+     "[A]\nx=1\n[B]\ny=3\n"},
+    {"deleting a missing key changes nothing", "[S]\na=1\n", "S", "K", nullptr, "[S]\na=1\n"},
+    {"value trimmed", "[S]\nK=1\n", "S", "K", "  v  ", "[S]\nK=v\n"},
+    {"overlong line kept byte for byte", kLongLine.c_str(), "S", "after", "new",
+     kLongLineEdited.c_str()},
+};
+
+class ProfileWrite : public ::testing::TestWithParam<WriteCase> {};
+
+TEST_P(ProfileWrite, EditsOnlyWhatItMust) {
+  const WriteCase& c = GetParam();
+  TempDir dir;
+  if (c.before) dir.write("t.ini", c.before);
+  ASSERT_TRUE(WriteProfileString(c.section, c.key, c.value, dir.file("t.ini").c_str())) << c.what;
+  EXPECT_EQ(dir.read("t.ini"), c.after) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ProfileWrite, ::testing::ValuesIn(kWriteCases));
+
+TEST(ProfileWriteEdges, RefusesTextThatWouldBreakTheFile) {
+  TempDir dir;
+  const std::string f = dir.file("t.ini");
+  const std::string before = "[S]\nK=1\n";
+  dir.write("t.ini", before);
+  EXPECT_FALSE(WriteProfileString("S", "K", "1\n[Evil]\nx=2", f.c_str()));
+  EXPECT_FALSE(WriteProfileString("S", "K", "1\rx", f.c_str()));
+  EXPECT_FALSE(WriteProfileString("S", "A=B", "v", f.c_str()));
+  EXPECT_FALSE(WriteProfileString("S", ";K", "v", f.c_str()));
+  EXPECT_FALSE(WriteProfileString("S", "[K", "v", f.c_str()));
+  EXPECT_FALSE(WriteProfileString("S", "", "v", f.c_str()));
+  EXPECT_FALSE(WriteProfileString("S]x", "K", "v", f.c_str()));
+  EXPECT_FALSE(WriteProfileString("S\n", "K", "v", f.c_str()));
+  EXPECT_FALSE(WriteProfileString("", "K", "v", f.c_str()));
+  EXPECT_FALSE(WriteProfileString(nullptr, "K", "v", f.c_str()));
+  EXPECT_EQ(dir.read("t.ini"), before);
+}
+
+TEST(ProfileWriteEdges, RoundTripAndNoTemporaryLeftBehind) {
+  TempDir dir;
+  const std::string f = dir.file("t.ini");
+  ASSERT_TRUE(WriteProfileString("DeviceInformation1", "DeviceParams", "COM9,115200,81,12345",
+                                 f.c_str()));
+  ASSERT_TRUE(WriteProfileString("deviceinformation1", "DEVICEPARAMS", "COM3,9600,81,7",
+                                 f.c_str()));
+  char buf[64];
+  EXPECT_EQ(ReadProfileString("DeviceInformation1", "DeviceParams", "", buf, sizeof buf,
+                              f.c_str()),
+            14u);
+  EXPECT_STREQ(buf, "COM3,9600,81,7");
+  EXPECT_EQ(dir.read("t.ini"), "[DeviceInformation1]\nDeviceParams=COM3,9600,81,7\n");
+  int entries = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+    (void)e;
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1);
+}
+
+TEST(ProfileWriteEdges, KeepsFileModeAndWritesThroughSymlink) {
+  TempDir dir;
+  dir.write("real.ini", "[S]\nK=1\n");
+  ASSERT_EQ(chmod(dir.file("real.ini").c_str(), 0600), 0);
+  std::filesystem::create_symlink(dir.file("real.ini"), dir.file("link.ini"));
+  ASSERT_TRUE(WriteProfileString("S", "K", "2", dir.file("link.ini").c_str()));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.ini")));
+  EXPECT_EQ(dir.read("real.ini"), "[S]\nK=2\n");
+  struct stat st {};
+  ASSERT_EQ(stat(dir.file("real.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(ProfileWriteEdges, FailsWhenDirectoryIsMissing) {
+  TempDir dir;
+  EXPECT_FALSE(WriteProfileString("S", "K", "v", dir.file("no/such/dir/t.ini").c_str()));
+}
+
+TEST(Registry, ReadsRegistryIniInProfileDirectory) {
+  TempDir dir;
+  ScopedEnv env("QV_PROFILE_DIR", dir.path().c_str());
+  dir.write("registry.ini",
+            "[Software\\Morvane\\QV_Device\\Device01]\r\nPort=COM9\r\nEmpty=\r\n");
+  char buf[16];
+  ASSERT_TRUE(ReadRegistryString("Software\\Morvane\\QV_Device\\Device01", "Port", buf,
+                                 sizeof buf));
+  EXPECT_STREQ(buf, "COM9");
+  ASSERT_TRUE(ReadRegistryString("software\\morvane\\qv_device\\device01", "port", buf,
+                                 sizeof buf));
+  EXPECT_STREQ(buf, "COM9");
+  strcpy(buf, "junk");
+  ASSERT_TRUE(ReadRegistryString("Software\\Morvane\\QV_Device\\Device01", "Empty", buf,
+                                 sizeof buf));
+  EXPECT_STREQ(buf, "");
+  char small[3];
+  ASSERT_TRUE(ReadRegistryString("Software\\Morvane\\QV_Device\\Device01", "Port", small,
+                                 sizeof small));
+  EXPECT_STREQ(small, "CO");
+  EXPECT_FALSE(ReadRegistryString("Software\\Morvane\\QV_Device\\Device01", "Baud", buf,
+                                  sizeof buf));
+  EXPECT_FALSE(ReadRegistryString("Software\\Morvane\\QV_Device\\Device02", "Port", buf,
+                                  sizeof buf));
+  EXPECT_FALSE(ReadRegistryString("Software\\Morvane\\QV_Device\\Device01", "Port", buf, 0));
+  EXPECT_FALSE(ReadRegistryString(nullptr, "Port", buf, sizeof buf));
+}
+
+TEST(Registry, MissingFileMeansMissingValue) {
+  TempDir dir;
+  ScopedEnv env("QV_PROFILE_DIR", dir.path().c_str());
+  char buf[16];
+  EXPECT_FALSE(ReadRegistryString("Software\\X", "Y", buf, sizeof buf));
+  EXPECT_STREQ(buf, "");
+}
+
+}  // namespace
