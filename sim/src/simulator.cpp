@@ -1,0 +1,1241 @@
+#include "qvlink/sim/simulator.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "serial_pty.h"
+
+namespace qv::sim {
+namespace {
+
+constexpr uint8_t kMarker = 0x80;
+constexpr uint8_t kTypeVehicle = 0x14;   // vehicle message / received bus frame
+constexpr uint8_t kTypeEcho = 31;
+constexpr uint8_t kTypeNotice = 37;
+constexpr uint8_t kTypeChunkIn = 0x23;   // chunk from the PC
+constexpr uint8_t kTypeAnnounce = 0x24;
+constexpr uint8_t kTypeProgress = 32;
+constexpr uint8_t kTypeChunkOut = 38;
+constexpr uint8_t kKeepAlive = 17;
+constexpr size_t kChunkPayload = 49;     // 7 transport packets
+constexpr uint32_t kPgnRequest = 59904, kPgnClaim = 60928, kPgnTpCm = 60416;
+constexpr uint32_t kPgnEec1 = 61444, kPgnCcvs = 65265, kPgnDm1 = 65226, kPgnVin = 65260;
+constexpr size_t kMaxQueuedOut = 4096;   // frames held for a PC that does not read
+
+Bytes sub(const Bytes& b, size_t from, size_t n = SIZE_MAX) {
+  if (from >= b.size()) return {};
+  return Bytes(b.begin() + static_cast<std::ptrdiff_t>(from),
+               b.begin() + static_cast<std::ptrdiff_t>(std::min(b.size(), from + std::min(n, b.size()))));
+}
+
+uint64_t beValue(const Bytes& p) {
+  uint64_t v = 0;
+  for (uint8_t b : p) v = (v << 8) | b;
+  return v;
+}
+
+Bytes beBytes(uint64_t v, int n) {
+  Bytes out;
+  for (int i = n - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  return out;
+}
+
+bool entryMatches(const uint8_t* entry, const uint8_t* id, size_t width) {
+  for (size_t i = 0; i < width; ++i) {
+    const uint8_t mask = entry[width + i];
+    if ((id[i] & mask) != (entry[i] & mask)) return false;
+  }
+  return true;
+}
+
+// Pattern/mask list of fixed-width entries; a trailing partial entry is ignored.
+bool listPasses(const Bytes& list, const uint8_t* id, size_t width) {
+  for (size_t off = 0; off + 2 * width <= list.size(); off += 2 * width)
+    if (entryMatches(list.data() + off, id, width)) return true;
+  return false;
+}
+
+std::string hex(const Bytes& b) {
+  std::string s;
+  char t[4];
+  for (uint8_t x : b) {
+    std::snprintf(t, sizeof t, "%02X ", x);
+    s += t;
+  }
+  return s;
+}
+
+}  // namespace
+
+struct Simulator::Impl {
+  SimConfig cfg;
+  mutable std::mutex m;
+  mutable std::mutex evm;
+  mutable std::condition_variable cv;
+  uint64_t seq = 0;
+
+  Pty pty;
+  std::thread thread;
+  std::atomic<bool> stopReq{false};
+  std::atomic<bool> isRunning{false};
+  std::atomic<bool> connected{false};
+  std::chrono::steady_clock::time_point t0 = std::chrono::steady_clock::now();
+
+  FrameParser parser;
+  uint32_t parserBadSeen = 0;
+
+  struct Out {
+    uint32_t due = 0;
+    Bytes bytes;
+    size_t done = 0;
+  };
+  std::deque<Out> out;
+  struct In {
+    uint32_t due = 0;
+    Bytes body;
+  };
+  std::deque<In> delayedIn;
+
+  // logs
+  std::vector<FrameLog> frameLog;
+  std::vector<RfToAdapter> rfLog;
+  std::vector<AtCommand> atLog;
+  std::vector<LongMessage> longLog;
+  std::vector<BusFrame> busLog;
+  std::vector<Bytes> j1708Log;
+  Counters counters;
+
+  // faults
+  struct Faults {
+    unsigned drop = 0, dup = 0, delayN = 0, corruptN = 0, dropRate = 0;
+    uint32_t delayMs = 0;
+    Corruption corruption = Corruption::BadChecksum;
+  } faults[2];
+  bool split = false;
+  unsigned noAck = 0;
+  bool modemAnswers = true;
+  uint32_t rng = 0x1234567u;
+
+  ModemState modem;
+  AdapterState adapter;
+  uint32_t lastStamp = 0;
+
+  // J1939 batch being packed
+  Bytes batch;
+  uint32_t batchDue = 0;
+
+  // long message from the PC, by kind (0 RTS/CTS, 1 BAM)
+  struct PcLong {
+    bool active = false, announced = false;
+    uint8_t running = 0;
+    Bytes id4, cm8;
+    size_t logIndex = SIZE_MAX;
+    Bytes data;
+    uint16_t size = 0;
+  } pcLong[2];
+
+  // long message from the bus towards the PC, by kind
+  struct BusLong {
+    bool active = false;
+    J1939Id id;
+    Bytes data;
+    size_t sent = 0;
+    uint8_t seq = 0;
+    uint32_t deadline = 0;
+  } busLong[2];
+  std::deque<std::pair<J1939Id, Bytes>> busLongQueue[2];
+
+  // bus schedule
+  bool busTraffic = false;
+  uint32_t nextFast = 0, nextDm1 = 0, nextKeepAlive = 0;
+  uint32_t claimDue = 0;
+
+  explicit Impl(SimConfig c) : cfg(std::move(c)) {
+    modem.serial = cfg.modemSerial;
+    modem.my = cfg.modemMy;
+    modem.channel = cfg.modemChannel;
+    modem.panId = cfg.modemPanId;
+    modem.dh = cfg.modemDh;
+    modem.dl = cfg.modemDl;
+    freshAdapter();
+    busTraffic = cfg.busTraffic;
+  }
+
+  uint32_t now() const {
+    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - t0)
+                                     .count());
+  }
+
+  void notify() const {
+    {
+      std::lock_guard<std::mutex> g(evm);
+      const_cast<Impl*>(this)->seq++;
+    }
+    cv.notify_all();
+  }
+
+  void freshAdapter() {
+    const uint32_t cycles = adapter.powerCycles;
+    const uint8_t ch = adapter.channel ? adapter.channel : cfg.adapterChannel;
+    adapter = AdapterState{};
+    adapter.channel = ch;
+    adapter.powerCycles = cycles;
+    batch.clear();
+    for (auto& l : pcLong) l = PcLong{};
+    for (auto& l : busLong) l = BusLong{};
+    for (auto& q : busLongQueue) q.clear();
+  }
+
+  uint32_t nextStampKey() {
+    lastStamp = std::max(lastStamp + 1, now());
+    return lastStamp;
+  }
+
+  unsigned nextRandom() {
+    rng = rng * 1103515245u + 12345u;
+    return (rng >> 16) % 100;
+  }
+
+  // ---------------- serial output ----------------
+  void logFrame(bool fromPc, const Bytes& bytes) {
+    frameLog.push_back(FrameLog{now(), fromPc, bytes});
+    if (cfg.verbose) std::fprintf(stderr, "[%6u] %s %s\n", now(), fromPc ? "PC>" : "PC<", hex(bytes).c_str());
+  }
+
+  void queueBytes(Bytes bytes, uint32_t due) {
+    if (!connected.load()) {
+      counters.droppedToPc++;
+      return;
+    }
+    if (out.size() >= kMaxQueuedOut) {
+      counters.droppedToPc++;
+      return;
+    }
+    if (!out.empty()) due = std::max(due, out.back().due);  // the line is first in, first out
+    out.push_back(Out{due, std::move(bytes), 0});
+  }
+
+  void emitFrame(Bytes frame) {
+    Faults& f = faults[static_cast<int>(Dir::ToPc)];
+    if (!connected.load()) {
+      counters.droppedToPc++;
+      return;
+    }
+    if (f.dropRate && nextRandom() < f.dropRate) {
+      counters.droppedToPc++;
+      return;
+    }
+    if (f.drop) {
+      f.drop--;
+      counters.droppedToPc++;
+      return;
+    }
+    if (f.corruptN) {
+      f.corruptN--;
+      corrupt(frame, f.corruption);
+    }
+    uint32_t due = now();
+    if (f.delayN) {
+      f.delayN--;
+      due += f.delayMs;
+    }
+    int copies = 1;
+    if (f.dup) {
+      f.dup--;
+      copies = 2;
+    }
+    for (int i = 0; i < copies; ++i) {
+      counters.framesToPc++;
+      logFrame(false, frame);
+      queueBytes(frame, due);
+    }
+    notify();
+  }
+
+  static void corrupt(Bytes& frame, Corruption c) {
+    if (frame.size() < 5) return;
+    switch (c) {
+      case Corruption::BadChecksum:
+        frame.back() = static_cast<uint8_t>(frame.back() + 1);
+        break;
+      case Corruption::FlippedBit:
+        frame[frame.size() - 2] ^= 0x10;
+        break;
+      case Corruption::LyingLength: {
+        const unsigned l = ((unsigned{frame[1]} << 8) | frame[2]) + 2;
+        frame[1] = static_cast<uint8_t>(l >> 8);
+        frame[2] = static_cast<uint8_t>(l);
+        break;
+      }
+      case Corruption::NoiseBefore:
+        frame.insert(frame.begin(), {0x55, 0x00, 0xA5});
+        break;
+    }
+  }
+
+  void flushOutput() {
+    const uint32_t t = now();
+    while (!out.empty() && out.front().due <= t) {
+      Out& o = out.front();
+      if (split) {
+        // One byte per write, about one serial byte time apart, so the reader sees pieces.
+        while (o.done < o.bytes.size()) {
+          if (pty.write(&o.bytes[o.done], 1) != 1) return;
+          o.done++;
+          Pty::pauseMicros(90);
+        }
+      } else {
+        while (o.done < o.bytes.size()) {
+          const size_t w = pty.write(o.bytes.data() + o.done, o.bytes.size() - o.done);
+          if (w == 0) return;
+          o.done += w;
+        }
+      }
+      out.pop_front();
+    }
+  }
+
+  // ---------------- modem ----------------
+  void rfToPc(const Bytes& rf) {
+    if (!adapter.powered || !adapter.answering) return;
+    if (adapter.channel != modem.channel) return;  // the PC's modem cannot hear it
+    counters.rxFramesToPc++;
+    if (cfg.rxPacket64)
+      emitFrame(encodeRx64(cfg.adapterSerial64, cfg.rssi, 0, rf));
+    else
+      emitFrame(encodeRx16(cfg.adapterAddress, cfg.rssi, 0, rf));
+  }
+
+  void handleBodyFromPc(const Bytes& body) {
+    Faults& f = faults[static_cast<int>(Dir::FromPc)];
+    if (f.dropRate && nextRandom() < f.dropRate) {
+      counters.droppedFromPc++;
+      return;
+    }
+    if (f.drop) {
+      f.drop--;
+      counters.droppedFromPc++;
+      return;
+    }
+    if (f.corruptN) {
+      // A frame spoilt on the way in is one the modem's own check refuses.
+      f.corruptN--;
+      counters.badFramesFromPc++;
+      return;
+    }
+    if (f.delayN || !delayedIn.empty()) {
+      uint32_t due = now();
+      if (f.delayN) {
+        f.delayN--;
+        due += f.delayMs;
+      }
+      if (!delayedIn.empty()) due = std::max(due, delayedIn.back().due);
+      delayedIn.push_back(In{due, body});
+      return;
+    }
+    int copies = 1;
+    if (f.dup) {
+      f.dup--;
+      copies = 2;
+    }
+    for (int i = 0; i < copies; ++i) modemHandle(body);
+  }
+
+  void modemHandle(const Bytes& body) {
+    if (!modemAnswers || body.empty()) return;
+    if (body[0] == kApiAtCommand && body.size() >= 4)
+      handleAt(body);
+    else if (body[0] == kApiTxRequest16 && body.size() >= 5)
+      handleTxRequest(body);
+    notify();
+  }
+
+  void handleAt(const Bytes& body) {
+    counters.atCommands++;
+    const uint8_t fid = body[1];
+    const char c0 = static_cast<char>(body[2]), c1 = static_cast<char>(body[3]);
+    const Bytes param = sub(body, 4);
+    atLog.push_back(AtCommand{now(), fid, std::string{c0, c1}, param});
+    const bool set = !param.empty();
+    const uint64_t v = beValue(sub(param, param.size() > 8 ? param.size() - 8 : 0));
+    uint8_t status = 0;
+    Bytes value;
+    const std::string cmd{c0, c1};
+    if (cmd == "SH" || cmd == "SL") {
+      if (set)
+        status = 3;
+      else
+        value = beBytes(cmd == "SH" ? modem.serial >> 32 : modem.serial & 0xFFFFFFFFu, 4);
+    } else if (cmd == "MY") {
+      if (set) modem.my = static_cast<uint16_t>(v); else value = beBytes(modem.my, 2);
+    } else if (cmd == "CH") {
+      if (set) {
+        // The driver's range 10..23 must be honoured; the radio's own band ends at 26.
+        if (v >= 0x0A && v <= 0x1A) modem.channel = static_cast<uint8_t>(v); else status = 3;
+      } else {
+        value = beBytes(modem.channel, 1);
+      }
+    } else if (cmd == "ID") {
+      if (set) modem.panId = static_cast<uint16_t>(v); else value = beBytes(modem.panId, 2);
+    } else if (cmd == "DH") {
+      if (set) modem.dh = static_cast<uint32_t>(v); else value = beBytes(modem.dh, 4);
+    } else if (cmd == "DL") {
+      if (set) modem.dl = static_cast<uint32_t>(v); else value = beBytes(modem.dl, 4);
+    } else if (cmd == "WR") {
+      modem.writes++;
+    } else if (cmd == "FR") {
+      modem.resets++;
+    } else {
+      status = 2;
+    }
+    if (fid != 0) {
+      counters.atResponses++;
+      emitFrame(encodeAtResponse(fid, c0, c1, status, value));
+    }
+  }
+
+  void handleTxRequest(const Bytes& body) {
+    counters.txRequests++;
+    const uint8_t fid = body[1];
+    const uint16_t dest = static_cast<uint16_t>((body[2] << 8) | body[3]);
+    Bytes rf = sub(body, 5);
+    uint8_t status = 0;
+    if (noAck) {
+      noAck--;
+      status = 1;
+    } else if (cfg.maxRfPayload && rf.size() > cfg.maxRfPayload) {
+      status = 3;
+    } else if ((dest != cfg.adapterAddress && dest != 0xFFFF) || !adapter.powered ||
+               !adapter.answering || adapter.channel != modem.channel) {
+      status = 1;
+    }
+    rfLog.push_back(RfToAdapter{now(), fid, dest, rf, status == 0});
+    if (fid != 0) {
+      counters.txStatusSent++;
+      emitFrame(encodeTxStatus(fid, status));
+    }
+    if (status == 0) {
+      counters.txDelivered++;
+      adapterHandle(rf);
+    }
+  }
+
+  // ---------------- adapter ----------------
+  void sendStamped(uint8_t code, uint8_t type, const Bytes& rest) {
+    Bytes rf{code, static_cast<uint8_t>(type | kMarker), static_cast<uint8_t>(4 + rest.size())};
+    putBe32(rf, nextStampKey());
+    rf.insert(rf.end(), rest.begin(), rest.end());
+    rfToPc(rf);
+  }
+
+  size_t rfLimit() const { return cfg.maxRfPayload ? cfg.maxRfPayload : 119; }
+
+  void flushBatch() {
+    if (batch.empty()) return;
+    Bytes rf{2};
+    rf.insert(rf.end(), batch.begin(), batch.end());
+    batch.clear();
+    rfToPc(rf);
+  }
+
+  // One J1939 batch record: type, n, time stamp, identifier, data.
+  void j1939Record(uint8_t type, const Bytes& id4, const Bytes& data) {
+    Bytes rec{static_cast<uint8_t>(type | kMarker), static_cast<uint8_t>(8 + data.size())};
+    putBe32(rec, nextStampKey());
+    rec.insert(rec.end(), id4.begin(), id4.end());
+    rec.insert(rec.end(), data.begin(), data.end());
+    if (adapter.packing && cfg.batching) {
+      if (!batch.empty() && 1 + batch.size() + rec.size() > rfLimit()) flushBatch();
+      if (batch.empty()) batchDue = now() + std::max<uint32_t>(1, adapter.packingValue);
+      batch.insert(batch.end(), rec.begin(), rec.end());
+      if (1 + batch.size() >= rfLimit()) flushBatch();
+    } else {
+      Bytes rf{2};
+      rf.insert(rf.end(), rec.begin(), rec.end());
+      rfToPc(rf);
+    }
+  }
+
+  bool j1939Passes(const uint8_t* id4) const {
+    if (listPasses(adapter.j1939PassList, id4, 4)) return true;
+    if (!adapter.j1939FilterSet) return cfg.j1939PassUntilFiltered;
+    return listPasses(adapter.j1939Filters, id4, 4);
+  }
+
+  bool j1708Passes(uint8_t mid) const {
+    if (!adapter.j1708FilterSet) return true;
+    for (size_t off = 0; off + 6 <= adapter.j1708Filters.size(); off += 6) {
+      const uint8_t pat = adapter.j1708Filters[off], mask = adapter.j1708Filters[off + 1];
+      if ((mid & mask) == (pat & mask)) return true;
+    }
+    return false;
+  }
+
+  void adapterHandle(const Bytes& rf) {
+    if (rf.size() < 2) return;
+    const uint8_t code = rf[0] & 0x7F;
+    const bool ack = (rf[0] & 0x80) != 0;
+    const uint8_t k = rf[1];
+    const Bytes data = sub(rf, 2);
+    switch (code) {
+      case 0: deviceMessage(k, data); break;
+      case 1: j1708Message(k, data); break;
+      case 2: j1939Message(k, data); break;
+      case 0x10:
+        if (k == 33) channelHandOver(data);
+        break;
+      case 0x20:
+      case 0x27: {
+        Bytes reply{code, static_cast<uint8_t>(k | kMarker)};
+        reply.insert(reply.end(), data.begin(), data.end());
+        rfToPc(reply);
+        break;
+      }
+      default: break;
+    }
+    if (ack) {
+      adapter.acksSent++;
+      if (code == 2) flushBatch();
+      rfToPc(Bytes{code, static_cast<uint8_t>(k | kMarker)});
+    }
+  }
+
+  void channelHandOver(const Bytes& data) {
+    adapter.command33Count++;
+    adapter.command33Data = data;
+    if (data.size() >= 5 && data[4] >= 0x0A && data[4] <= 0x1A) adapter.channel = data[4];
+  }
+
+  void option(uint8_t code, const Bytes& data) {
+    if (data.empty()) return;
+    const uint8_t opt = data[0];
+    const uint8_t val = data.size() > 1 ? data[1] : 0;
+    const int slot = code <= 2 ? code : 0;
+    switch (opt) {
+      case 0x10:
+        adapter.started[slot] = true;
+        if (code == 1) {
+          adapter.j1708FilterSet = false;
+          adapter.j1708Filters.clear();
+        }
+        if (code == 2) {
+          adapter.j1939FilterSet = false;
+          adapter.j1939Filters.clear();
+          if (busTraffic) claimDue = now() + 20;
+        }
+        break;
+      case 0x02: adapter.option0201[slot] = val == 0x01; break;
+      case 0x01: if (code == 1) adapter.j1708Mode = val; break;
+      case 0x05:
+        adapter.packing = true;
+        adapter.packingValue = val;
+        break;
+      case 0x09: adapter.rfAck = true; break;
+      case 0x11: adapter.transportAddress = val; break;
+      default: break;
+    }
+  }
+
+  void deviceMessage(uint8_t k, const Bytes& data) {
+    switch (k) {
+      case 0x1B:
+        adapter.versionQueries++;
+      {
+        Bytes reply{0x00, static_cast<uint8_t>(27 | kMarker)};
+        if (cfg.versionReplyRepeatsQuery) reply.push_back(0x1B);
+        reply.push_back(static_cast<uint8_t>(cfg.firmwareVersion >> 8));
+        reply.push_back(static_cast<uint8_t>(cfg.firmwareVersion));
+        rfToPc(reply);
+      }
+        break;
+      case kKeepAlive: adapter.keepAliveReplies++; break;
+      case 0x00:
+        if (data.size() >= 10) {
+          auto le = [&](size_t i) { return static_cast<uint16_t>(data[i] | (data[i + 1] << 8)); };
+          adapter.linkCounters = LinkCounters{le(0), le(2), le(4), le(6), le(8)};
+        }
+        break;
+      case 23: option(0, data); break;
+      case 30:
+        adapter.command30Count++;
+        adapter.command30Data = data;
+        break;
+      case 33: channelHandOver(data); break;
+      default: break;
+    }
+  }
+
+  void j1708Message(uint8_t k, const Bytes& data) {
+    switch (k) {
+      case kTypeVehicle: {
+        if (data.empty()) return;
+        const Bytes msg = sub(data, 1, data[0]);
+        j1708Log.push_back(msg);
+        sendStamped(1, kTypeEcho, msg);
+        break;
+      }
+      case 16:
+      case 18:
+        adapter.filterCommands[1]++;
+        adapter.j1708Filters = data;
+        adapter.j1708FilterSet = true;
+        break;
+      case 23: option(1, data); break;
+      default: break;
+    }
+  }
+
+  void j1939Message(uint8_t k, const Bytes& data) {
+    switch (k) {
+      case kTypeVehicle: {
+        if (data.empty()) return;
+        const Bytes msg = sub(data, 1, data[0]);
+        if (msg.size() < 4) return;
+        const Bytes id4 = sub(msg, 0, 4), payload = sub(msg, 4);
+        j1939Record(kTypeEcho, id4, payload);
+        pcFrameOnBus(id4, payload);
+        break;
+      }
+      case kTypeChunkIn: pcChunk(data); break;
+      case kTypeAnnounce: pcAnnouncement(data); break;
+      case 16:
+        adapter.filterCommands[2]++;
+        adapter.j1939Filters = data;
+        adapter.j1939FilterSet = true;
+        break;
+      case 17: adapter.canFilters = data; break;
+      case 24: adapter.j1939PassList = data; break;
+      case 23: option(2, data); break;
+      case 32: progressReport(data); break;
+      default: break;
+    }
+  }
+
+  // ---------------- long messages from the PC ----------------
+  void pcChunk(const Bytes& data) {
+    if (data.size() < 2 || data[0] == 0) return;
+    const size_t n = std::min<size_t>(data[0] - 1u, data.size() - 2);
+    const uint8_t f = data[1];
+    const int kind = (f >> 4) == 2 ? 1 : (f >> 4) == 1 ? 0 : -1;
+    if (kind < 0) return;
+    PcLong& l = pcLong[kind];
+    const Bytes payload = sub(data, 2, n);
+    if ((f & 0x0F) == 0) {
+      l = PcLong{};
+      l.active = true;
+    } else if (!l.active) {
+      return;
+    }
+    l.data.insert(l.data.end(), payload.begin(), payload.end());
+    l.running = static_cast<uint8_t>(l.running + payload.size());
+    if (!l.announced) return;
+    updatePcLongLog(l);
+    flushBatch();
+    sendStamped(2, kTypeProgress, Bytes{static_cast<uint8_t>(kind ? 32 : 16), l.running});
+    if (kind == 0 && !versionFeature()) {
+      sendNotice(ctsFrame(l));
+    } else {
+      sendStamped(2, kTypeProgress, Bytes{static_cast<uint8_t>(kind ? 33 : 17), l.running});
+    }
+    pcLongMaybeDone(kind);
+  }
+
+  bool versionFeature() const {
+    const uint16_t v = cfg.firmwareVersion;
+    return (v >= 0x3100 && v < 0x4000) || v >= 0x4100;
+  }
+
+  Bytes tpcmId(uint8_t from, uint8_t to, uint8_t prio) const {
+    return encodeJ1939Id(J1939Id{prio, kPgnTpCm, from, to});
+  }
+
+  // The receiver's CTS for the rest of the message, as the adapter forwards it.
+  std::pair<Bytes, Bytes> ctsFrame(const PcLong& l) const {
+    const uint8_t sa = l.id4.size() == 4 ? l.id4[3] : 0, da = l.id4.size() == 4 ? l.id4[2] : 0;
+    const uint8_t next = static_cast<uint8_t>(l.data.size() / 7 + 1);
+    Bytes cm{17, 7, next, 0xFF, 0xFF, 0, 0, 0};
+    if (l.cm8.size() == 8) std::copy(l.cm8.begin() + 5, l.cm8.end(), cm.begin() + 5);
+    return {tpcmId(da, sa, 7), cm};
+  }
+
+  void sendNotice(const std::pair<Bytes, Bytes>& f) { j1939Record(kTypeNotice, f.first, f.second); }
+
+  void pcAnnouncement(const Bytes& data) {
+    if (data.size() < 13 || data[0] < 12) return;
+    const Bytes id4 = sub(data, 1, 4), cm8 = sub(data, 5, 8);
+    const int kind = cm8[0] == 0x20 ? 1 : cm8[0] == 0x10 ? 0 : -1;
+    j1939Record(kTypeEcho, id4, cm8);  // the PC's confirmation of the announcement
+    if (kind < 0) return;
+    PcLong& l = pcLong[kind];
+    if (!l.active) {
+      l = PcLong{};
+      l.active = true;
+    }
+    l.announced = true;
+    l.id4 = id4;
+    l.cm8 = cm8;
+    l.size = static_cast<uint16_t>(cm8[1] | (cm8[2] << 8));
+    LongMessage rec;
+    rec.timeMs = now();
+    rec.bam = kind == 1;
+    rec.pgn = cm8[5] | (uint32_t{cm8[6]} << 8) | (uint32_t{cm8[7]} << 16);
+    rec.sa = id4[3];
+    rec.da = id4[2];
+    rec.announcedSize = l.size;
+    rec.announcedPackets = cm8[3];
+    longLog.push_back(rec);
+    l.logIndex = longLog.size() - 1;
+    updatePcLongLog(l);
+    pcLongMaybeDone(kind);
+  }
+
+  void updatePcLongLog(const PcLong& l) {
+    if (l.logIndex >= longLog.size()) return;
+    LongMessage& rec = longLog[l.logIndex];
+    rec.data = sub(l.data, 0, l.size);  // the last chunk's padding is not message data
+    rec.complete = l.data.size() >= l.size;
+  }
+
+  void pcLongMaybeDone(int kind) {
+    PcLong& l = pcLong[kind];
+    if (!l.announced || l.data.size() < l.size) return;
+    LongMessage& rec = longLog[l.logIndex];
+    J1939Id id{static_cast<uint8_t>((l.id4[0] >> 2) & 7), rec.pgn, rec.sa, rec.da};
+    const Bytes msgId = encodeJ1939Id(id);
+    if (kind == 0) {
+      // The receiver's end-of-message acknowledgement.
+      Bytes cm{19, static_cast<uint8_t>(l.size), static_cast<uint8_t>(l.size >> 8),
+               l.cm8[3], 0xFF, l.cm8[5], l.cm8[6], l.cm8[7]};
+      sendNotice({tpcmId(rec.da, rec.sa, 7), cm});
+    }
+    pcFrameOnBus(msgId, rec.data);
+    l.active = false;
+  }
+
+  // ---------------- long messages towards the PC ----------------
+  void progressReport(const Bytes& data) {
+    adapter.progressReports++;
+    if (data.empty()) return;
+    const int kind = data[0] == 0x20 ? 1 : data[0] == 0x10 ? 0 : -1;
+    if (kind < 0) return;
+    BusLong& l = busLong[kind];
+    if (!l.active) return;
+    if (data.size() < 2 || data[1] != static_cast<uint8_t>(l.sent)) adapter.progressMismatches++;
+    if (l.sent >= l.data.size()) {
+      finishBusLong(kind, true);
+      return;
+    }
+    sendBusChunk(kind);
+  }
+
+  bool startBusLong(int kind, const J1939Id& id, const Bytes& data) {
+    if (data.size() < 9 || data.size() > 1785) return false;
+    if (busLong[kind].active) {
+      if (busLongQueue[kind].size() >= 4) return false;
+      busLongQueue[kind].emplace_back(id, data);
+      return true;
+    }
+    if (!adapter.started[2] || !adapter.powered) return false;
+    if (!j1939Passes(encodeJ1939Id(id).data())) return true;
+    BusLong& l = busLong[kind];
+    l = BusLong{};
+    l.active = true;
+    l.id = id;
+    l.data = data;
+    const uint16_t size = static_cast<uint16_t>(data.size());
+    const uint8_t packets = static_cast<uint8_t>((size + 6) / 7);
+    Bytes cm{static_cast<uint8_t>(kind ? 32 : 16), static_cast<uint8_t>(size),
+             static_cast<uint8_t>(size >> 8), packets, 0xFF, static_cast<uint8_t>(id.pgn),
+             static_cast<uint8_t>(id.pgn >> 8), static_cast<uint8_t>(id.pgn >> 16)};
+    sendNotice({tpcmId(id.sa, kind ? 0xFF : id.da, kind ? 7 : 6), cm});
+    flushBatch();
+    sendBusChunk(kind);
+    return true;
+  }
+
+  void sendBusChunk(int kind) {
+    BusLong& l = busLong[kind];
+    const size_t n = std::min(kChunkPayload, l.data.size() - l.sent);
+    Bytes rest{static_cast<uint8_t>(((kind ? 2 : 1) << 4) | l.seq)};
+    const Bytes part = sub(l.data, l.sent, n);
+    rest.insert(rest.end(), part.begin(), part.end());
+    flushBatch();
+    sendStamped(2, kTypeChunkOut, rest);
+    l.sent += n;
+    l.seq = static_cast<uint8_t>((l.seq + 1) & 3);
+    l.deadline = now() + cfg.longReportTimeoutMs;
+  }
+
+  void finishBusLong(int kind, bool ok) {
+    BusLong& l = busLong[kind];
+    l.active = false;
+    if (ok) adapter.longFromBusDone++; else adapter.longFromBusAbandoned++;
+    if (!busLongQueue[kind].empty()) {
+      auto next = busLongQueue[kind].front();
+      busLongQueue[kind].pop_front();
+      startBusLong(kind, next.first, next.second);
+    }
+  }
+
+  // ---------------- vehicle bus ----------------
+  void busToPc(const Bytes& id4, const Bytes& data) {
+    if (!adapter.powered || !adapter.started[2]) return;
+    if (!j1939Passes(id4.data())) return;
+    counters.busFramesToPc++;
+    j1939Record(kTypeVehicle, id4, data);
+  }
+
+  void busJ1939(uint8_t prio, uint32_t pgn, uint8_t sa, uint8_t da, const Bytes& data) {
+    if (data.size() > 8) {
+      startBusLong(da == 0xFF || ((pgn >> 8) & 0xFF) >= 240 ? 1 : 0, J1939Id{prio, pgn, sa, da}, data);
+      return;
+    }
+    busToPc(encodeJ1939Id(J1939Id{prio, pgn, sa, da}), data);
+  }
+
+  void busJ1708(const Bytes& msg) {
+    if (!adapter.powered || !adapter.started[1] || msg.empty()) return;
+    if (!j1708Passes(msg[0])) return;
+    counters.j1708ToPc++;
+    sendStamped(1, kTypeVehicle, msg);
+  }
+
+  void pcFrameOnBus(const Bytes& id4, const Bytes& data) {
+    const J1939Id id = decodeJ1939Id(id4.data());
+    busLog.push_back(BusFrame{now(), id, data});
+    if (id.pgn == kPgnRequest && data.size() >= 3 &&
+        (id.da == 0xFF || id.da == cfg.engineAddress)) {
+      const uint32_t want = data[0] | (uint32_t{data[1]} << 8) | (uint32_t{data[2]} << 16);
+      answerRequest(want);
+    }
+  }
+
+  void answerRequest(uint32_t pgn) {
+    const uint8_t e = cfg.engineAddress;
+    switch (pgn) {
+      case kPgnVin: {
+        Bytes vin(cfg.vin.begin(), cfg.vin.end());
+        vin.push_back('*');
+        busJ1939(6, kPgnVin, e, 0xFF, vin);
+        break;
+      }
+      case kPgnClaim: busJ1939(6, kPgnClaim, e, 0xFF, engineName()); break;
+      case kPgnEec1: busJ1939(3, kPgnEec1, e, 0xFF, eec1()); break;
+      case kPgnCcvs: busJ1939(6, kPgnCcvs, e, 0xFF, ccvs()); break;
+      case kPgnDm1: busJ1939(6, kPgnDm1, e, 0xFF, dm1()); break;
+      default: break;
+    }
+  }
+
+  static Bytes engineName() { return Bytes{0x01, 0x00, 0x20, 0x00, 0x00, 0x00, 0x00, 0x80}; }
+
+  // Triangle wave 0..1000 over `period` ms.
+  uint32_t wave(uint32_t period) const {
+    const uint32_t p = now() % period;
+    return p < period / 2 ? p * 2000 / period : (period - p) * 2000 / period;
+  }
+  uint32_t rpm() const { return 800 + wave(20000) * 1200 / 1000; }
+  uint32_t kmh() const { return wave(30000) * 90 / 1000; }
+
+  Bytes eec1() const {
+    const uint32_t raw = rpm() * 8;  // 0.125 rpm per bit
+    return Bytes{0xF0, 0x7D, 0x7D, static_cast<uint8_t>(raw), static_cast<uint8_t>(raw >> 8),
+                 0x00, 0xFF, 0x7D};
+  }
+  Bytes ccvs() const {
+    const uint32_t raw = kmh() * 256;
+    return Bytes{0xFF, static_cast<uint8_t>(raw), static_cast<uint8_t>(raw >> 8),
+                 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  }
+  static Bytes dm1() {
+    // Amber lamp on; SPN 100 FMI 1 and SPN 110 FMI 0, each seen once or twice.
+    return Bytes{0x04, 0xFF, 0x64, 0x00, 0x01, 0x01, 0x6E, 0x00, 0x00, 0x02};
+  }
+  Bytes j1708Engine() const {
+    const uint32_t r = rpm() * 4;                 // 0.25 rpm per bit
+    const uint32_t s = kmh() * 1000 / 805;        // 0.805 km/h per bit
+    Bytes msg{128, 190, static_cast<uint8_t>(r), static_cast<uint8_t>(r >> 8), 84,
+              static_cast<uint8_t>(std::min<uint32_t>(s, 255))};
+    msg.push_back(j1708Checksum(msg.data(), msg.size()));
+    return msg;
+  }
+
+  // ---------------- timers ----------------
+  void runTimers() {
+    const uint32_t t = now();
+    while (!delayedIn.empty() && delayedIn.front().due <= t) {
+      const Bytes body = delayedIn.front().body;
+      delayedIn.pop_front();
+      modemHandle(body);
+    }
+    if (!batch.empty() && t >= batchDue) flushBatch();
+    for (int kind = 0; kind < 2; ++kind)
+      if (busLong[kind].active && t >= busLong[kind].deadline)
+        finishBusLong(kind, busLong[kind].sent >= busLong[kind].data.size());
+    if (cfg.keepAliveIntervalMs && t >= nextKeepAlive) {
+      nextKeepAlive = t + cfg.keepAliveIntervalMs;
+      if (adapter.powered && adapter.answering) {
+        adapter.keepAliveRequests++;
+        rfToPc(Bytes{0x00, static_cast<uint8_t>(kKeepAlive | kMarker)});
+      }
+    }
+    if (claimDue && t >= claimDue) {
+      claimDue = 0;
+      busJ1939(6, kPgnClaim, cfg.engineAddress, 0xFF, engineName());
+    }
+    if (!busTraffic) return;
+    if (t >= nextFast) {
+      nextFast = t + 100;
+      busJ1939(3, kPgnEec1, cfg.engineAddress, 0xFF, eec1());
+      busJ1939(6, kPgnCcvs, cfg.engineAddress, 0xFF, ccvs());
+      busJ1708(j1708Engine());
+    }
+    if (t >= nextDm1) {
+      nextDm1 = t + 1000;
+      if (!busLong[1].active) busJ1939(6, kPgnDm1, cfg.engineAddress, 0xFF, dm1());
+    }
+  }
+
+  // ---------------- service thread ----------------
+  void run() {
+    uint8_t buf[4096];
+    while (!stopReq.load()) {
+      bool wantWrite;
+      {
+        std::lock_guard<std::mutex> g(m);
+        wantWrite = !out.empty();
+      }
+      const Pty::Ready r = pty.wait(2, wantWrite);
+      if (r.hangup && !r.readable) {
+        if (connected.exchange(false)) {
+          std::lock_guard<std::mutex> g(m);
+          counters.droppedToPc += static_cast<uint32_t>(out.size());
+          out.clear();
+          parser = FrameParser{};
+          parserBadSeen = 0;
+          notify();
+        }
+        Pty::pauseMicros(2000);  // a hung-up master polls ready at once
+      } else if (!connected.exchange(true)) {
+        notify();
+      }
+      size_t n = r.readable ? pty.read(buf, sizeof buf) : 0;
+      std::lock_guard<std::mutex> g(m);
+      if (n) {
+        parser.feed(buf, n);
+        while (auto body = parser.next()) {
+          counters.framesFromPc++;
+          logFrame(true, encodeFrame(*body));
+          handleBodyFromPc(*body);
+        }
+        const uint32_t bad = parser.badChecksums() + parser.oversize() + parser.skippedBytes();
+        if (bad != parserBadSeen) {
+          counters.badFramesFromPc += bad - parserBadSeen;
+          parserBadSeen = bad;
+        }
+        notify();
+      }
+      runTimers();
+      flushOutput();
+    }
+  }
+};
+
+// ---------------- public face ----------------
+
+Simulator::Simulator(SimConfig cfg) : impl_(std::make_unique<Impl>(std::move(cfg))) {}
+
+Simulator::~Simulator() { stop(); }
+
+bool Simulator::start() {
+  if (impl_->isRunning.load()) return true;
+  if (!impl_->pty.open()) return false;
+  impl_->stopReq = false;
+  impl_->isRunning = true;
+  impl_->thread = std::thread([this] { impl_->run(); });
+  return true;
+}
+
+void Simulator::stop() {
+  if (!impl_->isRunning.exchange(false)) return;
+  impl_->stopReq = true;
+  if (impl_->thread.joinable()) impl_->thread.join();
+  impl_->pty.close();
+  impl_->notify();
+}
+
+bool Simulator::running() const { return impl_->isRunning.load(); }
+std::string Simulator::slavePath() const { return impl_->pty.slavePath(); }
+bool Simulator::peerConnected() const { return impl_->connected.load(); }
+uint32_t Simulator::nowMs() const { return impl_->now(); }
+
+bool Simulator::linkPort(const std::string& dir, const std::string& comName) {
+  if (impl_->pty.slavePath().empty()) return false;
+  return Pty::makeLink(dir, comName, impl_->pty.slavePath());
+}
+
+#define QV_SIM_LOCKED std::lock_guard<std::mutex> g(impl_->m)
+
+std::vector<FrameLog> Simulator::frames() const { QV_SIM_LOCKED; return impl_->frameLog; }
+size_t Simulator::frameCount() const { QV_SIM_LOCKED; return impl_->frameLog.size(); }
+std::vector<RfToAdapter> Simulator::rfToAdapter() const { QV_SIM_LOCKED; return impl_->rfLog; }
+std::vector<AtCommand> Simulator::atCommands() const { QV_SIM_LOCKED; return impl_->atLog; }
+std::vector<LongMessage> Simulator::longFromPc() const { QV_SIM_LOCKED; return impl_->longLog; }
+std::vector<BusFrame> Simulator::busFramesFromPc() const { QV_SIM_LOCKED; return impl_->busLog; }
+std::vector<Bytes> Simulator::j1708FromPc() const { QV_SIM_LOCKED; return impl_->j1708Log; }
+ModemState Simulator::modemState() const { QV_SIM_LOCKED; return impl_->modem; }
+AdapterState Simulator::adapterState() const { QV_SIM_LOCKED; return impl_->adapter; }
+Counters Simulator::counters() const { QV_SIM_LOCKED; return impl_->counters; }
+
+void Simulator::clearLogs() {
+  QV_SIM_LOCKED;
+  impl_->frameLog.clear();
+  impl_->rfLog.clear();
+  impl_->atLog.clear();
+  impl_->longLog.clear();
+  impl_->busLog.clear();
+  impl_->j1708Log.clear();
+  for (auto& l : impl_->pcLong) l.logIndex = SIZE_MAX;
+}
+
+bool Simulator::waitFor(const std::function<bool()>& pred, uint32_t timeoutMs) const {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    uint64_t seen;
+    {
+      std::lock_guard<std::mutex> g(impl_->evm);
+      seen = impl_->seq;
+    }
+    if (pred()) return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return false;
+    std::unique_lock<std::mutex> lk(impl_->evm);
+    impl_->cv.wait_until(lk, std::min(deadline, now + std::chrono::milliseconds(20)),
+                         [&] { return impl_->seq != seen; });
+  }
+}
+
+std::optional<FrameLog> Simulator::waitForFrame(const std::function<bool(const FrameLog&)>& pred,
+                                                uint32_t timeoutMs, size_t fromIndex) const {
+  std::optional<FrameLog> found;
+  size_t next = fromIndex;
+  waitFor(
+      [&] {
+        std::vector<FrameLog> batch;
+        {
+          QV_SIM_LOCKED;
+          for (size_t i = next; i < impl_->frameLog.size(); ++i) batch.push_back(impl_->frameLog[i]);
+          next = std::max(next, impl_->frameLog.size());
+        }
+        for (auto& f : batch)
+          if (pred(f)) {
+            found = f;
+            return true;
+          }
+        return false;
+      },
+      timeoutMs);
+  return found;
+}
+
+int Simulator::apiIdOf(const FrameLog& f) { return f.bytes.size() > 3 ? f.bytes[3] : -1; }
+
+Bytes Simulator::rfOf(const FrameLog& f) {
+  const Bytes& b = f.bytes;
+  if (b.size() < 5) return {};
+  size_t start;
+  switch (b[3]) {
+    case kApiTxRequest16: start = 8; break;
+    case kApiRx16: start = 8; break;
+    case kApiRx64: start = 14; break;
+    default: return {};
+  }
+  if (b.size() < start + 1) return {};
+  return Bytes(b.begin() + static_cast<std::ptrdiff_t>(start), b.end() - 1);
+}
+
+void Simulator::injectBusJ1939(uint8_t prio, uint32_t pgn, uint8_t sa, uint8_t da, const Bytes& data) {
+  QV_SIM_LOCKED;
+  impl_->busJ1939(prio, pgn, sa, da, data);
+}
+
+void Simulator::injectBusCan(bool extended, uint32_t id, const Bytes& data) {
+  QV_SIM_LOCKED;
+  Bytes id4;
+  if (extended)
+    id4 = Bytes{static_cast<uint8_t>((id >> 24) & 0x1F), static_cast<uint8_t>(id >> 16),
+                static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id)};
+  else
+    id4 = Bytes{0x80, 0x00, static_cast<uint8_t>((id >> 8) & 0x07), static_cast<uint8_t>(id)};
+  impl_->busToPc(id4, sub(data, 0, 8));
+}
+
+void Simulator::injectBusJ1708(const Bytes& message) {
+  QV_SIM_LOCKED;
+  impl_->busJ1708(message);
+}
+
+bool Simulator::sendLongFromBus(uint8_t kind, uint32_t pgn, uint8_t sa, uint8_t da, const Bytes& data) {
+  QV_SIM_LOCKED;
+  const int k = kind == LongKind::Bam ? 1 : 0;
+  if (impl_->busLong[k].active || data.size() < 9 || data.size() > 1785) return false;
+  return impl_->startBusLong(k, J1939Id{static_cast<uint8_t>(k ? 7 : 6), pgn, sa, k ? uint8_t{0xFF} : da}, data);
+}
+
+void Simulator::sendKeepAlive() {
+  QV_SIM_LOCKED;
+  if (!impl_->adapter.powered || !impl_->adapter.answering) return;
+  impl_->adapter.keepAliveRequests++;
+  impl_->rfToPc(Bytes{0x00, static_cast<uint8_t>(kKeepAlive | kMarker)});
+}
+
+void Simulator::sendRfToPc(const Bytes& rf) { QV_SIM_LOCKED; impl_->rfToPc(rf); }
+
+void Simulator::sendRawToPc(const Bytes& bytes) {
+  QV_SIM_LOCKED;
+  impl_->queueBytes(bytes, impl_->now());
+  impl_->notify();
+}
+
+void Simulator::sendFrameToPc(const Bytes& frame) { QV_SIM_LOCKED; impl_->emitFrame(frame); }
+
+void Simulator::setBusTraffic(bool on) {
+  QV_SIM_LOCKED;
+  impl_->busTraffic = on;
+  if (on && impl_->adapter.started[2]) impl_->claimDue = impl_->now() + 1;
+}
+
+void Simulator::setModemAnswers(bool on) { QV_SIM_LOCKED; impl_->modemAnswers = on; }
+void Simulator::setAdapterAnswers(bool on) { QV_SIM_LOCKED; impl_->adapter.answering = on; }
+
+void Simulator::powerLoss() {
+  QV_SIM_LOCKED;
+  impl_->freshAdapter();
+  impl_->adapter.powered = false;
+  impl_->adapter.powerCycles++;
+  impl_->notify();
+}
+
+void Simulator::powerReturn() {
+  QV_SIM_LOCKED;
+  impl_->adapter.powered = true;
+  impl_->notify();
+}
+
+void Simulator::setFirmwareVersion(uint16_t v) { QV_SIM_LOCKED; impl_->cfg.firmwareVersion = v; }
+
+void Simulator::dropFrames(Dir d, unsigned n) { QV_SIM_LOCKED; impl_->faults[static_cast<int>(d)].drop = n; }
+void Simulator::duplicateFrames(Dir d, unsigned n) { QV_SIM_LOCKED; impl_->faults[static_cast<int>(d)].dup = n; }
+
+void Simulator::delayFrames(Dir d, unsigned n, uint32_t ms) {
+  QV_SIM_LOCKED;
+  impl_->faults[static_cast<int>(d)].delayN = n;
+  impl_->faults[static_cast<int>(d)].delayMs = ms;
+}
+
+void Simulator::corruptFrames(Dir d, unsigned n, Corruption c) {
+  QV_SIM_LOCKED;
+  impl_->faults[static_cast<int>(d)].corruptN = n;
+  impl_->faults[static_cast<int>(d)].corruption = c;
+}
+
+void Simulator::setDropRate(Dir d, unsigned percent) {
+  QV_SIM_LOCKED;
+  impl_->faults[static_cast<int>(d)].dropRate = std::min(percent, 100u);
+}
+
+void Simulator::setSplitWrites(bool on) { QV_SIM_LOCKED; impl_->split = on; }
+void Simulator::failTxStatus(unsigned n) { QV_SIM_LOCKED; impl_->noAck = n; }
+
+void Simulator::clearFaults() {
+  QV_SIM_LOCKED;
+  impl_->faults[0] = {};
+  impl_->faults[1] = {};
+  impl_->split = false;
+  impl_->noAck = 0;
+  impl_->modemAnswers = true;
+  impl_->adapter.answering = true;
+}
+
+bool Simulator::applyFaults(const std::string& list) {
+  struct Item { std::string key; std::vector<std::string> args; };
+  std::vector<Item> items;
+  size_t pos = 0;
+  while (pos <= list.size() && !list.empty()) {
+    const size_t comma = std::min(list.find(',', pos), list.size());
+    const std::string tok = list.substr(pos, comma - pos);
+    pos = comma + 1;
+    if (tok.empty()) continue;
+    Item it;
+    const size_t eq = tok.find('=');
+    it.key = tok.substr(0, eq);
+    if (eq != std::string::npos) {
+      std::string rest = tok.substr(eq + 1);
+      size_t p = 0;
+      while (p <= rest.size()) {
+        const size_t c = std::min(rest.find(':', p), rest.size());
+        it.args.push_back(rest.substr(p, c - p));
+        p = c + 1;
+      }
+    }
+    items.push_back(it);
+  }
+  auto num = [](const std::string& s, unsigned& v) {
+    if (s.empty() || s.size() > 9 || s.find_first_not_of("0123456789") != std::string::npos) return false;
+    v = static_cast<unsigned>(std::stoul(s));
+    return true;
+  };
+  // Validate everything first, so a bad list changes nothing.
+  struct Action { std::function<void()> run; };
+  std::vector<Action> actions;
+  for (const Item& it : items) {
+    const auto& a = it.args;
+    Dir dir = Dir::ToPc;
+    std::vector<std::string> args = a;
+    if (!args.empty() && args.back() == "pc") {
+      dir = Dir::FromPc;
+      args.pop_back();
+    }
+    unsigned n = 0, ms = 0;
+    if (it.key == "drop" && args.size() == 1 && num(args[0], n)) {
+      actions.push_back({[=, this] { dropFrames(dir, n); }});
+    } else if (it.key == "dup" && args.size() == 1 && num(args[0], n)) {
+      actions.push_back({[=, this] { duplicateFrames(dir, n); }});
+    } else if (it.key == "delay" && args.size() == 2 && num(args[0], n) && num(args[1], ms)) {
+      actions.push_back({[=, this] { delayFrames(dir, n, ms); }});
+    } else if (it.key == "corrupt" && (args.size() == 1 || args.size() == 2)) {
+      Corruption c;
+      if (args[0] == "checksum") c = Corruption::BadChecksum;
+      else if (args[0] == "bit") c = Corruption::FlippedBit;
+      else if (args[0] == "length") c = Corruption::LyingLength;
+      else if (args[0] == "noise") c = Corruption::NoiseBefore;
+      else return false;
+      n = 1;
+      if (args.size() == 2 && !num(args[1], n)) return false;
+      actions.push_back({[=, this] { corruptFrames(dir, n, c); }});
+    } else if (it.key == "droprate" && args.size() == 1 && num(args[0], n) && n <= 100) {
+      actions.push_back({[=, this] { setDropRate(dir, n); }});
+    } else if (it.key == "split" && a.empty()) {
+      actions.push_back({[this] { setSplitWrites(true); }});
+    } else if (it.key == "noack" && args.size() == 1 && num(args[0], n)) {
+      actions.push_back({[=, this] { failTxStatus(n); }});
+    } else if (it.key == "modem-silent" && a.empty()) {
+      actions.push_back({[this] { setModemAnswers(false); }});
+    } else if (it.key == "adapter-silent" && a.empty()) {
+      actions.push_back({[this] { setAdapterAnswers(false); }});
+    } else {
+      return false;
+    }
+  }
+  for (auto& act : actions) act.run();
+  return true;
+}
+
+}  // namespace qv::sim
