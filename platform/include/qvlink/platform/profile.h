@@ -6,6 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 
+// <windows.h> maps WriteProfileString to the win.ini call WriteProfileStringA; this name is ours.
+#ifdef WriteProfileString
+#undef WriteProfileString
+#endif
+
 namespace qv::platform {
 
 // Copies the value of [section] key into buf (always terminated when bufSize > 0) and returns

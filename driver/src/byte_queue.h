@@ -1,0 +1,32 @@
+// Fixed-size circular queue of length-prefixed records: byte 0 free, bytes 1-2 a big-endian
+// length L, then L bytes. None of the operations lock; the caller holds the queue's lock.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+namespace qv::driver {
+
+constexpr int32_t kByteQueueCapacity = 2048;
+
+struct ByteQueue {
+  uint8_t data[kByteQueueCapacity];
+  int32_t used;
+  int32_t capacity;
+  int32_t write_index;
+  int32_t read_index;
+};
+
+bool ByteQueue_Init(ByteQueue& q);  // always true
+// Stores one record of `size` bytes whose bytes 1-2 must hold size - 3. Drops the oldest
+// record once when short of room. False (nothing stored) when it still does not fit, when
+// size < 3 or when the length bytes disagree with size.
+bool ByteQueue_Put(ByteQueue& q, const uint8_t* record, size_t size);
+// Copies the oldest record into out (capacity outCapacity) and removes it. False when empty.
+// A record larger than outCapacity is removed and discarded (false, outSize 0): never copied past out.
+bool ByteQueue_Take(ByteQueue& q, uint8_t* out, size_t outCapacity, uint32_t& outSize);
+void ByteQueue_Clear(ByteQueue& q);               // indices and used to 0; data stays
+int32_t ByteQueue_FreeSpace(const ByteQueue& q);  // 2048 when empty
+int32_t ByteQueue_RecordLength(const ByteQueue& q);  // L + 3 of the record at read_index
+bool ByteQueue_IsEmpty(const ByteQueue& q);
+
+}  // namespace qv::driver

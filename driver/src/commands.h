@@ -1,0 +1,84 @@
+// Device command layer: echo settings, filter state rules, adapter options, transport
+// address, hardware status, version request. The filter rules run over a small sink so they
+// can be checked without a port or threads.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+namespace qv::driver {
+
+struct Device;
+
+constexpr uint8_t kCmdModem = 14;
+constexpr uint8_t kCmdFilter = 16;
+constexpr uint8_t kCmdCanFilter = 17;
+constexpr uint8_t kCmdOption = 23;
+constexpr uint8_t kCmdPassList = 24;
+constexpr uint8_t kCmdStart30 = 30;
+constexpr uint8_t kCmdChannelHandOver = 33;
+constexpr uint8_t kCmdEcho = 52;
+
+constexpr uint8_t kOptProtocolStart = 0x10;
+constexpr uint8_t kOptTransportAddress = 0x11;
+
+constexpr uint8_t kModemSetChannel = 3;
+constexpr uint8_t kModemQueryDh = 32;
+constexpr uint8_t kModemReset = 39;
+
+constexpr size_t kFilterListSize = 260;
+constexpr size_t kJ1939EntrySize = 8;
+constexpr size_t kEntriesPerMessage = 6;
+
+// Per-library command state: zero at load, never reset by a close.
+struct CommandState {
+  uint8_t filterStateJ1708 = 0;
+  uint8_t filterStateJ1939 = 0;
+  uint8_t filterStateCan = 0;
+  uint8_t j1939FilterList[kFilterListSize] = {};
+  uint16_t j1939FilterCount = 0;  // bytes, whole entries only
+  uint8_t canFilterList[kFilterListSize] = {};
+  uint16_t canFilterCount = 0;
+};
+
+// Where the command layer's traffic goes. The device's own sink sends through the transmit path.
+class CommandSink {
+ public:
+  virtual ~CommandSink() = default;
+  virtual int acknowledged(uint8_t protocol, uint8_t command, const uint8_t* data, size_t n) = 0;
+  virtual int device(uint8_t protocol, uint8_t command, const uint8_t* data, size_t n) = 0;
+  virtual void sleepMs(uint32_t ms) = 0;
+  // Echo settings live in the device (the receive path reads them).
+  virtual void setEcho(uint8_t protocol, uint8_t value) = 0;
+};
+
+// Runs command K for protocol P and returns the command's own result (0, 137, 142, 144...).
+// Data may be shorter than 8 bytes: the all-zero test reads only what is there (missing bytes
+// count as zero).
+int RunCommand(CommandState& s, CommandSink& sink, uint8_t protocol, uint8_t command,
+               const uint8_t* data, size_t n);
+
+// Clears a protocol's filters on the adapter (close and the filter rules).
+void ClearAdapterFilters(CommandSink& sink, uint8_t protocol);
+
+// The filterState value after a filter command: 1 all-zero, 2 non-empty, 3 empty.
+uint8_t NextFilterState(const uint8_t* data, size_t n);
+
+// Fills bytes 0 and 2..8 of a hardware status block.
+void FillHardwareStatus(uint8_t j1939, uint8_t j1708, uint8_t can, uint8_t* status);
+
+// The 8-byte version request frame handed to the writer by GetVersions. Its length field
+// counts the four bytes it carries: a count of 5 would make the modem take the next frame's
+// delimiter as this one's checksum and lose that frame.
+constexpr uint8_t kVersionRequestFrame[8] = {0x7E, 0x00, 0x04, 0x02, 0x55, 0x00, 0x1B, 0x8D};
+
+// The same over the device's transmit path; DeviceRunCommand returns the command's result.
+int DeviceRunCommand(Device& d, uint8_t protocol, uint8_t command, const uint8_t* data, size_t n);
+void DeviceClearFilters(Device& d, uint8_t protocol);
+
+// Entry-point bodies over the process-wide device.
+int DeviceSendQVCommand(Device& d, uint8_t protocol, uint8_t command, const uint8_t* data, uint8_t n);
+int DeviceSetTransportAddress(Device& d, uint8_t address);
+int DeviceGetVersions(Device& d);
+int DeviceGetHardwareStatus(Device& d, uint8_t* status);
+
+}  // namespace qv::driver

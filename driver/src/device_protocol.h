@@ -1,0 +1,93 @@
+// The adapter message protocol carried as RF data: frame builders and payload encoders for
+// what the driver sends, bounds-checked views of what the adapter sends back.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+namespace qv::driver::proto {
+
+constexpr size_t kMaxOutgoingFrame = 128;
+constexpr size_t kTxRequestOverhead = 9;  // 7E, length(2), 01, id, dest(2), options, checksum
+constexpr size_t kMaxTxPayload = kMaxOutgoingFrame - kTxRequestOverhead;  // 119
+
+// Message types PC to adapter.
+constexpr uint8_t kTypeVehicleMessage = 0x14;
+constexpr uint8_t kTypeLongChunk = 0x23;
+constexpr uint8_t kTypeLongAnnouncement = 0x24;
+// Device commands sent by the data path itself.
+constexpr uint8_t kCmdKeepAlive = 17;
+constexpr uint8_t kCmdProgressReport = 32;
+constexpr uint8_t kCmdLocalModem = 14;
+
+// Adapter to PC message types (marker cleared).
+constexpr uint8_t kMarker = 0x80;
+constexpr uint8_t kTypeCommandAck = 16;
+constexpr uint8_t kTypeKeepAliveRequest = 17;
+constexpr uint8_t kTypeTransmitted = 31;
+constexpr uint8_t kTypeSendProgress = 32;
+constexpr uint8_t kTypeTransportNotice = 37;
+constexpr uint8_t kTypeLongChunkIn = 38;
+
+constexpr size_t kChunkPayloadMax = 49;  // 7 transport packets of 7 bytes
+constexpr uint8_t kChunkRts = 0x10, kChunkBam = 0x20;
+constexpr uint8_t kTransportRts = 0x00, kTransportBam = 0x80, kTransportRefused = 16;
+
+// TX request 0x01 carrying `payload`; returns the frame size (payload + 9) or 0 when it would
+// not fit in outSize or in the 128-byte transmit buffer.
+size_t BuildTxRequest(uint8_t* out, size_t outSize, uint8_t frameId, uint16_t dest, const uint8_t* payload, size_t n);
+// AT command 0x08 with two command letters and parameter bytes; returns frame size or 0.
+size_t BuildAtCommand(uint8_t* out, size_t outSize, uint8_t frameId, const char cmd[2], const uint8_t* params, size_t n);
+// Puts a frame identifier into a built TX request (byte 4) and keeps the checksum valid.
+void SetFrameId(uint8_t* frame, size_t frameSize, uint8_t frameId);
+
+// RF payload encoders; each returns the payload size, or 0 when out is too small.
+size_t EncodeVehicleMessage(uint8_t* out, size_t outSize, uint8_t protocol, const uint8_t* data, size_t len);
+size_t EncodeCommandMessage(uint8_t* out, size_t outSize, uint8_t protocol, const uint8_t* data, size_t len,
+                            const char* name1, const char* name2);  // names only for VKL (0x10), else nullptr
+size_t EncodeDeviceCommand(uint8_t* out, size_t outSize, uint8_t protocol, uint8_t command, const uint8_t* data, size_t len);
+// Announcement: bam selects BAM; identifier is the 4-byte J1939 identifier of the message.
+size_t EncodeLongAnnouncement(uint8_t* out, size_t outSize, bool bam, const uint8_t identifier[4], uint8_t dest,
+                              uint8_t source, uint16_t size);
+// Chunk j (1-based) of `count` chunks of a long message of `total` data bytes.
+size_t EncodeLongChunk(uint8_t* out, size_t outSize, bool bam, const uint8_t* data, size_t total, size_t j);
+size_t ChunkCount(size_t total);                 // total / 49 rounded up
+size_t ChunkPayloadSize(size_t total, size_t j); // payload bytes of chunk j
+size_t EncodeProgressReport(uint8_t* out, size_t outSize, uint8_t kind, size_t receivedPayload);
+size_t EncodeKeepAliveReply(uint8_t* out, size_t outSize);
+
+// View of an adapter frame as it lies in rxFrameQueue (no checksum).
+struct RxHead {
+  uint8_t apiId;
+  uint8_t protocol;    // as sent (bit 7 may be set)
+  uint8_t type;        // marker cleared
+  bool marked;
+  size_t protocolOffset;  // 8 (0x81) or 14 (0x80)
+};
+// False when the frame is too short for its layout.
+bool ReadRxHead(const uint8_t* frame, size_t n, RxHead& head);
+
+// Batch splitting. A rebuilt J1939 entry of record (type, body n) is n + 11 bytes.
+constexpr size_t kRebuiltHeader = 11;
+struct BatchRecord {
+  uint8_t type;
+  uint8_t length;
+  const uint8_t* body;
+};
+// Walks the records of a J1939 batch frame (first record type at offset 9, length at 10).
+// Calls fn for each complete record; stops at a record whose body runs past the frame and
+// returns the number of records dropped that way (0 or 1).
+template <typename Fn>
+size_t ForEachBatchRecord(const uint8_t* frame, size_t n, Fn&& fn) {
+  size_t off = 9;
+  while (off + 2 <= n) {
+    BatchRecord r{frame[off], frame[off + 1], frame + off + 2};
+    if (off + 2 + r.length > n) return 1;
+    fn(r);
+    off += 2 + static_cast<size_t>(r.length);
+  }
+  return off < n ? 1 : 0;  // a lone trailing type byte
+}
+// Builds the rebuilt entry into out (at least n + 11 bytes); returns its size.
+size_t BuildRebuiltEntry(uint8_t* out, size_t outSize, const BatchRecord& r);
+
+}  // namespace qv::driver::proto

@@ -1,0 +1,137 @@
+#include "io_threads.h"
+
+#include <cstring>
+
+#include "dispatcher.h"
+#include "frame_reader.h"
+#include "qvlink/platform/clock.h"
+#include "qvlink/platform/notify.h"
+#include "receive.h"
+
+namespace qv::driver {
+
+namespace {
+constexpr uint32_t kWriterWaitMs = 25;
+constexpr uint32_t kCommPollMs = 1;
+constexpr uint32_t kShutdownWaitMs = 725;
+constexpr uint32_t kExitWaitMs = 350;
+}  // namespace
+
+bool OpenPort(Device& d, const DeviceSettings& s) {
+  d.clientNotifyWindow.store(s.notifyWindow);
+  char text[32];
+  if (!platform::BuildSerialSettingsText(s.baudRate, s.lineFormat, text, sizeof text)) return false;
+  char name[sizeof s.portName + 1];
+  std::memcpy(name, s.portName, sizeof s.portName);
+  name[sizeof s.portName] = 0;  // the caller's field need not be terminated
+  platform::SerialConfig cfg;
+  cfg.settings = text;
+  cfg.stopBits = (s.lineFormat % 10) == 2 ? platform::StopBits::Two : platform::StopBits::One;
+  cfg.ctsOutputFlow = true;
+  cfg.rtsHandshake = true;
+  cfg.timeouts = platform::SerialTimeouts{50, 2000, 25, 100};
+  return d.port.open(name, cfg) == platform::SerialOpenError::None;
+}
+
+bool CreateSharedObjects(Device& d) {
+  // Events are created once and kept: a late client thread can never wait on a freed one.
+  for (int i = 0; i < kEventCount; ++i) {
+    if (!d.events[i]) d.events[i].emplace();
+    if (!d.events[i]->valid()) return false;
+    d.events[i]->reset();
+  }
+  d.notifyMessageId.store(platform::RegisterNotifyMessage("QV1210MessageString"));
+  d.sharedObjectsReady.store(true);
+  return true;
+}
+
+void InitQueues(Device& d) {
+  {
+    platform::LockGuard g1(d.frameQueueLock);
+    platform::LockGuard g2(d.messageQueueLock);
+    for (ByteQueue* q : {&d.rxFrameQueue, &d.deviceQueue, &d.j1708Queue, &d.j1939Queue, &d.vklQueue, &d.networkQueue, &d.ioQueue})
+      ByteQueue_Init(*q);
+  }
+  ResetFrameReader(d);
+  ResetReceiveState(d);
+}
+
+bool StartThreads(Device& d) {
+  if (!d.sharedObjectsReady.load()) return false;
+  d.stopFlag.store(false);
+  d.writeBusy.store(false);
+  static constexpr platform::Thread::Entry kEntries[kThreadCount] = {CommEventThread, WriterThread, DispatcherThread,
+                                                                     TransportAckThread, KeepAliveThread};
+  for (int i = 0; i < kThreadCount; ++i) {
+    if (!d.threads[i].start(kEntries[i], &d)) {
+      d.stopFlag.store(true);
+      SetEvent(d, kEvTransportAck);
+      SetEvent(d, kEvKeepAlive);
+      for (int j = 0; j < i; ++j) d.threads[j].join();
+      return false;
+    }
+  }
+  for (auto& t : d.threads) t.setTimeCritical();
+  d.threadsRunning.store(true);
+  return true;
+}
+
+void StopThreadsAndTeardown(Device& d) {
+  if (d.threadsRunning.exchange(false)) {
+    d.stopFlag.store(true);
+    d.pendingAck.store(0);
+    SetEvent(d, kEvTransportAck);
+    SetEvent(d, kEvKeepAlive);
+    platform::SleepMs(kShutdownWaitMs);
+    d.events[kEvReaderExited]->wait(kExitWaitMs);
+    d.events[kEvReadFinished]->wait(kExitWaitMs);
+    // Join every thread: none may outlive the port and queues it uses.
+    for (int i = 0; i < kThreadCount; ++i) {
+      if (i == kThreadTransportAck) SetEvent(d, kEvTransportAck);
+      if (i == kThreadKeepAlive) SetEvent(d, kEvKeepAlive);
+      d.threads[i].join();
+    }
+  }
+  d.stopFlag.store(true);
+  if (d.port.isOpen()) {
+    d.port.purge(true, true);
+    d.port.close();
+  }
+  for (auto& e : d.events)
+    if (e) e->reset();
+  d.writeBusy.store(false);
+}
+
+void CommEventThread(void* arg) {
+  Device& d = *static_cast<Device*>(arg);
+  PortFrameSource src(d.port);
+  while (!d.stopFlag.load()) {
+    const bool carried = d.rxCarryLength > d.rxCarryPos;
+    if (carried || d.port.waitReadable(kCommPollMs)) ReadRadioFrames(d, src);
+  }
+  SetEvent(d, kEvReaderExited);
+}
+
+void WriterStep(Device& d, platform::WaitResult woke) {
+  if (woke == platform::WaitResult::TimedOut) {
+    d.writeBusy.store(false, std::memory_order_release);
+    return;
+  }
+  if (woke != platform::WaitResult::Signalled) return;
+  uint8_t local[kTxBufferSize];
+  uint32_t n;
+  {
+    platform::LockGuard g(d.txLock);
+    n = d.txLength < kTxBufferSize ? d.txLength : static_cast<uint32_t>(kTxBufferSize);
+    std::memcpy(local, d.txBuffer, n);
+  }
+  const long w = d.port.write(local, n);  // a short write is not repeated
+  if (w >= 0) d.writeBusy.store(false, std::memory_order_release);
+}
+
+void WriterThread(void* arg) {
+  Device& d = *static_cast<Device*>(arg);
+  while (!d.stopFlag.load()) WriterStep(d, d.events[kEvWriter]->wait(kWriterWaitMs));
+}
+
+}  // namespace qv::driver

@@ -1,0 +1,24 @@
+// Dynamic libraries: LoadLibraryA by bare name (Windows adds .dll and searches as usual).
+#include "qvlink/platform/dynamic_library.h"
+
+#include <windows.h>
+
+namespace qv::platform {
+
+LibraryHandle LoadLibraryByName(const char* bareName) {
+  if (bareName == nullptr || bareName[0] == '\0') return nullptr;
+  return reinterpret_cast<LibraryHandle>(LoadLibraryA(bareName));
+}
+
+void* FindLibrarySymbol(LibraryHandle lib, const char* name) {
+  if (lib == nullptr || name == nullptr) return nullptr;
+  // FARPROC to void* goes through an integer so the cast is well defined on both widths.
+  return reinterpret_cast<void*>(
+      reinterpret_cast<uintptr_t>(GetProcAddress(static_cast<HMODULE>(lib), name)));
+}
+
+void FreeLibraryHandle(LibraryHandle lib) {
+  if (lib != nullptr) FreeLibrary(static_cast<HMODULE>(lib));
+}
+
+}  // namespace qv::platform

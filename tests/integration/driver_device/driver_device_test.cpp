@@ -1,0 +1,380 @@
+// The driver library as the RP1210 library uses it: dlopen, bind by name, open against the
+// simulator on a pty, traffic, commands, close; failures and repeated open/close.
+#include <dirent.h>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <string>
+
+#include "QV_API.h"
+#include "qvlink/platform/serial_port.h"
+#include "qvlink/sim/simulator.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Api {
+  void* lib = nullptr;
+  QvInitializeHardwareFn init = nullptr;
+  QvRestoreHardwareFn restore = nullptr;
+  QvTransmitMessageFn transmit = nullptr;
+  QvReceiveMessageFn receive = nullptr;
+  QvSendQVCommandFn command = nullptr;
+  QvConfigureVKLFn configureVkl = nullptr;
+  QvGetVersionsFn versions = nullptr;
+  QvGetHardwareStatusFn status = nullptr;
+  QvReceiveTransportMessageFn receiveLong = nullptr;
+  QvSetTransportAddressFn transportAddress = nullptr;
+};
+
+Api& TheApi() {
+  static Api api = [] {
+    Api a;
+    a.lib = dlopen(QV_API_PATH, RTLD_NOW | RTLD_LOCAL);
+    if (!a.lib) return a;
+    auto sym = [&](const char* n) { return dlsym(a.lib, n); };
+    a.init = reinterpret_cast<QvInitializeHardwareFn>(sym("Initialize_Hardware"));
+    a.restore = reinterpret_cast<QvRestoreHardwareFn>(sym("Restore_Hardware"));
+    a.transmit = reinterpret_cast<QvTransmitMessageFn>(sym("Transmit_Message"));
+    a.receive = reinterpret_cast<QvReceiveMessageFn>(sym("Receive_Message"));
+    a.command = reinterpret_cast<QvSendQVCommandFn>(sym("SendQVCommand"));
+    a.configureVkl = reinterpret_cast<QvConfigureVKLFn>(sym("ConfigureVKL"));
+    a.versions = reinterpret_cast<QvGetVersionsFn>(sym("GetVersions"));
+    a.status = reinterpret_cast<QvGetHardwareStatusFn>(sym("GetHardwareStatus"));
+    a.receiveLong = reinterpret_cast<QvReceiveTransportMessageFn>(sym("Receive_Transport_Message"));
+    a.transportAddress = reinterpret_cast<QvSetTransportAddressFn>(sym("Set_Transport_Address"));
+    return a;
+  }();
+  return api;
+}
+
+size_t CountDir(const char* path) {
+  size_t n = 0;
+  if (DIR* d = opendir(path)) {
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.') ++n;
+    closedir(d);
+  }
+  return n;
+}
+size_t Threads() { return CountDir("/proc/self/task"); }
+size_t Fds() { return CountDir("/proc/self/fd"); }
+
+long ElapsedMs(Clock::time_point since) {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+class DriverDevice : public ::testing::Test {
+ protected:
+  std::string dir_;
+  qv::sim::Simulator sim_;
+  Api& api_ = TheApi();
+
+  void SetUp() override {
+    ASSERT_NE(api_.lib, nullptr) << dlerror();
+    char tmpl[] = "/tmp/qv-drvdev-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    setenv("QV_PORT_DIR", dir_.c_str(), 1);
+    setenv("QV_PROFILE_DIR", dir_.c_str(), 1);
+    ASSERT_TRUE(sim_.start());
+    ASSERT_TRUE(sim_.linkPort(dir_, "COM5"));
+  }
+  void TearDown() override {
+    sim_.stop();
+    std::string cmd = "rm -rf '" + dir_ + "'";
+    if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "cleanup";
+  }
+
+  static DeviceSettings Settings(const char* port = "COM5") {
+    DeviceSettings s{};
+    std::snprintf(s.portName, sizeof s.portName, "%s", port);
+    s.baudRate = 115200;
+    s.rfAddress = 12345;
+    s.lineFormat = 81;
+    s.rfChannel = 0;
+    return s;
+  }
+
+  bool Wait(const std::function<bool()>& pred, uint32_t ms = 2000) { return sim_.waitFor(pred, ms); }
+
+  static MessageRecord J1939(uint8_t pf, uint8_t ps, uint8_t sa, std::initializer_list<uint8_t> data) {
+    MessageRecord r{};
+    r.protocol = QV_PROTOCOL_J1939;
+    r.body[0] = 6 << 2;
+    r.body[1] = pf;
+    r.body[2] = ps;
+    r.body[3] = sa;
+    size_t i = 4;
+    for (uint8_t b : data) r.body[i++] = b;
+    r.length = static_cast<uint32_t>(i);
+    return r;
+  }
+};
+
+TEST(DriverExports, ExactlyTheTwentyNames) {
+  const std::string cmd = std::string("nm -D --defined-only '") + QV_API_PATH + "'";
+  FILE* p = popen(cmd.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::set<std::string> names;
+  char line[512];
+  while (fgets(line, sizeof line, p)) {
+    char addr[64], type[8], name[400];
+    if (std::sscanf(line, "%63s %7s %399s", addr, type, name) == 3) names.insert(name);
+  }
+  ASSERT_EQ(pclose(p), 0);
+  const std::set<std::string> want = {
+      "Initialize_Hardware", "Restore_Hardware", "Transmit_Message", "Receive_Message", "Receive_Transport_Message",
+      "SendQVCommand", "Set_Transport_Address", "GetHardwareStatus", "GetVersions", "ConfigureCAN", "ConfigurePWM",
+      "ConfigureUART", "ConfigureVKL", "Configure_Transmit_Message", "Configure_Receive_Message", "Set_Filter",
+      "Set_Trigger", "BeginDataLog", "UploadDataLog", "SetVerboseMode"};
+  EXPECT_EQ(names, want);
+}
+
+TEST_F(DriverDevice, StubsAndIdChecksWithoutAnOpenDevice) {
+  const char* stubs[] = {"ConfigureCAN", "ConfigurePWM", "ConfigureUART", "ConfigureVKL", "Configure_Transmit_Message",
+                         "Configure_Receive_Message", "Set_Filter", "Set_Trigger", "BeginDataLog", "UploadDataLog",
+                         "SetVerboseMode"};
+  for (const char* n : stubs) {
+    auto f = reinterpret_cast<int32_t (*)(int32_t, int32_t)>(dlsym(api_.lib, n));
+    ASSERT_NE(f, nullptr) << n;
+    EXPECT_EQ(f(0, 0), 135) << n;
+    EXPECT_EQ(f(-1, 0x7FFFFFFF), 135) << n;
+  }
+  MessageRecord r{};
+  r.protocol = QV_PROTOCOL_J1708;
+  EXPECT_EQ(api_.transmit(0x05, &r), ERR_INVALID_DEVICE);
+  QvSetReturnedLength(&r, 77);
+  EXPECT_EQ(api_.receive(0x05, &r), ERR_INVALID_DEVICE);
+  EXPECT_EQ(QvReturnedLength(&r), 0u);
+  EXPECT_EQ(api_.receiveLong(0x05, &r), ERR_INVALID_DEVICE);
+  DeviceSettings s = Settings();
+  EXPECT_EQ(api_.init(&s, "J1939", 1), ERR_INVALID_DEVICE);  // nothing open to attach to
+  EXPECT_EQ(api_.init(nullptr, "J1939", 0), ERR_INVALID_DEVICE);
+}
+
+TEST_F(DriverDevice, OpenAttachTrafficCommandsAndClose) {
+  DeviceSettings s = Settings();
+  const int32_t id = api_.init(&s, "J1708", 0);
+  ASSERT_EQ(id, 0x81);
+  auto a = sim_.adapterState();
+  EXPECT_TRUE(a.started[1]);
+  EXPECT_TRUE(a.option0201[1]);
+  EXPECT_EQ(a.j1708Mode, 0);
+  EXPECT_EQ(a.command30Count, 1u);
+  EXPECT_EQ(a.command30Data, (qv::sim::Bytes{0x01}));
+  EXPECT_TRUE(a.j1708FilterSet);
+  EXPECT_EQ(a.j1708Filters, qv::sim::Bytes(6, 0));
+  EXPECT_GE(a.versionQueries, 1u);
+
+  uint8_t st[16];
+  std::memset(st, 0xEE, sizeof st);
+  ASSERT_EQ(api_.status(static_cast<uint8_t>(id), st), 0);
+  EXPECT_EQ(st[0], 5);
+  EXPECT_EQ(st[1], 0xEE);
+  EXPECT_EQ(st[4] & 1, 1);
+  EXPECT_EQ(st[3], 0);
+  EXPECT_EQ(st[5], 0);
+  EXPECT_EQ(st[8], 0);
+
+  ASSERT_EQ(api_.init(&s, "J1939:Baud=Auto", 1), 0);
+  const qv::sim::Bytes pass{0x00, 0xEA, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x00,
+                            0x00, 0xEE, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x00};
+  EXPECT_TRUE(Wait([&] { return sim_.adapterState().j1939PassList == pass; }));
+  EXPECT_TRUE(sim_.adapterState().started[2]);
+  ASSERT_EQ(api_.status(static_cast<uint8_t>(id), st), 0);
+  EXPECT_EQ(st[2] & 1, 1);
+
+  // J1939 out: the frame reaches the bus.
+  MessageRecord m = J1939(0xEA, 0x00, 0xF9, {0xEC, 0xFE, 0x00});
+  EXPECT_EQ(api_.transmit(static_cast<uint8_t>(id), &m), 0);
+  EXPECT_TRUE(Wait([&] {
+    for (const auto& f : sim_.busFramesFromPc())
+      if (f.data == qv::sim::Bytes{0xEC, 0xFE, 0x00}) return true;
+    return false;
+  }));
+  // J1708 out and in.
+  MessageRecord j{};
+  j.protocol = QV_PROTOCOL_J1708;
+  const uint8_t msg[] = {0x80, 0xBE, 0x10, 0x27};
+  std::memcpy(j.body, msg, sizeof msg);
+  j.length = sizeof msg;
+  EXPECT_EQ(api_.transmit(static_cast<uint8_t>(id), &j), 0);
+  EXPECT_TRUE(Wait([&] { return !sim_.j1708FromPc().empty(); }));
+  sim_.injectBusJ1708({0x80, 0x54, 0x20, 0x0C});
+  int got = 0;
+  const auto t0 = Clock::now();
+  MessageRecord r{};
+  while (got <= 0 && ElapsedMs(t0) < 2000) {
+    std::memset(&r, 0, sizeof r);
+    r.protocol = QV_PROTOCOL_J1708;
+    r.blockFlag = 1;  // a blocking read polls its event every 25 ms
+    got = api_.receive(static_cast<uint8_t>(id), &r);
+    if (got > 0 && QvReturnedData(&r)[4] != 0x80) got = 0;  // an echo or other traffic
+  }
+  ASSERT_GT(got, 4);
+  EXPECT_EQ(QvReturnedLength(&r), static_cast<uint32_t>(got));
+  EXPECT_EQ(QvReturnedData(&r)[5], 0x54);
+  ASSERT_EQ(api_.status(static_cast<uint8_t>(id), st), 0);
+  EXPECT_EQ(st[4], 0x03);
+
+  // Commands as the adapter sees them.
+  EXPECT_EQ(api_.transportAddress(static_cast<uint8_t>(id), 0xF9), 0);
+  EXPECT_TRUE(Wait([&] { return sim_.adapterState().transportAddress == 0xF9; }));
+  const uint8_t entry[8] = {0x18, 0xF0, 0x04, 0x00, 0x00, 0xFF, 0x00, 0x00};
+  EXPECT_EQ(api_.command(static_cast<uint8_t>(id), 2, 16, entry, 8), 0);
+  EXPECT_TRUE(Wait([&] { return sim_.adapterState().j1939Filters == qv::sim::Bytes(entry, entry + 8); }));
+  const uint32_t filtersBefore = sim_.adapterState().filterCommands[2];
+  EXPECT_EQ(api_.command(static_cast<uint8_t>(id), 2, 16, entry, 8), 0);  // already sent: nothing goes out
+  EXPECT_EQ(api_.command(static_cast<uint8_t>(id), 0x20, 52, entry, 8), 0);  // 144 inside, 0 outside
+  const uint8_t canList[8] = {0x80, 0x00, 0x01, 0x23, 0xFF, 0xFF, 0xFF, 0xFF};
+  EXPECT_EQ(api_.command(static_cast<uint8_t>(id), 2, 17, canList, 8), 0);
+  EXPECT_TRUE(Wait([&] { return sim_.adapterState().canFilters == qv::sim::Bytes(canList, canList + 8); }));
+  EXPECT_EQ(sim_.adapterState().filterCommands[2], filtersBefore);
+  const size_t atBefore = sim_.atCommands().size();
+  EXPECT_EQ(api_.versions(static_cast<uint8_t>(id), nullptr), 0);
+  EXPECT_TRUE(Wait([&] {
+    for (const auto& f : sim_.frames())
+      if (f.fromPc && f.bytes == qv::sim::Bytes{0x7E, 0x00, 0x04, 0x02, 0x55, 0x00, 0x1B, 0x8D}) return true;
+    return false;
+  }));
+  EXPECT_EQ(sim_.atCommands().size(), atBefore);
+
+  // Closing J1939 keeps the device for J1708.
+  EXPECT_EQ(api_.restore(static_cast<uint8_t>(id), "J1939", 1), 0);
+  EXPECT_TRUE(Wait([&] { return sim_.adapterState().j1939Filters.empty(); }));
+  const size_t sentBefore = sim_.j1708FromPc().size();
+  EXPECT_EQ(api_.transmit(static_cast<uint8_t>(id), &j), 0);
+  EXPECT_TRUE(Wait([&] { return sim_.j1708FromPc().size() > sentBefore; }));
+
+  const uint32_t resets = sim_.modemState().resets;
+  EXPECT_EQ(api_.restore(static_cast<uint8_t>(id), "J1708", 0), 0);
+  EXPECT_TRUE(Wait([&] { return sim_.modemState().resets == resets + 1; }));
+  EXPECT_FALSE(sim_.adapterState().linkCounters.has_value());
+  EXPECT_TRUE(Wait([&] { return !sim_.peerConnected(); }));
+  EXPECT_EQ(api_.init(&s, "J1939", 1), ERR_INVALID_DEVICE);
+}
+
+TEST_F(DriverDevice, CountersReportedAtShutdownWhenAsked) {
+  DeviceSettings s = Settings();
+  s.counterEnable = 1;
+  const int32_t id = api_.init(&s, "J1939", 0);
+  ASSERT_EQ(id, 0x81);
+  MessageRecord m = J1939(0xEA, 0xFF, 0xF9, {0xEC, 0xFE, 0x00});
+  EXPECT_EQ(api_.transmit(static_cast<uint8_t>(id), &m), 0);
+  EXPECT_EQ(api_.restore(static_cast<uint8_t>(id), "J1939", 0), 0);
+  ASSERT_TRUE(Wait([&] { return sim_.adapterState().linkCounters.has_value(); }));
+  const auto c = *sim_.adapterState().linkCounters;
+  EXPECT_GE(c.txMessages, 2);  // version queries and the request
+  EXPECT_GE(c.rxFrames, 1);
+  EXPECT_EQ(c.reserved, 0);
+}
+
+TEST_F(DriverDevice, SilentModemFailsAfterTheWaitsAndLeavesNothingRunning) {
+  const size_t threads = Threads(), fds = Fds();
+  sim_.setModemAnswers(false);
+  DeviceSettings s = Settings();
+  const auto t0 = Clock::now();
+  EXPECT_EQ(api_.init(&s, "J1939", 0), ERR_INVALID_DEVICE);
+  const long ms = ElapsedMs(t0);
+  EXPECT_GE(ms, 1000);
+  EXPECT_LE(ms, 3500);
+  EXPECT_EQ(Threads(), threads);
+  EXPECT_EQ(Fds(), fds);
+  sim_.setModemAnswers(true);
+  const int32_t id = api_.init(&s, "J1939", 0);  // ready for the next attempt
+  EXPECT_EQ(id, 0x81);
+  EXPECT_EQ(api_.restore(static_cast<uint8_t>(id), "J1939", 0), 0);
+}
+
+TEST_F(DriverDevice, SilentAdapterFailsAfterTheWaits) {
+  const size_t threads = Threads(), fds = Fds();
+  sim_.setAdapterAnswers(false);
+  DeviceSettings s = Settings();
+  s.rfAck = 1;
+  const auto t0 = Clock::now();
+  EXPECT_EQ(api_.init(&s, "J1708", 0), ERR_INVALID_DEVICE);
+  const long ms = ElapsedMs(t0);
+  EXPECT_GE(ms, 1000);
+  EXPECT_LE(ms, 3500);
+  EXPECT_EQ(Threads(), threads);
+  EXPECT_EQ(Fds(), fds);
+  EXPECT_FALSE(sim_.adapterState().rfAck);
+}
+
+TEST_F(DriverDevice, MissingOrHeldPortFailsPromptly) {
+  const size_t threads = Threads(), fds = Fds();
+  DeviceSettings s = Settings("COM9");
+  auto t0 = Clock::now();
+  EXPECT_EQ(api_.init(&s, "J1939", 0), ERR_INVALID_DEVICE);
+  EXPECT_LT(ElapsedMs(t0), 500);
+  DeviceSettings bad = Settings("LPT1");
+  EXPECT_EQ(api_.init(&bad, "J1939", 0), ERR_INVALID_DEVICE);
+  {
+    qv::platform::SerialPort holder;
+    ASSERT_EQ(holder.open("COM5", qv::platform::SerialConfig{}), qv::platform::SerialOpenError::None);
+    DeviceSettings held = Settings();
+    t0 = Clock::now();
+    EXPECT_EQ(api_.init(&held, "J1939", 0), ERR_INVALID_DEVICE);
+    EXPECT_LT(ElapsedMs(t0), 500);
+  }
+  EXPECT_EQ(Threads(), threads);
+  EXPECT_EQ(Fds(), fds);
+}
+
+TEST_F(DriverDevice, RepeatedOpenCloseLeavesNoThreadsOrFds) {
+  int cycles = 20;
+  if (const char* e = getenv("QV_OPEN_CYCLES")) cycles = atoi(e);
+  DeviceSettings s = Settings();
+  // One cycle first: anything the library keeps for its life (events) exists from then on.
+  int32_t id = api_.init(&s, "J1939", 0);
+  ASSERT_EQ(id, 0x81);
+  ASSERT_EQ(api_.restore(static_cast<uint8_t>(id), "J1939", 0), 0);
+  const size_t threads = Threads(), fds = Fds();
+  for (int i = 0; i < cycles; ++i) {
+    id = api_.init(&s, i % 2 ? "J1708" : "J1939", 0);
+    ASSERT_EQ(id, 0x81) << "cycle " << i;
+    ASSERT_EQ(api_.restore(static_cast<uint8_t>(id), i % 2 ? "J1708" : "J1939", 0), 0);
+  }
+  EXPECT_EQ(Threads(), threads);
+  EXPECT_EQ(Fds(), fds);
+}
+
+TEST_F(DriverDevice, RegistryDrivenOpenSkipsTheHandshake) {
+  {
+    std::ofstream reg(dir_ + "/registry.ini");
+    reg << "[Software\\Morvane\\QV_Device\\Device07]\nPort=COM5\nParameter1=115200\nRF Address=12345\n";
+  }
+  DeviceSettings s = Settings("XXXX");
+  s.deviceNumber = 7;
+  s.baudRate = 1;
+  const int32_t id = api_.init(&s, "J1939", 0);
+  ASSERT_EQ(id, 0x81);
+  EXPECT_STREQ(s.portName, "COM5");
+  EXPECT_EQ(s.baudRate, 115200u);
+  EXPECT_EQ(s.rfAddress, 12345u);
+  EXPECT_FALSE(sim_.adapterState().started[2]);
+  EXPECT_EQ(sim_.adapterState().versionQueries, 0u);
+  EXPECT_EQ(api_.restore(static_cast<uint8_t>(id), "J1939", 0), 0);
+
+  // A key that is not there leaves the record as it was: usable fields open, others fail.
+  DeviceSettings keep = Settings();
+  keep.deviceNumber = 8;
+  const int32_t id2 = api_.init(&keep, "J1939", 0);
+  EXPECT_EQ(id2, 0x81);
+  EXPECT_STREQ(keep.portName, "COM5");
+  EXPECT_EQ(api_.restore(static_cast<uint8_t>(id2), "J1939", 0), 0);
+  DeviceSettings none = Settings("XXXX");
+  none.deviceNumber = 9;
+  EXPECT_EQ(api_.init(&none, "J1939", 0), ERR_INVALID_DEVICE);
+}
+
+}  // namespace

@@ -1,0 +1,203 @@
+// The whole setup flow with the scripted panel, the platform serial port and profile files,
+// against the simulator's modem on a pseudo-terminal.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "panel.h"
+#include "panel_scripted.h"
+#include "qvlink/sim/simulator.h"
+#include "settings_store.h"
+#include "setup_flow.h"
+
+namespace qv::setup {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void Spit(const fs::path& p, const std::string& text) {
+  fs::create_directories(p.parent_path());
+  std::ofstream out(p, std::ios::binary);
+  out << text;
+}
+
+std::string Lines(const std::string& text, bool keepParams) {
+  // Every line except the DeviceParams values, for byte-for-byte comparison.
+  std::istringstream in(text);
+  std::string line, out;
+  while (std::getline(in, line))
+    if (keepParams || line.rfind("DeviceParams=", 0) != 0) out += line + "\n";
+  return out;
+}
+
+const char* kIni =
+    "; QvLink RP1210 configuration\r\n"
+    "[VendorInformation]\r\n"
+    "Name=Morvane QvLink\r\n"
+    "Devices=101,102\r\n"
+    "\r\n"
+    "[DeviceInformation101]\r\n"
+    "DeviceID=101\r\n"
+    "DeviceParams=COM5,115200,0,81\r\n"
+    "DeviceName=QvLink\r\n"
+    "\r\n"
+    "[DeviceInformation102]\r\n"
+    "DeviceID=102\r\n"
+    "DeviceParams=COM5,115200,0,81\r\n"
+    "; keep me\r\n"
+    "[ProtocolInformation1]\r\n"
+    "ProtocolString=J1939\r\n";
+
+struct SetupOverPty : ::testing::Test {
+  fs::path dir;
+  fs::path ini, virtualIni;
+  sim::SimConfig cfg;
+  std::unique_ptr<sim::Simulator> simulator;
+  ScriptedPanel panel;
+  SetupState s;
+
+  void SetUp() override {
+    dir = fs::temp_directory_path() /
+          ("qv-setup-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+           "-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "ports");
+    fs::create_directories(dir / "profile");
+    ini = dir / "profile" / "QV121032.ini";
+    virtualIni = dir / "local" / "VirtualStore" / "Windows" / "QV121032.ini";
+    Spit(ini, kIni);
+    ::setenv("QV_PORT_DIR", (dir / "ports").c_str(), 1);
+    ::setenv("QV_PROFILE_DIR", (dir / "profile").c_str(), 1);
+    ::unsetenv("LOCALAPPDATA");
+    s.panel = &panel;
+    s.com = &PlatformComLink();
+    s.store = &PlatformSettingsStore();
+  }
+  void TearDown() override {
+    simulator.reset();
+    fs::remove_all(dir);
+  }
+  void StartModem() {
+    simulator = std::make_unique<sim::Simulator>(cfg);
+    ASSERT_TRUE(simulator->start());
+    ASSERT_TRUE(simulator->linkPort((dir / "ports").string(), "COM5"));
+  }
+  void WithVirtualCopy(const std::string& text) {
+    Spit(virtualIni, text);
+    ::setenv("LOCALAPPDATA", (dir / "local").c_str(), 1);
+  }
+  std::vector<std::string> Commands() {
+    std::vector<std::string> out;
+    for (const auto& c : simulator->atCommands()) out.push_back(c.command);
+    return out;
+  }
+};
+
+TEST_F(SetupOverPty, ModemWithoutAddressGetsOneAndTheSerialGoesToBothCopies) {
+  cfg.modemMy = 0xFFFF;
+  cfg.modemSerial = 0x0013A20040A1B2C3ULL;  // MY 0xB2C3, channel (3 mod 10) + 13 = 16
+  StartModem();
+  WithVirtualCopy(
+      "[VendorInformation]\nDevices=101\n[DeviceInformation101]\nDeviceParams=COM5,115200,7,81,20\n");
+  panel.TypeAndOk(12345);
+
+  ASSERT_EQ(RunSetup(s, 0, nullptr), 0);
+
+  sim::ModemState m = simulator->modemState();
+  EXPECT_EQ(m.my, 0xB2C3);
+  EXPECT_EQ(m.writes, 1u);
+  const auto cmds = Commands();
+  ASSERT_GE(cmds.size(), 6u);
+  EXPECT_EQ(cmds[0], "SH");
+  EXPECT_EQ(cmds[1], "SL");
+  EXPECT_EQ(cmds[2], "MY");
+  EXPECT_EQ(cmds[3], "MY");
+  EXPECT_EQ(cmds[4], "WR");
+  EXPECT_EQ(cmds[5], "MY");
+  EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "CH"), 0);
+  const auto atLog = simulator->atCommands();
+  EXPECT_EQ(atLog[3].param, (sim::Bytes{0x00, 0x00, 0xB2, 0xC3}));
+  EXPECT_EQ(atLog[3].frameId, 0x53);
+
+  const std::string after = Slurp(ini);
+  EXPECT_NE(after.find("DeviceParams=COM5,115200,12345,81,16\r\n"), std::string::npos) << after;
+  // Device 101 and 102 both, and nothing else of the file changed.
+  size_t first = after.find("DeviceParams=COM5,115200,12345,81,16");
+  EXPECT_NE(after.find("DeviceParams=COM5,115200,12345,81,16", first + 1), std::string::npos);
+  EXPECT_EQ(Lines(after, false), Lines(kIni, false));
+  EXPECT_EQ(std::count(after.begin(), after.end(), '\n'), std::count(kIni, kIni + std::strlen(kIni), '\n'));
+  // The per-user copy had a channel already on 101; it still receives the new one and the address.
+  EXPECT_NE(Slurp(virtualIni).find("DeviceParams=COM5,115200,12345,81,16"), std::string::npos)
+      << Slurp(virtualIni);
+  EXPECT_FALSE(simulator->peerConnected());
+}
+
+TEST_F(SetupOverPty, ModemChannelIsWrittenAndInvalidNumbersAreRefused) {
+  cfg.modemMy = 0x1234;
+  cfg.modemChannel = 0x0F;
+  StartModem();
+  panel.TypeAndPressOk(0);
+  panel.TypeAndPressOk(65534);
+  panel.TypeAndPressOk(-1);
+  panel.Add({ScriptedPanel::Action::Close, 0, 0});
+
+  ASSERT_EQ(RunSetup(s, 0, nullptr), 0);
+
+  const auto cmds = Commands();
+  EXPECT_EQ(cmds, (std::vector<std::string>{"SH", "SL", "MY", "CH"}));
+  ASSERT_EQ(panel.popups.size(), 3u);
+  EXPECT_EQ(panel.popups[2].title, "Invalid Serial Number");
+  EXPECT_EQ(panel.popups[2].text,
+            "You entered: -1, which is not a valid serial number.\n\nPlease make sure that the "
+            "serial number entered matches the last\n5 digits of the device serial number, and "
+            "try again.");
+  const std::string after = Slurp(ini);
+  // Channel 15 recorded at start-up; the address field untouched.
+  std::string expected = kIni;
+  for (size_t p; (p = expected.find("COM5,115200,0,81\r")) != std::string::npos;)
+    expected.replace(p, 17, "COM5,115200,0,81,15\r");
+  EXPECT_EQ(after, expected);
+}
+
+TEST_F(SetupOverPty, SilentModemGivesChannel13AndMissingPortTouchesNothing) {
+  StartModem();
+  simulator->setModemAnswers(false);
+  ASSERT_EQ(RunSetup(s, 0, nullptr), 0);
+  size_t fromPc = 0;
+  for (const auto& f : simulator->frames()) fromPc += f.fromPc ? 1 : 0;
+  EXPECT_EQ(fromPc, 20u);  // ten SH and ten SL queries, nothing after
+  EXPECT_EQ(simulator->modemState().writes, 0u);
+  std::string expected = kIni;
+  for (size_t p; (p = expected.find("COM5,115200,0,81\r")) != std::string::npos;)
+    expected.replace(p, 17, "COM5,115200,0,81,13\r");
+  EXPECT_EQ(Slurp(ini), expected);
+
+  // No such port: panel shown, nothing written.
+  simulator.reset();
+  fs::remove(dir / "ports" / "COM5");
+  Spit(ini, kIni);
+  ScriptedPanel second;
+  SetupState s2;
+  s2.panel = &second;
+  s2.com = &PlatformComLink();
+  s2.store = &PlatformSettingsStore();
+  ASSERT_EQ(RunSetup(s2, 0, nullptr), 0);
+  EXPECT_TRUE(second.displayed);
+  EXPECT_EQ(Slurp(ini), kIni);
+}
+
+}  // namespace
+}  // namespace qv::setup

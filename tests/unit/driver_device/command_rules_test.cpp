@@ -1,0 +1,228 @@
+// Command layer rules over a recording sink: what goes to the adapter, in which order, and
+// the state each command leaves behind.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "QV_API.h"
+#include "commands.h"
+
+namespace qv::driver {
+namespace {
+
+struct Sent {
+  bool acknowledged;
+  uint8_t protocol, command;
+  std::vector<uint8_t> data;
+  bool operator==(const Sent&) const = default;
+};
+
+class FakeSink : public CommandSink {
+ public:
+  std::vector<Sent> sent;
+  std::vector<uint32_t> sleeps;
+  int result = 0;
+  uint8_t echo[256] = {};
+  int acknowledged(uint8_t p, uint8_t c, const uint8_t* d, size_t n) override {
+    sent.push_back({true, p, c, std::vector<uint8_t>(d, d + n)});
+    return result;
+  }
+  int device(uint8_t p, uint8_t c, const uint8_t* d, size_t n) override {
+    sent.push_back({false, p, c, std::vector<uint8_t>(d, d + n)});
+    return result;
+  }
+  void sleepMs(uint32_t ms) override { sleeps.push_back(ms); }
+  void setEcho(uint8_t p, uint8_t v) override { echo[p] = v; }
+};
+
+std::vector<uint8_t> Entry(uint8_t pf, uint8_t sa) { return {0x18, pf, 0x00, sa, 0x00, 0xFF, 0x00, 0x00}; }
+
+std::vector<uint8_t> Join(std::initializer_list<std::vector<uint8_t>> parts) {
+  std::vector<uint8_t> out;
+  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+class CommandRules : public ::testing::Test {
+ protected:
+  CommandState state;
+  FakeSink sink;
+  int Run(uint8_t p, uint8_t c, const std::vector<uint8_t>& d) {
+    return RunCommand(state, sink, p, c, d.data(), d.size());
+  }
+};
+
+TEST_F(CommandRules, EchoValuesAsciiOrBinaryAndNothingSent) {
+  EXPECT_EQ(Run(1, 52, {'1', 0, 0, 0, 0, 0, 0, 0}), 0);
+  EXPECT_EQ(sink.echo[1], 1);
+  EXPECT_EQ(Run(2, 52, {0x01, 0, 0, 0, 0, 0, 0, 0}), 0);
+  EXPECT_EQ(sink.echo[2], 1);
+  EXPECT_EQ(Run(0x27, 52, {0x41, 0, 0, 0, 0, 0, 0, 0}), 0);
+  EXPECT_EQ(sink.echo[0x27], 0x11);
+  EXPECT_EQ(Run(7, 52, {'0'}), 0);
+  EXPECT_EQ(sink.echo[7], 0);
+  EXPECT_EQ(Run(0x20, 52, {'1'}), ERR_INVALID_COMMAND);
+  EXPECT_EQ(sink.echo[0x20], 0);
+  EXPECT_EQ(Run(0, 52, {}), ERR_INVALID_COMMAND);
+  EXPECT_TRUE(sink.sent.empty());
+}
+
+TEST_F(CommandRules, FilterStateValues) {
+  const uint8_t zeros[8] = {};
+  const uint8_t one[8] = {0, 0, 0, 0, 0, 0, 0, 1};
+  EXPECT_EQ(NextFilterState(zeros, 8), 1);
+  EXPECT_EQ(NextFilterState(zeros, 0), 1);
+  EXPECT_EQ(NextFilterState(one, 8), 2);
+  EXPECT_EQ(NextFilterState(one, 7), 1);  // only the given bytes are looked at
+  EXPECT_EQ(NextFilterState(one, 3), 1);
+  const uint8_t nine[9] = {0, 0, 0, 0, 0, 0, 0, 0, 5};
+  EXPECT_EQ(NextFilterState(nine, 9), 1);  // the ninth byte is not part of the test
+}
+
+TEST_F(CommandRules, J1708AllZeroThenRealFilterClearsFirst) {
+  Run(1, 16, {0, 0, 0, 0, 0, 0});
+  EXPECT_EQ(state.filterStateJ1708, 1);
+  ASSERT_EQ(sink.sent.size(), 1u);
+  EXPECT_EQ(sink.sent[0], (Sent{true, 1, 16, {0, 0, 0, 0, 0, 0}}));
+  sink.sent.clear();
+  Run(1, 16, {128, 0xFF, 0, 0, 0, 0});
+  ASSERT_EQ(sink.sent.size(), 2u);
+  EXPECT_EQ(sink.sent[0], (Sent{true, 1, 16, {}}));
+  EXPECT_EQ(sink.sent[1], (Sent{true, 1, 16, {128, 0xFF, 0, 0, 0, 0}}));
+  EXPECT_EQ(state.filterStateJ1708, 2);
+  sink.sent.clear();
+  Run(1, 16, {129, 0xFF, 0, 0, 0, 0});  // state 2: no clearing
+  EXPECT_EQ(sink.sent.size(), 1u);
+}
+
+TEST_F(CommandRules, J1708ResultIsTheSendResultAndStateUpdatesAnyway) {
+  sink.result = ERR_TX_QUEUE_FULL;
+  EXPECT_EQ(Run(1, 16, {1, 2, 3, 4, 5, 6}), ERR_TX_QUEUE_FULL);
+  EXPECT_EQ(state.filterStateJ1708, 2);
+}
+
+TEST_F(CommandRules, J1939AllZeroEmptiesListSendsAndNextCallClears) {
+  Run(2, 16, Entry(0xF0, 0));
+  EXPECT_EQ(state.j1939FilterCount, 8);
+  sink.sent.clear();
+  Run(2, 16, std::vector<uint8_t>(8, 0));
+  EXPECT_EQ(state.j1939FilterCount, 0);
+  EXPECT_EQ(state.filterStateJ1939, 1);
+  ASSERT_EQ(sink.sent.size(), 1u);
+  EXPECT_EQ(sink.sent[0], (Sent{true, 2, 16, std::vector<uint8_t>(8, 0)}));
+  sink.sent.clear();
+  Run(2, 16, Entry(0xFE, 3));
+  ASSERT_EQ(sink.sent.size(), 3u);
+  EXPECT_EQ(sink.sent[0], (Sent{true, 2, 16, {}}));
+  EXPECT_EQ(sink.sent[1], (Sent{false, 2, 24, {}}));
+  EXPECT_EQ(sink.sent[2], (Sent{true, 2, 16, Entry(0xFE, 3)}));
+  EXPECT_EQ(state.filterStateJ1939, 2);
+}
+
+TEST_F(CommandRules, J1939RepeatSendsOnceAndOnlyNewEntriesGoOut) {
+  Run(2, 16, Entry(0xF0, 0));
+  sink.sent.clear();
+  EXPECT_EQ(Run(2, 16, Entry(0xF0, 0)), 0);
+  EXPECT_TRUE(sink.sent.empty());
+  EXPECT_EQ(state.j1939FilterCount, 8);
+  Run(2, 16, Join({Entry(0xF0, 0), Entry(0xFE, 1)}));
+  ASSERT_EQ(sink.sent.size(), 1u);
+  EXPECT_EQ(sink.sent[0], (Sent{true, 2, 16, Entry(0xFE, 1)}));
+  EXPECT_EQ(state.j1939FilterCount, 16);
+  EXPECT_EQ(std::vector<uint8_t>(state.j1939FilterList + 8, state.j1939FilterList + 16), Entry(0xFE, 1));
+}
+
+TEST_F(CommandRules, J1939ThirteenEntriesGoAsSixSixOne) {
+  std::vector<uint8_t> d;
+  for (uint8_t i = 0; i < 13; ++i) {
+    auto e = Entry(0xF0, i);
+    d.insert(d.end(), e.begin(), e.end());
+  }
+  Run(2, 16, d);
+  ASSERT_EQ(sink.sent.size(), 3u);
+  EXPECT_EQ(sink.sent[0].data, std::vector<uint8_t>(d.begin(), d.begin() + 48));
+  EXPECT_EQ(sink.sent[1].data, std::vector<uint8_t>(d.begin() + 48, d.begin() + 96));
+  EXPECT_EQ(sink.sent[2].data, std::vector<uint8_t>(d.begin() + 96, d.end()));
+  for (const auto& s : sink.sent) EXPECT_TRUE(s.acknowledged && s.protocol == 2 && s.command == 16);
+}
+
+TEST_F(CommandRules, J1939ListNeverOverflowsButNewEntriesStillGoOut) {
+  std::vector<uint8_t> d;
+  for (uint8_t i = 0; i < 32; ++i) {
+    auto e = Entry(0xF0, i);
+    d.insert(d.end(), e.begin(), e.end());
+  }
+  Run(2, 16, d);
+  EXPECT_EQ(state.j1939FilterCount, 256);
+  sink.sent.clear();
+  Run(2, 16, Join({Entry(0xF1, 1), Entry(0xF1, 2)}));
+  EXPECT_EQ(state.j1939FilterCount, 256);
+  ASSERT_EQ(sink.sent.size(), 1u);
+  EXPECT_EQ(sink.sent[0].data, Join({Entry(0xF1, 1), Entry(0xF1, 2)}));
+}
+
+TEST_F(CommandRules, CanFilterReplacesListAndClearsAfterAllZero) {
+  Run(2, 17, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+  EXPECT_EQ(state.canFilterCount, 10);
+  Run(2, 17, std::vector<uint8_t>(8, 0));
+  EXPECT_EQ(state.canFilterCount, 8);
+  EXPECT_EQ(state.canFilterList[0], 0);
+  EXPECT_EQ(state.filterStateCan, 1);
+  sink.sent.clear();
+  Run(2, 17, {9, 9, 9, 9});
+  ASSERT_EQ(sink.sent.size(), 3u);
+  EXPECT_EQ(sink.sent[0], (Sent{true, 2, 16, {}}));
+  EXPECT_EQ(sink.sent[1], (Sent{true, 2, 17, {}}));
+  EXPECT_EQ(sink.sent[2], (Sent{true, 2, 17, {9, 9, 9, 9}}));
+  EXPECT_EQ(sink.sleeps, std::vector<uint32_t>{2});
+  EXPECT_EQ(state.canFilterCount, 4);
+}
+
+TEST_F(CommandRules, OtherCommandsPassThroughUnchanged) {
+  Run(1, 3, {});
+  Run(0, 14, {3, 0x0C});
+  Run(7, 16, {1, 2});    // filters for protocols without a list
+  Run(1, 17, {5});
+  Run(2, 80, {1, 2, 3});
+  ASSERT_EQ(sink.sent.size(), 5u);
+  EXPECT_EQ(sink.sent[0], (Sent{false, 1, 3, {}}));
+  EXPECT_EQ(sink.sent[1], (Sent{false, 0, 14, {3, 0x0C}}));
+  EXPECT_EQ(sink.sent[2], (Sent{false, 7, 16, {1, 2}}));
+  EXPECT_EQ(sink.sent[3], (Sent{false, 1, 17, {5}}));
+  EXPECT_EQ(sink.sent[4], (Sent{false, 2, 80, {1, 2, 3}}));
+  EXPECT_EQ(state.filterStateJ1708, 0);
+}
+
+TEST_F(CommandRules, NullDataIsAnEmptyCommand) {
+  EXPECT_EQ(RunCommand(state, sink, 1, 16, nullptr, 8), 0);
+  ASSERT_EQ(sink.sent.size(), 1u);
+  EXPECT_TRUE(sink.sent[0].data.empty());
+  EXPECT_EQ(state.filterStateJ1708, 1);
+}
+
+TEST_F(CommandRules, FilterClearingPerProtocol) {
+  ClearAdapterFilters(sink, 0x10);
+  ClearAdapterFilters(sink, 0x27);
+  ClearAdapterFilters(sink, 0);
+  EXPECT_TRUE(sink.sent.empty());
+  ClearAdapterFilters(sink, 1);
+  ASSERT_EQ(sink.sent.size(), 1u);
+  EXPECT_EQ(sink.sent[0], (Sent{true, 1, 16, {}}));
+}
+
+TEST(HardwareStatus, LayoutKeepsByteOne) {
+  uint8_t s[16];
+  std::fill(std::begin(s), std::end(s), 0xAA);
+  FillHardwareStatus(0x03, 0x01, 0x02, s);
+  const uint8_t want[9] = {5, 0xAA, 0x03, 0, 0x01, 0, 0x02, 0, 0};
+  EXPECT_EQ(std::vector<uint8_t>(s, s + 9), std::vector<uint8_t>(want, want + 9));
+  EXPECT_EQ(s[9], 0xAA);
+}
+
+TEST(VersionRequest, FrameBytesAndChecksum) {
+  EXPECT_EQ(kVersionRequestFrame[7], 0xFF - ((0x02 + 0x55 + 0x00 + 0x1B) & 0xFF));
+  EXPECT_EQ(kVersionRequestFrame[1] << 8 | kVersionRequestFrame[2], 4);  // the bytes it carries
+}
+
+}  // namespace
+}  // namespace qv::driver

@@ -1,0 +1,88 @@
+// Start-up pieces that are pure logic: protocol names, the device table, registry key names,
+// version replies, and the layouts of the shared records.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+
+#include "QV_API.h"
+#include "startup.h"
+
+namespace qv::driver {
+namespace {
+
+TEST(ProtocolNames, OrderAndSubstrings) {
+  EXPECT_EQ(ProtocolCodeOf("J1939:Baud=Auto"), 0x02);
+  EXPECT_EQ(ProtocolCodeOf("J1708"), 0x01);
+  EXPECT_EQ(ProtocolCodeOf("CAN:Baud=500"), 0x07);
+  EXPECT_EQ(ProtocolCodeOf("VKL"), 0x10);
+  EXPECT_EQ(ProtocolCodeOf("J1939 VKL"), 0x10);   // VKL is tested first
+  EXPECT_EQ(ProtocolCodeOf("IO"), 0x27);
+  EXPECT_EQ(ProtocolCodeOf("Device IO"), 0x00);   // Device before IO
+  EXPECT_EQ(ProtocolCodeOf("CANIO"), 0x07);
+  EXPECT_EQ(ProtocolCodeOf("Network"), 0x20);
+  EXPECT_EQ(ProtocolCodeOf("NetworkIO"), 0x27);    // IO before Network
+  EXPECT_EQ(ProtocolCodeOf("j1939"), 0x00);       // case-sensitive
+  EXPECT_EQ(ProtocolCodeOf("nothing"), 0x00);
+  EXPECT_EQ(ProtocolCodeOf(""), 0x00);
+  EXPECT_EQ(ProtocolCodeOf(nullptr), 0x00);
+}
+
+TEST(DeviceTableRules, SixSlotsThenRefusedAndReleasedSlotsReused) {
+  DeviceTable t;
+  for (uint8_t i = 1; i <= 6; ++i) {
+    EXPECT_EQ(TakeSlot(t, "COM4"), 0x80 | i);
+    t.openCount++;
+  }
+  EXPECT_EQ(TakeSlot(t, "COM4"), 0);
+  EXPECT_EQ(t.openCount, 6);
+  ReleaseSlot(t, 0x83);
+  EXPECT_EQ(t.openCount, 5);
+  EXPECT_EQ(t.ids[2], 0);
+  for (uint8_t b : t.names[2]) EXPECT_EQ(b, 0xFF);
+  ReleaseSlot(t, 0x83);  // nobody holds it any more
+  ReleaseSlot(t, 0x05);
+  EXPECT_EQ(t.openCount, 5);
+  EXPECT_EQ(TakeSlot(t, "COM12345678901234567"), 0x83);
+  EXPECT_EQ(std::memcmp(t.names[2], "COM1234567890123", 16), 0);
+}
+
+TEST(RegistryKeys, TwoDigitsAtLeast) {
+  char k[64];
+  ASSERT_TRUE(RegistryKeyFor(7, k, sizeof k));
+  EXPECT_STREQ(k, "Software\\Morvane\\QV_Device\\Device07");
+  ASSERT_TRUE(RegistryKeyFor(12, k, sizeof k));
+  EXPECT_STREQ(k, "Software\\Morvane\\QV_Device\\Device12");
+  ASSERT_TRUE(RegistryKeyFor(255, k, sizeof k));
+  EXPECT_STREQ(k, "Software\\Morvane\\QV_Device\\Device255");
+  EXPECT_FALSE(RegistryKeyFor(1, k, 10));
+}
+
+TEST(VersionReplies, BothLayoutsAndNonReplies) {
+  // As delivered: API id 0x81, source (2), RSSI, options, then the RF payload.
+  const uint8_t repeated[] = {0x81, 0x30, 0x39, 0x28, 0x00, 0x00, 0x1B, 0x1B, 0x41, 0x00};
+  EXPECT_EQ(ParseVersionReply(repeated, sizeof repeated), 0x4100);
+  const uint8_t plain[] = {0x81, 0x30, 0x39, 0x28, 0x00, 0x00, 0x1B, 0x22, 0x17};
+  EXPECT_EQ(ParseVersionReply(plain, sizeof plain), 0x2217);
+  const uint8_t other[] = {0x81, 0x30, 0x39, 0x28, 0x00, 0x00, 0x11, 0x22, 0x17};
+  EXPECT_FALSE(ParseVersionReply(other, sizeof other));
+  const uint8_t at[] = {0x88, 0x14, 'D', 'H', 0x00, 0, 0, 0, 0};
+  EXPECT_FALSE(ParseVersionReply(at, sizeof at));
+  EXPECT_FALSE(ParseVersionReply(plain, 8));  // cut short
+  EXPECT_FALSE(ParseVersionReply(plain, 0));
+}
+
+TEST(RecordLayouts, SizesAndOffsets) {
+  EXPECT_EQ(sizeof(MessageRecord), 2080u);
+  EXPECT_EQ(offsetof(MessageRecord, length), 2068u);
+  EXPECT_EQ(offsetof(MessageRecord, handedOver), 2078u);
+  EXPECT_EQ(offsetof(DeviceSettings, notifyWindow), 64u);
+  MessageRecord r{};
+  QvSetReturnedLength(&r, 0x01020304);
+  EXPECT_EQ(r.body[3], 0x04);  // host order, 4 bytes after the 3 unused ones
+  EXPECT_EQ(QvReturnedLength(&r), 0x01020304u);
+  EXPECT_EQ(QvReturnedData(&r), r.body + 7);
+}
+
+}  // namespace
+}  // namespace qv::driver

@@ -1,0 +1,246 @@
+#include "dispatcher.h"
+#include "link_test_support.h"
+#include "receive.h"
+
+using namespace qv::driver;
+using namespace qv::driver::test;
+using qv::platform::WaitResult;
+
+namespace {
+struct RouteTest : LinkFixture {
+  RouteOutcome Route(Bytes frameData) {
+    Bytes f = Stored(frameData);
+    f.resize(128);
+    return RouteFrame(d, f.data(), frameData.size() + 3);
+  }
+  bool Signalled(EventId ev) { return d.events[ev]->wait(0) == WaitResult::Signalled; }
+  int Receive(uint8_t protocol, Bytes* out = nullptr, uint8_t transport = 0) {
+    rec = {};
+    rec.protocol = protocol;
+    rec.transportMode = transport;
+    const int r = ReceiveMessage(d, rec);
+    if (out && r > 0 && r < 128 * 16) out->assign(QvReturnedData(&rec), QvReturnedData(&rec) + r);
+    return r;
+  }
+  MessageRecord rec = {};
+};
+// J1708 adapter message: type, key (4), message bytes.
+Bytes J1708(uint8_t type, uint32_t key, Bytes msg) {
+  Bytes rf{0x01, static_cast<uint8_t>(type | 0x80), static_cast<uint8_t>(msg.size() + 4), static_cast<uint8_t>(key >> 24),
+           static_cast<uint8_t>(key >> 16), static_cast<uint8_t>(key >> 8), static_cast<uint8_t>(key)};
+  rf.insert(rf.end(), msg.begin(), msg.end());
+  return Rx16(rf);
+}
+// One CAN record body: stamp, identifier, data.
+Bytes Rec(uint8_t type, Bytes stamp, Bytes id, Bytes data) {
+  Bytes r{type, static_cast<uint8_t>(8 + data.size())};
+  r.insert(r.end(), stamp.begin(), stamp.end());
+  r.insert(r.end(), id.begin(), id.end());
+  r.insert(r.end(), data.begin(), data.end());
+  return r;
+}
+Bytes Batch(std::vector<Bytes> recs) {
+  Bytes rf{0x02};
+  for (auto& r : recs) rf.insert(rf.end(), r.begin(), r.end());
+  rf[1] |= 0x80;
+  return Rx16(rf);
+}
+Bytes Notice(uint8_t control, uint16_t size, uint8_t sa) {
+  return Rec(37, {1, 2, 3, 4}, {0x1C, 0xEC, 0xFF, sa}, {control, static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8), 2, 0xFF, 0xEC, 0xFE, 0x00});
+}
+Bytes Chunk(uint8_t s, Bytes payload) {
+  Bytes rf{0x02, 0x80 | 38, static_cast<uint8_t>(payload.size() + 5), 9, 9, 9, 9, s};
+  rf.insert(rf.end(), payload.begin(), payload.end());
+  return Rx16(rf);
+}
+}  // namespace
+
+TEST_F(RouteTest, ModemFramesSetOnlyTheirEvents) {
+  EXPECT_EQ(Route({0x89, 0x01, 0x01}), RouteOutcome::Handled);
+  EXPECT_FALSE(Signalled(kEvTxStatus));
+  for (uint8_t status : {uint8_t{0}, uint8_t{2}, uint8_t{3}}) {
+    EXPECT_EQ(Route({0x89, 0x01, status}), RouteOutcome::Handled);
+    EXPECT_TRUE(Signalled(kEvTxStatus));
+  }
+  EXPECT_EQ(Route({0x88, 0x14, 'D', 'H', 0x00, 0x00}), RouteOutcome::Handled);
+  EXPECT_TRUE(Signalled(kEvDeviceData));
+  EXPECT_FALSE(Signalled(kEvDeviceReply));
+  Bytes out;
+  EXPECT_EQ(Receive(0, &out), 6);
+  EXPECT_EQ(out, (Bytes{0x88, 0x14, 'D', 'H', 0x00, 0x00}));
+}
+
+TEST_F(RouteTest, UnmarkedAndShortFramesDropped) {
+  EXPECT_EQ(Route(Rx16({0x01, 0x1F, 5, 0, 0, 0, 1, 0x80})), RouteOutcome::Dropped);
+  EXPECT_EQ(Route({0x81, 0x12}), RouteOutcome::Dropped);
+  EXPECT_EQ(Receive(1), 0);
+}
+
+TEST_F(RouteTest, UnknownProtocolGoesToDeviceQueueWithoutEvent) {
+  EXPECT_EQ(Route(Rx16({0x05, 0x81, 0xAA})), RouteOutcome::Routed);
+  EXPECT_FALSE(Signalled(kEvDeviceData));
+  Bytes out;
+  EXPECT_EQ(Receive(0, &out), 8);
+  EXPECT_EQ(out.back(), 0xAA);
+}
+
+TEST_F(RouteTest, KeepAliveRequestWakesResponder) {
+  Route(Rx16({0x00, 0x80 | 17}));
+  EXPECT_TRUE(Signalled(kEvKeepAlive));
+  EXPECT_TRUE(Signalled(kEvDeviceReply));
+}
+
+TEST_F(RouteTest, J1708LayoutsEchoOnAndOff) {
+  Route(J1708(0x10 + 5, 0x01020304, {0x80, 0xBE, 1, 2, 3}));  // 20-byte entry
+  Bytes out;
+  EXPECT_EQ(Receive(1, &out), 9);
+  EXPECT_EQ(out, (Bytes{1, 2, 3, 4, 0x80, 0xBE, 1, 2, 3}));
+  EXPECT_EQ(d.protocolStatusJ1708.load() & 2, 2);
+  d.echoSettingJ1708 = 1;
+  Route(J1708(31, 0x05060708, {0x80, 0xBE, 1, 2, 3}));
+  EXPECT_TRUE(Signalled(kEvJ1708Echo));
+  EXPECT_EQ(Receive(1, &out), 10);
+  EXPECT_EQ(out, (Bytes{5, 6, 7, 8, 1, 0x80, 0xBE, 1, 2, 3}));
+}
+
+TEST_F(RouteTest, DuplicateKeyDroppedAcrossProtocols) {
+  d.rfAckEnabled = true;
+  EXPECT_EQ(Route(J1708(5, 0xA1B2C3D4, {0x80, 1})), RouteOutcome::Routed);
+  EXPECT_EQ(Route(J1708(5, 0xA1B2C3D4, {0x80, 1})), RouteOutcome::Routed);  // still notified
+  Bytes out;
+  EXPECT_EQ(Receive(1, &out), 6);
+  EXPECT_EQ(out[0], 0x00);  // first key byte zeroed
+  EXPECT_EQ(out[1], 0xB2);
+  EXPECT_EQ(Receive(1), 0);
+  // Same key on J1939 after a J1708 message: dropped too.
+  Route(J1708(5, 0x11111111, {0x80, 2}));
+  Bytes b = Batch({Rec(0x21, {0x11, 0x11, 0x11, 0x11}, {0x18, 0xFE, 0xF1, 0x00}, {1})});
+  Route(b);
+  EXPECT_EQ(Receive(2), 0);
+}
+
+TEST_F(RouteTest, BatchSplitsInRecordOrder) {
+  Route(Batch({Rec(0x21, {0, 0, 0, 1}, {0x0C, 0xF0, 0x04, 0x00}, {1, 2, 3, 4, 5, 6, 7, 8}),
+               Rec(0x21, {0, 0, 0, 2}, {0x18, 0xFE, 0xF1, 0x00}, {9}),
+               Rec(159, {0, 0, 0, 3}, {0x18, 0xEA, 0x00, 0xF9}, {0xEC, 0xFE, 0x00})}));
+  EXPECT_EQ(d.j1939RecordCount.load(), 3);
+  EXPECT_TRUE(Signalled(kEvJ1939Confirm));
+  Bytes out;
+  EXPECT_EQ(Receive(2, &out), 16);
+  EXPECT_EQ(out, (Bytes{0, 0, 0, 1, 0x0C, 0xF0, 0x04, 0x00, 1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(Receive(2, &out), 9);
+  EXPECT_EQ(out.back(), 9);
+  EXPECT_EQ(Receive(2), 0);  // echo not queued while echo is off
+  d.echoSettingJ1939 = 1;
+  Route(Batch({Rec(159, {0, 0, 0, 4}, {0x18, 0xEA, 0x00, 0xF9}, {0xEC, 0xFE, 0x00})}));
+  EXPECT_EQ(Receive(2, &out), 12);
+  EXPECT_EQ(out[4], 1);  // echo byte
+  EXPECT_EQ(rec.echoFlag, 1);
+}
+
+TEST_F(RouteTest, BatchRecordRunningPastFrameIsDroppedAndCounted) {
+  Bytes b = Batch({Rec(0x21, {0, 0, 0, 1}, {0x18, 0xFE, 0xF1, 0x00}, {1})});
+  b.push_back(0x21);
+  b.push_back(40);  // claims 40 body bytes that are not there
+  b.push_back(1);
+  Route(b);
+  EXPECT_EQ(d.malformedCount.load(), 1);
+  EXPECT_EQ(Receive(2), 9);
+  EXPECT_EQ(Receive(2), 0);
+}
+
+TEST_F(RouteTest, CanLayoutWithTypeByte) {
+  d.canMode = 1;
+  Route(Batch({Rec(0x21, {0, 0, 0, 1}, {0x80 | 0x01, 0x23, 0x00, 0x00}, {7})}));
+  Bytes out;
+  EXPECT_EQ(Receive(2, &out), 10);
+  EXPECT_EQ(out, (Bytes{0, 0, 0, 1, 0, 0x01, 0x23, 0x00, 0x00, 7}));
+  EXPECT_EQ(d.protocolStatusCan.load() & 2, 2);
+}
+
+TEST_F(RouteTest, ShortJ1939EntryIsNeverReadPast) {
+  Route(Batch({Bytes{0x21, 2, 0xAA, 0xBB}}));  // 13-byte entry: no room for a stamp
+  EXPECT_EQ(Receive(2), 0);
+  EXPECT_EQ(d.malformedCount.load(), 1);
+}
+
+TEST_F(RouteTest, ReassemblyInOrderDuplicateAndGap) {
+  Route(Batch({Notice(32, 20, 0x00)}));
+  EXPECT_EQ(d.bam.state.load(), kBamAssembling);
+  Route(Chunk(0x20, {1, 2, 3, 4, 5, 6, 7}));
+  EXPECT_EQ(d.pendingAck.load(), 0x20);
+  Route(Chunk(0x22, {99}));  // sequence 2 right after 0: ignored
+  Route(Chunk(0x21, {8, 9, 10, 11, 12, 13, 14}));
+  Route(Chunk(0x21, {77}));  // repeated 1: ignored
+  Route(Chunk(0x22, {15, 16, 17, 18, 19, 20, 0xFF}));
+  EXPECT_EQ(d.bam.state.load(), kBamComplete);
+  EXPECT_EQ(d.bam.chunks, 3);
+  Bytes out;
+  EXPECT_EQ(Receive(2, &out), 28);
+  Bytes want{1, 2, 3, 4, 0x00, 0xFE, 0xEC, 0x00};
+  for (uint8_t i = 1; i <= 20; ++i) want.push_back(i);
+  EXPECT_EQ(out, want);
+  EXPECT_EQ(d.bam.state.load(), kBamIdle);
+}
+
+TEST_F(RouteTest, SmallestLongMessageAndBamBeforeRts) {
+  Route(Batch({Notice(16, 9, 0x21)}));
+  Route(Chunk(0x10, {1, 2, 3, 4, 5, 6, 7, 8, 9, 0xFF}));
+  Route(Batch({Notice(32, 9, 0x22)}));
+  Route(Chunk(0x20, {9, 8, 7, 6, 5, 4, 3, 2, 1}));
+  rec = {};
+  EXPECT_EQ(ReceiveLongMessage(d, rec), 17);
+  EXPECT_EQ(QvReturnedData(&rec)[7], 0x22);
+  EXPECT_EQ(ReceiveLongMessage(d, rec), 17);
+  EXPECT_EQ(QvReturnedData(&rec)[7], 0x21);
+  EXPECT_EQ(ReceiveLongMessage(d, rec), 0);
+}
+
+TEST_F(RouteTest, ChunkPastBufferAbortsAndNextTransferWorks) {
+  Route(Batch({Notice(32, 1785, 0x00)}));
+  Bytes big(110, 0x5A);
+  for (int i = 0; i < 16; ++i) Route(Chunk(static_cast<uint8_t>(0x20 | (i % 4)), big));
+  EXPECT_EQ(d.bam.fill, 8 + 16 * 110);
+  EXPECT_EQ(d.bam.state.load(), kBamAssembling);
+  Route(Chunk(0x20, big));  // would run past the 1808-byte buffer: assembly given up
+  EXPECT_EQ(d.bam.state.load(), kBamIdle);
+  EXPECT_EQ(d.malformedCount.load(), 1);
+  Route(Rx16({0x02, 0x80 | 38, 1}));  // chunk frame shorter than 16 bytes
+  EXPECT_EQ(d.malformedCount.load(), 2);
+  Route(Batch({Notice(32, 9, 0x00)}));  // the next transfer is not stuck
+  Route(Chunk(0x20, {1, 2, 3, 4, 5, 6, 7, 8, 9}));
+  EXPECT_EQ(d.bam.state.load(), kBamComplete);
+  Route(Batch({Notice(32, 2000, 0x00)}));  // can never be held: refused, complete one kept
+  EXPECT_EQ(d.bam.state.load(), kBamComplete);
+}
+
+TEST_F(RouteTest, SendProgressMatchesRunningTotals) {
+  d.rtsRunningTotal = 9;
+  Route(Rx16({0x02, 0x80 | 32, 6, 0, 0, 0, 1, 16, 8}));
+  EXPECT_FALSE(Signalled(kEvRtsChunkAccepted));
+  Route(Rx16({0x02, 0x80 | 32, 6, 0, 0, 0, 2, 16, 9}));
+  EXPECT_TRUE(Signalled(kEvRtsChunkAccepted));
+  Route(Rx16({0x02, 0x80 | 32, 6, 0, 0, 0, 3, 17, 9}));
+  EXPECT_FALSE(Signalled(kEvRtsChunkSent));  // only with versionFeature
+  d.versionFeature = true;
+  Route(Rx16({0x02, 0x80 | 32, 6, 0, 0, 0, 4, 17, 9}));
+  EXPECT_TRUE(Signalled(kEvRtsChunkSent));
+}
+
+TEST_F(RouteTest, Rx64FramesMovedOntoRx16Layout) {
+  Bytes f{0x80, 1, 2, 3, 4, 5, 6, 0x12, 0x34, 0x28, 0x00, 0x27, 0x85, 0x42};
+  EXPECT_EQ(Route(f), RouteOutcome::Routed);
+  Bytes out;
+  EXPECT_EQ(Receive(0x27, &out), 8);
+  EXPECT_EQ(out, (Bytes{0x81, 0x12, 0x34, 0x28, 0x00, 0x27, 0x05, 0x42}));
+}
+
+TEST_F(RouteTest, ReceiveUnknownProtocolAndBlockingShutdown) {
+  EXPECT_EQ(Receive(0x33), ERR_INVALID_PROTOCOL);
+  rec = {};
+  rec.protocol = 1;
+  rec.blockFlag = 1;
+  d.stopFlag = true;  // a blocking read returns 0 when the device stops
+  EXPECT_EQ(ReceiveMessage(d, rec), 0);
+  EXPECT_TRUE(Signalled(kEvReadFinished));
+}

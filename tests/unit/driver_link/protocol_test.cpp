@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "api_frame.h"
+#include "device_protocol.h"
+
+using namespace qv::driver::proto;
+using Bytes = std::vector<uint8_t>;
+
+TEST(Frames, AtCommandWorkedExample) {
+  uint8_t out[16];
+  const size_t n = BuildAtCommand(out, sizeof out, 0x53, "SH", nullptr, 0);
+  EXPECT_EQ(Bytes(out, out + n), (Bytes{0x7E, 0x00, 0x04, 0x08, 0x53, 0x53, 0x48, 0x09}));
+}
+
+TEST(Frames, ChannelCommandParameters) {
+  uint8_t out[16];
+  const uint8_t p[4] = {0, 0, 0, 0x0C};
+  const size_t n = BuildAtCommand(out, sizeof out, 0x14, "CH", p, 4);
+  // 08 14 43 48 00 00 00 0C: sum 0xB3, checksum 0x4C
+  EXPECT_EQ(Bytes(out, out + n), (Bytes{0x7E, 0x00, 0x08, 0x08, 0x14, 0x43, 0x48, 0x00, 0x00, 0x00, 0x0C, 0x4C}));
+}
+
+TEST(Frames, TxRequestAndFrameIdKeepChecksumValid) {
+  const uint8_t payload[] = {0x00, 0x11, 0x00, 0x00};  // keep-alive reply
+  uint8_t out[32];
+  const size_t n = BuildTxRequest(out, sizeof out, 0, 0x1234, payload, 4);
+  // 01 00 12 34 00 00 11 00 00: sum 0x58 -> checksum 0xA7
+  EXPECT_EQ(Bytes(out, out + n), (Bytes{0x7E, 0x00, 0x09, 0x01, 0x00, 0x12, 0x34, 0x00, 0x00, 0x11, 0x00, 0x00, 0xA7}));
+  SetFrameId(out, n, 0x05);
+  EXPECT_EQ(out[4], 0x05);
+  EXPECT_EQ(out[n - 1], 0xA2);
+  EXPECT_TRUE(qv::frame::FrameChecksumValid(out + 3, n - 4));
+}
+
+TEST(Frames, TxRequestRefusesPayloadPastTransmitBuffer) {
+  uint8_t payload[120] = {};
+  uint8_t out[200];
+  EXPECT_EQ(BuildTxRequest(out, sizeof out, 0, 1, payload, 119), 128u);
+  EXPECT_EQ(BuildTxRequest(out, sizeof out, 0, 1, payload, 120), 0u);
+}
+
+TEST(Payloads, VehicleCommandAndDeviceCommand) {
+  uint8_t out[64];
+  const uint8_t j1708[] = {0x80, 0xBE, 0x10, 0x27};
+  size_t n = EncodeVehicleMessage(out, sizeof out, 1, j1708, 4);
+  EXPECT_EQ(Bytes(out, out + n), (Bytes{0x01, 0x14, 0x04, 0x80, 0xBE, 0x10, 0x27}));
+  const uint8_t cmd[] = {0x1B, 0x01, 0x02};
+  n = EncodeCommandMessage(out, sizeof out, 0x10, cmd, 3, "AB", "C");
+  EXPECT_EQ(Bytes(out, out + n), (Bytes{0x10, 0x1B, 'A', 'B', 0, 'C', 0, 0x01, 0x02}));
+  n = EncodeCommandMessage(out, sizeof out, 0x00, cmd, 1, nullptr, nullptr);
+  EXPECT_EQ(Bytes(out, out + n), (Bytes{0x00, 0x1B}));
+  n = EncodeDeviceCommand(out, sizeof out, 0x82, 16, nullptr, 0);
+  EXPECT_EQ(Bytes(out, out + n), (Bytes{0x82, 0x10}));
+  n = EncodeProgressReport(out, sizeof out, 0x20, 49);
+  EXPECT_EQ(Bytes(out, out + n), (Bytes{0x02, 0x20, 0x20, 49}));
+  n = EncodeKeepAliveReply(out, sizeof out);
+  EXPECT_EQ(Bytes(out, out + n), (Bytes{0x00, 0x11, 0x00, 0x00}));
+}
+
+TEST(Payloads, Announcements) {
+  uint8_t out[16];
+  const uint8_t pdu1[4] = {0x18, 0xEF, 0x00, 0xF9};  // PF below 240
+  size_t n = EncodeLongAnnouncement(out, sizeof out, false, pdu1, 0x00, 0xF9, 9);
+  EXPECT_EQ(Bytes(out, out + n), (Bytes{0x02, 0x24, 12, 0x18, 0xEC, 0x00, 0xF9, 0x10, 9, 0, 2, 7, 0x00, 0xEF, 0}));
+  const uint8_t pdu2[4] = {0x18, 0xFE, 0xEC, 0x00};  // VIN, PF 254
+  n = EncodeLongAnnouncement(out, sizeof out, true, pdu2, 0x33, 0x00, 1785);
+  EXPECT_EQ(Bytes(out, out + n), (Bytes{0x02, 0x24, 12, 0x1C, 0xEC, 0xFF, 0x00, 0x20, 0xF9, 0x06, 255, 0xFF, 0xEC, 0xFE, 0}));
+}
+
+namespace {
+struct ChunkCase {
+  size_t total;
+  std::vector<std::pair<size_t, size_t>> payloadAndPad;  // per chunk
+};
+}  // namespace
+
+TEST(Payloads, ChunkingOfLongMessages) {
+  const std::vector<ChunkCase> cases = {
+      {9, {{9, 5}}},
+      {49, {{49, 7}}},
+      {50, {{49, 0}, {1, 6}}},
+      {98, {{49, 0}, {49, 7}}},
+      {1785, {}},
+  };
+  std::vector<uint8_t> data(1785);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + 1);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.total);
+    const size_t count = ChunkCount(c.total);
+    if (!c.payloadAndPad.empty()) {
+      ASSERT_EQ(count, c.payloadAndPad.size());
+    }
+    size_t offset = 0;
+    for (size_t j = 1; j <= count; ++j) {
+      uint8_t out[128];
+      const size_t n = EncodeLongChunk(out, sizeof out, false, data.data(), c.total, j);
+      const size_t payload = ChunkPayloadSize(c.total, j);
+      const size_t pad = n - 4 - payload;
+      if (!c.payloadAndPad.empty()) {
+        EXPECT_EQ(payload, c.payloadAndPad[j - 1].first);
+        EXPECT_EQ(pad, c.payloadAndPad[j - 1].second);
+      }
+      EXPECT_EQ(out[0], 0x02);
+      EXPECT_EQ(out[1], 0x23);
+      EXPECT_EQ(out[2], payload + 1);
+      const uint8_t s = j == 1 ? 0 : (j == count ? 2 : 1);
+      EXPECT_EQ(out[3], 0x10 + s);
+      EXPECT_EQ(Bytes(out + 4, out + 4 + payload), Bytes(data.begin() + offset, data.begin() + offset + payload));
+      for (size_t k = 0; k < pad; ++k) EXPECT_EQ(out[4 + payload + k], 0xFF);
+      offset += payload;
+    }
+    EXPECT_EQ(offset, c.total);
+  }
+  EXPECT_EQ(ChunkCount(1785), 37u);
+  EXPECT_EQ(ChunkPayloadSize(1785, 37), 21u);
+  uint8_t out[128];
+  EXPECT_EQ(EncodeLongChunk(out, sizeof out, true, data.data(), 1785, 37), 4u + 21u + 7u);
+  EXPECT_EQ(out[3], 0x22);
+}
+
+TEST(Payloads, RxHeadIsBoundsChecked) {
+  RxHead h;
+  const uint8_t shortFrame[9] = {0x7E, 0, 6, 0x81, 0, 0, 0, 0, 1};
+  EXPECT_FALSE(ReadRxHead(shortFrame, sizeof shortFrame, h));
+  const uint8_t f[10] = {0x7E, 0, 7, 0x81, 0, 0, 0, 0, 0x81, 0x9F};
+  ASSERT_TRUE(ReadRxHead(f, sizeof f, h));
+  EXPECT_TRUE(h.marked);
+  EXPECT_EQ(h.type, 0x1F);
+  uint8_t f64[14] = {0x7E, 0, 11, 0x80};
+  EXPECT_FALSE(ReadRxHead(f64, sizeof f64, h));
+}
+
+TEST(Payloads, BatchWalkStopsAtOverrun) {
+  // protocol 2 frame: records (0x9F? no: type 0x21, n 2), (0x25, n 1), then a record claiming 9 bytes.
+  const uint8_t f[] = {0x7E, 0, 0, 0x81, 0, 0, 0, 0, 0x02, 0x21, 2, 0xAA, 0xBB, 0x25, 1, 0xCC, 0x30, 9, 1, 2};
+  std::vector<uint8_t> types;
+  const size_t dropped = ForEachBatchRecord(f, sizeof f, [&](const BatchRecord& r) { types.push_back(r.type); });
+  EXPECT_EQ(types, (std::vector<uint8_t>{0x21, 0x25}));
+  EXPECT_EQ(dropped, 1u);
+  uint8_t e[32];
+  const BatchRecord r{0x21, 2, f + 11};
+  const size_t n = BuildRebuiltEntry(e, sizeof e, r);
+  EXPECT_EQ(Bytes(e, e + n), (Bytes{0, 0, 10, 0, 0, 0, 0, 0, 0, 0x21, 2, 0xAA, 0xBB}));
+}

@@ -1,0 +1,269 @@
+// Commands (exact device commands sent), status block, version and error texts.
+#include <cstring>
+
+#include "QV121032.h"
+#include "config.h"
+#include "context.h"
+#include "fake_env.h"
+
+using namespace qvtest;
+using qv::rp1210::Ctx;
+
+namespace {
+
+int16_t Cmd(int16_t number, int16_t id, Bytes data) {
+  return RP1210_SendCommand(number, id, reinterpret_cast<char*>(data.data()), static_cast<int16_t>(data.size()));
+}
+
+struct Sent {
+  uint8_t code, command;
+  Bytes data;
+  bool operator==(const Sent&) const = default;
+};
+
+std::vector<Sent> Commands() {
+  std::vector<Sent> out;
+  for (const auto& c : Driver().of("SendQVCommand")) out.push_back({c.protocolCode, c.command, c.data});
+  return out;
+}
+
+std::ostream& operator<<(std::ostream& os, const Sent& s) {
+  os << "{" << int(s.code) << "," << int(s.command) << ",[";
+  for (auto b : s.data) os << std::hex << int(b) << " ";
+  return os << "]}";
+}
+
+}  // namespace
+
+TEST_F(Rp1210Test, CommandValidationAndReset) {
+  EXPECT_EQ(Cmd(0, 1, {}), 129);
+  ASSERT_EQ(Connect("J1939"), 1);
+  EXPECT_EQ(Cmd(0, 1, {}), 0);
+  ASSERT_EQ(Connect("J1708"), 2);
+  EXPECT_EQ(Cmd(0, 1, {}), 157);
+  EXPECT_TRUE(Commands().empty());
+}
+
+TEST_F(Rp1210Test, J1939FilterEntries) {
+  ASSERT_EQ(Connect("J1939"), 1);
+  EXPECT_EQ(Cmd(4, 1, {0x01, 0x00, 0xEF, 0x00, 0, 0, 0}), 0);
+  EXPECT_EQ(Cmd(4, 1, {0x05, 0x00, 0xEF, 0x00, 0, 0x17, 0}), 0);
+  EXPECT_EQ(Cmd(4, 1, {0x04, 0x00, 0xEF, 0x00, 0, 0x17, 0, 0x08, 0x00, 0xEF, 0x00, 0, 0x00, 0x21}), 0);
+  EXPECT_EQ(Cmd(4, 1, {0x03, 0xCA, 0xFE, 0x00, 6, 0, 0}), 0);
+  const auto sent = Commands();
+  ASSERT_EQ(sent.size(), 4u);
+  EXPECT_EQ(sent[0], (Sent{2, 16, {0x00, 0xEF, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x00}}));
+  EXPECT_EQ(sent[1], (Sent{2, 16, {0x00, 0xEF, 0x00, 0x17, 0x00, 0xFF, 0x00, 0xFF}}));
+  EXPECT_EQ(sent[2], (Sent{2, 16, {0x00, 0xEF, 0x00, 0x17, 0x00, 0x00, 0x00, 0xFF,  //
+                                   0x00, 0xEF, 0x21, 0x00, 0x00, 0x00, 0xFF, 0x00}}));
+  EXPECT_EQ(sent[3], (Sent{2, 16, {0x18, 0xFE, 0xCA, 0x00, 0x1C, 0xFF, 0xFF, 0x00}}));
+  EXPECT_EQ(Ctx().filters.j1939Count, 1);
+}
+
+TEST_F(Rp1210Test, FilterListsHaveRoomLimits) {
+  ASSERT_EQ(Connect("J1939"), 1);
+  ASSERT_EQ(Connect("J1708"), 2);
+  ASSERT_EQ(Connect("CAN"), 3);
+  EXPECT_EQ(Cmd(4, 1, Bytes(21 * 7, 1)), 162);
+  EXPECT_EQ(Cmd(4, 1, Bytes(20 * 7, 1)), 0);
+  EXPECT_EQ(Cmd(7, 2, Bytes(11, 128)), 162);
+  EXPECT_EQ(Cmd(7, 2, Bytes(10, 128)), 0);
+  EXPECT_EQ(Cmd(5, 3, Bytes(1 + 21 * 9, 1)), 162);
+  EXPECT_EQ(Cmd(5, 3, Bytes(1 + 20 * 9, 1)), 0);
+  const auto sent = Commands();
+  ASSERT_EQ(sent.size(), 3u);
+  EXPECT_EQ(sent[0].data.size(), 160u);
+  EXPECT_EQ(sent[1].data.size(), 60u);
+  EXPECT_EQ(sent[2].data.size(), 160u);
+  // A partial entry at the end reads zeros for what the application did not pass.
+  EXPECT_EQ(Cmd(4, 1, {0x01, 0x00, 0xEA}), 0);
+  EXPECT_EQ(Commands().back(), (Sent{2, 16, {0x00, 0xEA, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x00}}));
+}
+
+TEST_F(Rp1210Test, J1708FiltersModeAndReceive) {
+  ASSERT_EQ(Connect("J1708"), 1);
+  EXPECT_EQ(Cmd(18, 1, {1}), 0);  // empty list: nothing sent
+  EXPECT_TRUE(Commands().empty());
+  EXPECT_EQ(Cmd(7, 1, {128, 136}), 0);
+  EXPECT_EQ(Cmd(7, 1, {140}), 0);
+  EXPECT_EQ(Cmd(18, 1, {1}), 0);
+  EXPECT_EQ(Cmd(15, 1, {0x30}), 0);
+  EXPECT_EQ(Cmd(15, 1, {1}), 0);
+  EXPECT_EQ(Cmd(15, 1, {7}), 0);
+  EXPECT_EQ(Cmd(3, 1, {}), 0);
+  EXPECT_EQ(Cmd(17, 1, {}), 0);
+  const std::vector<Sent> expected = {
+      {1, 16, {0x80, 0xFF, 0, 0, 0, 0, 0x88, 0xFF, 0, 0, 0, 0}},
+      {1, 16, {0x8C, 0xFF, 0, 0, 0, 0}},
+      {1, 18, {0x8C, 0xFF, 0, 0, 0, 0}},
+      {1, 23, {1, 1}},
+      {1, 23, {1, 0}},
+      {1, 15, {}},
+      {1, 16, {0, 0, 0, 0, 0, 0}},
+      {1, 16, {}},
+  };
+  EXPECT_EQ(Commands(), expected);
+}
+
+TEST_F(Rp1210Test, CanCommands) {
+  ASSERT_EQ(Connect("CAN"), 1);
+  EXPECT_EQ(Cmd(3, 1, {}), 0);
+  EXPECT_EQ(Cmd(17, 1, {}), 0);
+  EXPECT_EQ(Cmd(16, 1, {1}), 0);
+  EXPECT_EQ(Cmd(14, 1, {9, 8}), 0);
+  // Standard: type, mask(4), header(4); steps of 8 over nMessageSize - 1 bytes.
+  EXPECT_EQ(Cmd(5, 1, {0, 0, 0, 0x07, 0xFF, 0, 0, 0x07, 0xDF}), 0);
+  EXPECT_EQ(Cmd(5, 1, {1, 0x1F, 0xFF, 0xFF, 0xFF, 0x18, 0xFE, 0xF1, 0x00}), 0);
+  EXPECT_EQ(Cmd(90, 1, {1, 2}), 0);
+  const std::vector<Sent> expected = {
+      {2, 17, {0, 0, 0, 0}},
+      {2, 16, {0, 0, 0, 0, 0, 0, 0, 0}},
+      {2, 17, {}},
+      {2, 16, {}},
+      {2, 52, {1}},
+      {7, 14, {9, 8}},
+      {2, 17, {0, 0, 0x07, 0xDF, 0, 0, 0x07, 0xFF}},
+      {2, 16, {0x18, 0xFE, 0xF1, 0x00, 0x1F, 0xFF, 0xFF, 0xFF}},
+      {7, 90, {}},
+  };
+  EXPECT_EQ(Commands(), expected);
+}
+
+TEST_F(Rp1210Test, AddressClaimAndOtherNumbers) {
+  ASSERT_EQ(Connect("J1939"), 1);
+  EXPECT_EQ(Cmd(19, 1, {0xF9, 1, 2, 3, 4, 5, 6, 7, 8, 99}), 0);
+  auto tx = Driver().of("Transmit_Message");
+  ASSERT_EQ(tx.size(), 1u);
+  EXPECT_EQ(Bytes(tx[0].record.body, tx[0].record.body + tx[0].record.length),
+            (Bytes{0x18, 0xEE, 0xFF, 0xF9, 1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(tx[0].record.blockFlag, 0);
+  auto addr = Driver().of("Set_Transport_Address");
+  ASSERT_EQ(addr.size(), 1u);
+  EXPECT_EQ(addr[0].data, Bytes{0xF9});
+  EXPECT_EQ(Ctx().claimedAddress, 0xF9);
+  EXPECT_EQ(Cmd(259, 1, {}), 0);  // low byte 3: pass all
+  EXPECT_EQ(Commands().back(), (Sent{2, 16, Bytes(8, 0)}));
+  EXPECT_EQ(Cmd(8, 1, {}), 143);
+  EXPECT_EQ(Cmd(79, 1, {}), 143);
+  EXPECT_EQ(Cmd(23, 1, Bytes(256, 1)), 141);  // would not fit the one-byte length
+  EXPECT_EQ(Cmd(23, 1, Bytes(255, 1)), 0);
+  EXPECT_EQ(Commands().back().data.size(), 255u);
+}
+
+TEST_F(Rp1210Test, AddressClaimWhilePacketizingSkipsTransportAddress) {
+  ASSERT_EQ(Connect("J1939", 1, 1), 1);
+  ASSERT_EQ(Connect("J1708", 1, 1), 2);  // the flag is process-wide: the last connect sets it
+  EXPECT_EQ(Cmd(19, 1, {0x80, 1, 2, 3, 4, 5, 6, 7, 8}), 0);
+  EXPECT_TRUE(Driver().of("Set_Transport_Address").empty());
+  EXPECT_EQ(Cmd(19, 2, {0x80}), 0);  // not a J1939 client: nothing
+  EXPECT_EQ(Driver().of("Transmit_Message").size(), 1u);
+}
+
+TEST_F(Rp1210Test, PerApplicationFilter) {
+  Files()["QV121032.ini"]["Filter"]["FilterType"] = "1";
+  auto& f = Files()["QvFilter.ini"];
+  f["NumberApps"]["total"] = "2";
+  f["App1"]["AppName"] = "absent.exe";
+  f["App1"]["AppFilter1"] = "001,000,239,000,000,000,000";
+  f["App2"]["AppName"] = "diag.exe tool.exe";
+  f["App2"]["AppFilter1"] = "000,000,239,000,000,000,000";  // flags 0: skipped
+  f["App2"]["AppFilter2"] = "001,202,254,000,000,000,000";
+  f["App2"]["AppFilter3"] = "005,000,234,000,000,023,000";
+  Modules() = {"libc.so.6", "x", "tool.exe"};
+  ASSERT_EQ(Connect("J1939"), 1);
+  EXPECT_EQ(Cmd(3, 1, {}), 0);
+  std::vector<Sent> expected = {
+      {2, 16, {0x00, 0xFE, 0xCA, 0x00, 0x00, 0xFF, 0xFF, 0x00}},
+      {2, 16, {0x00, 0xEA, 0x00, 0x17, 0x00, 0xFF, 0x00, 0xFF}},
+  };
+  EXPECT_EQ(Commands(), expected);
+  Modules() = {"other"};
+  EXPECT_EQ(Cmd(3, 1, {}), 0);  // nobody running: pass all
+  EXPECT_EQ(Commands().back(), (Sent{2, 16, Bytes(8, 0)}));
+  Modules() = {"tool.exe"};
+  f["App1"]["AppFilter4"] = "";  // an empty key spoils the whole file
+  EXPECT_EQ(Cmd(3, 1, {}), 0);
+  EXPECT_EQ(Commands().back(), (Sent{2, 16, Bytes(8, 0)}));
+  f["App1"].erase("AppFilter4");
+  f["NumberApps"]["total"] = "6";  // more than the table holds: refused
+  EXPECT_EQ(Cmd(3, 1, {}), 0);
+  EXPECT_EQ(Commands().back(), (Sent{2, 16, Bytes(8, 0)}));
+  f["NumberApps"]["total"] = "2";
+  f["App2"]["AppName"] = std::string(40, 'a') + "tool.exe";  // longer than 39: refused
+  const size_t before = Commands().size();
+  EXPECT_EQ(Cmd(3, 1, {}), 0);
+  EXPECT_EQ(Commands().size(), before + 1);
+  EXPECT_EQ(Commands().back(), (Sent{2, 16, Bytes(8, 0)}));
+}
+
+TEST(AppFilter, FixedPositions) {
+  uint8_t out[7];
+  qv::rp1210::ParseAppFilter("001,202,254,000,006,249,255", out);
+  EXPECT_EQ(Bytes(out, out + 7), (Bytes{1, 202, 254, 0, 6, 249, 255}));
+  qv::rp1210::ParseAppFilter("DEVICE NOT FOUND", out);
+  EXPECT_EQ(out[0], 0);
+  qv::rp1210::ParseAppFilter("1", out);
+  EXPECT_EQ(Bytes(out, out + 7), (Bytes{1, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST_F(Rp1210Test, HaldexDisconnectSendsItsByte) {
+  ASSERT_EQ(Connect("J1939HALDEX"), 1);  // stored as J1939HA: no HALDEX
+  ASSERT_EQ(RP1210_ClientDisconnect(1), 0);
+  EXPECT_TRUE(Commands().empty());
+  ASSERT_EQ(Connect("IOHALDEX"), 1);  // stored as IOHALDE: still not the whole word
+  ASSERT_EQ(RP1210_ClientDisconnect(1), 0);
+  ASSERT_EQ(Connect("IHALDEX"), 136);
+}
+
+TEST_F(Rp1210Test, HardwareStatusBlock) {
+  char block[16];
+  std::memset(block, 0x77, sizeof block);
+  EXPECT_EQ(RP1210_GetHardwareStatus(1, block, 16, 0), 129);
+  EXPECT_EQ(Bytes(block, block + 16), Bytes(16, 0));
+  ASSERT_EQ(Connect("Device"), 1);
+  Driver().status[2] = 2;
+  ASSERT_EQ(RP1210_GetHardwareStatus(1, block, 16, 0), 0);
+  EXPECT_EQ(Bytes(block, block + 16), (Bytes{5, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  ASSERT_EQ(Connect("J1939"), 2);
+  ASSERT_EQ(Connect("J1708"), 3);
+  ASSERT_EQ(RP1210_GetHardwareStatus(2, block, 16, 0), 0);
+  EXPECT_EQ(Bytes(block, block + 8), (Bytes{5, 2, 3, 1, 1, 1, 0, 0}));
+  EXPECT_EQ(RP1210_GetHardwareStatus(2, nullptr, 16, 0), 141);
+}
+
+TEST(VersionAndErrorText, Values) {
+  char v[4][2] = {{'x', 'y'}, {'x', 'y'}, {'x', 'y'}, {'x', 'y'}};
+  EXPECT_EQ(RP1210_ReadVersion(v[0], v[1], v[2], v[3]), 0);
+  EXPECT_EQ(static_cast<uint8_t>(v[0][0]), 0xB0);
+  EXPECT_EQ(v[1][0], 'a');
+  EXPECT_EQ(v[2][0], '2');
+  EXPECT_EQ(v[3][0], '0');
+  for (auto& c : v) EXPECT_EQ(c[1], 'y');
+
+  char text[40];
+  std::memset(text, 'z', sizeof text);
+  EXPECT_EQ(RP1210_GetErrorMsg(157, text), 0);
+  EXPECT_EQ(std::string(text, 31), std::string("ERR_MULTIPLE_CLIENTS_CONNECTED") + '\0');
+  EXPECT_EQ(text[31], 'z');
+  for (int badCode : {164, 127, -1, 1}) {
+    const auto bad = static_cast<int16_t>(badCode);
+    std::memset(text, 'z', sizeof text);
+    EXPECT_EQ(RP1210_GetErrorMsg(bad, text), 155);
+    EXPECT_EQ(text[0], 'z');
+  }
+  const std::pair<int16_t, const char*> table[] = {
+      {0, "ERR_Success"},           {128, "ERR_DLL_NOT_INITIALIZED"},   {129, "ERR_INVALID_CLIENT_ID"},
+      {134, "ERR_INVALID_DEVICE"},  {141, "ERR_MESSAGE_TOO_LONG"},      {143, "ERR_COMMAND_NOT_SUPPORTED"},
+      {155, "ERR_CODE_NOT_FOUND"},  {160, "ERR_MESSAGE_NOT_SENT"},      {162, "ERR_MAX_FILTERS_EXCEEDED"},
+      {163, "ERR_HARDWARE_STATUS_CHANGE"}};
+  for (auto [code, name] : table) {
+    ASSERT_EQ(RP1210_GetErrorMsg(code, text), 0);
+    EXPECT_STREQ(text, name);
+  }
+  size_t longest = 0;
+  for (int16_t c = 128; c <= 163; c = static_cast<int16_t>(c + 1)) {
+    ASSERT_EQ(RP1210_GetErrorMsg(c, text), 0) << c;
+    longest = std::max(longest, std::strlen(text));
+  }
+  EXPECT_EQ(longest, 30u);
+}

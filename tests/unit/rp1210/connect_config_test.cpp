@@ -1,0 +1,344 @@
+// Configuration reading, client table rules and the trace log.
+#include <cstring>
+
+#include "QV121032.h"
+#include "config.h"
+#include "context.h"
+#include "fake_env.h"
+#include "trace_log.h"
+
+using namespace qvtest;
+using qv::rp1210::Ctx;
+
+namespace {
+
+DeviceSettings Parse(const char* value, bool* ok = nullptr) {
+  DeviceSettings s{};
+  const bool r = qv::rp1210::ParseDeviceParams(value, &s);
+  if (ok != nullptr) *ok = r;
+  return s;
+}
+
+}  // namespace
+
+TEST(DeviceParams, PositionalFields) {
+  DeviceSettings s = Parse("COM4,115200,777,81,15");
+  EXPECT_STREQ(s.portName, "COM4");
+  EXPECT_EQ(s.baudRate, 115200u);
+  EXPECT_EQ(s.rfAddress, 777u);
+  EXPECT_EQ(s.lineFormat, 81);
+  EXPECT_EQ(s.rfChannel, 15);
+  EXPECT_EQ(Parse("COM4,115200,777,81").rfChannel, 0);
+  s = Parse("COM4,115200,777,8,15");  // a one-character format shifts the channel field
+  EXPECT_EQ(s.lineFormat, 8);
+  EXPECT_EQ(s.rfChannel, 5);
+  s = Parse("COM12, 12abc,-3,81,2");
+  EXPECT_STREQ(s.portName, "COM12");
+  EXPECT_EQ(s.baudRate, 12u);
+  EXPECT_EQ(s.rfAddress, static_cast<uint32_t>(-3));
+  EXPECT_EQ(s.rfChannel, 2);
+}
+
+TEST(DeviceParams, RefusesWhatThePositionalReadCannotTake) {
+  bool ok = true;
+  Parse("COM4,115200,777", &ok);
+  EXPECT_FALSE(ok);
+  Parse("COM4115200", &ok);
+  EXPECT_FALSE(ok);
+  Parse("COM4567890,115200,777,81,15", &ok);  // port name of 10 characters
+  EXPECT_FALSE(ok);
+  Parse("COM4,1152000000,777,81,15", &ok);  // 10 digits
+  EXPECT_FALSE(ok);
+  Parse("COM456789,115200000,777,81,15", &ok);
+  EXPECT_TRUE(ok);
+}
+
+TEST(ParseDecimal, UsualRule) {
+  EXPECT_EQ(qv::rp1210::ParseDecimal("  42x"), 42);
+  EXPECT_EQ(qv::rp1210::ParseDecimal("-7"), -7);
+  EXPECT_EQ(qv::rp1210::ParseDecimal("abc"), 0);
+  EXPECT_EQ(qv::rp1210::ParseDecimal("12345", 3), 123);
+}
+
+TEST_F(Rp1210Test, ConfigFillsEverySetting) {
+  ASSERT_EQ(Connect("J1939"), 1);
+  auto init = Driver().of("Initialize_Hardware");
+  ASSERT_EQ(init.size(), 1u);
+  const DeviceSettings& s = init[0].settings;
+  EXPECT_EQ(s.deviceNumber, 0);
+  EXPECT_STREQ(s.portName, "COM4");
+  EXPECT_EQ(s.reconnectTime, 30u);
+  EXPECT_EQ(s.packingType, 1u);
+  EXPECT_EQ(s.txBlockType, 2u);
+  EXPECT_EQ(s.counterEnable, 1);  // low byte of 257
+  EXPECT_EQ(s.rfAck, 2);
+  EXPECT_EQ(s.filterType, 0);
+  EXPECT_EQ(init[0].protocol, "J1939");
+  EXPECT_EQ(init[0].flag, 0);
+}
+
+TEST_F(Rp1210Test, AbsentKeysTakeDefaults) {
+  auto& ini = Files()["QV121032.ini"];
+  ini.erase("ReconnectSettings");
+  ini.erase("Packing");
+  ini["RFAck"].erase("RFAck");
+  ASSERT_EQ(Connect("J1708"), 1);
+  const DeviceSettings s = Driver().of("Initialize_Hardware")[0].settings;
+  EXPECT_EQ(s.reconnectTime, 0u);
+  EXPECT_EQ(s.packingType, 0u);
+  EXPECT_EQ(s.rfAck, 0);
+}
+
+TEST_F(Rp1210Test, RfAckDevicesIsASubstringTest) {
+  auto& ini = Files()["QV121032.ini"];
+  ini["RFAck"]["Devices"] = "10,12";
+  ASSERT_EQ(Connect("J1939"), 1);
+  EXPECT_EQ(Driver().of("Initialize_Hardware")[0].settings.rfAck, 2);
+  ASSERT_EQ(RP1210_ClientDisconnect(1), 0);
+  ini["RFAck"]["Devices"] = "2,3";
+  ASSERT_EQ(Connect("J1939"), 1);
+  EXPECT_EQ(Driver().of("Initialize_Hardware")[1].settings.rfAck, 0);
+  ASSERT_EQ(RP1210_ClientDisconnect(1), 0);
+  ini["RFAck"].erase("Devices");  // Devices absent: RFAck is not read
+  ASSERT_EQ(Connect("J1939"), 1);
+  EXPECT_EQ(Driver().of("Initialize_Hardware")[2].settings.rfAck, 0);
+}
+
+TEST_F(Rp1210Test, EmptyValueFailsWith129AndAbsentDeviceWith134) {
+  auto& ini = Files()["QV121032.ini"];
+  const char* keys[][2] = {{"ReconnectSettings", "ReconnectTime"}, {"Logging", "LoggingType"},
+                           {"Packing", "PackingType"},             {"TXBlock", "TXBlockType"},
+                           {"TXErrorCounters", "CounterEnable"},   {"RFAck", "Devices"},
+                           {"RFAck", "RFAck"},                     {"Filter", "FilterType"},
+                           {"DeviceInformation1", "DeviceParams"}};
+  for (auto& k : keys) {
+    WriteDefaultIni();
+    ini[k[0]][k[1]] = "";
+    EXPECT_EQ(Connect("J1939"), 129) << k[1];
+  }
+  WriteDefaultIni();
+  ini["DeviceInformation1"]["DeviceParams"] = "DEVICE NOT FOUND";  // reads as absent
+  EXPECT_EQ(Connect("J1939"), 134);
+  EXPECT_EQ(Connect("J1939", 2), 134);  // no section
+  EXPECT_EQ(Connect("J1939", 0), 134);
+  Files().clear();  // no file at all
+  EXPECT_EQ(Connect("J1939"), 134);
+  EXPECT_TRUE(Driver().calls.empty());
+}
+
+TEST_F(Rp1210Test, SectionNameUsesFirstThreeDigits) {
+  Files()["QV121032.ini"]["DeviceInformation123"]["DeviceParams"] = "COM7,9600,1,81,12";
+  ASSERT_EQ(Connect("J1939", 12345), 1);
+  EXPECT_STREQ(Driver().of("Initialize_Hardware")[0].settings.portName, "COM7");
+}
+
+TEST_F(Rp1210Test, ProtocolNamesAndCounters) {
+  EXPECT_EQ(Connect("Foo"), 136);
+  EXPECT_EQ(Connect("j1939"), 136);  // case-sensitive
+  EXPECT_EQ(Connect("J1939:Baud=250"), 1);
+  EXPECT_EQ(Connect("J1939:Baud=250"), 2);  // only 7 characters are kept: J1939:B
+  EXPECT_EQ(Connect("J1939"), 130);  // "J1939:B" contains the whole of "J1939"
+  EXPECT_EQ(Connect("J1708"), 3);
+  EXPECT_EQ(Connect("J1708"), 130);
+  EXPECT_EQ(Connect("CAN"), 4);
+  EXPECT_EQ(Connect("Device"), 5);
+  EXPECT_EQ(Ctx().j1939Clients, 2);
+  EXPECT_EQ(Ctx().j1708Clients, 1);
+  EXPECT_EQ(Ctx().canClients, 1);
+  EXPECT_STREQ(Ctx().slots[0].protocolName, "J1939:B");
+  auto init = Driver().of("Initialize_Hardware");
+  ASSERT_EQ(init.size(), 5u);
+  EXPECT_EQ(init[0].flag, 0);
+  for (size_t i = 1; i < init.size(); ++i) EXPECT_EQ(init[i].flag, 1);
+  EXPECT_EQ(init[0].protocol, "J1939:Baud=250");  // the whole string goes to the driver
+  EXPECT_EQ(Ctx().deviceId, 0x81);
+}
+
+TEST_F(Rp1210Test, ProtocolPassingOnlyTheNameTestIsUndone) {
+  EXPECT_EQ(Connect("ATEC"), 134);
+  EXPECT_EQ(Driver().of("Initialize_Hardware").size(), 1u);
+  auto restore = Driver().of("Restore_Hardware");
+  ASSERT_EQ(restore.size(), 1u);
+  EXPECT_EQ(restore[0].flag, 0);
+  EXPECT_EQ(Ctx().slots[0].clientId, 0);
+  EXPECT_EQ(Ctx().binding.references, 0u);
+  EXPECT_EQ(Connect("J1939"), 1);  // the slot was given back
+}
+
+TEST_F(Rp1210Test, TenSlotsAndTheSlotTenRule) {
+  const char* names[] = {"J1939", "J1708", "CAN", "Device", "IO", "Network", "VKL",
+                         "J1939:Baud=250", "J1939:Baud=500", "J1939:Baud=Auto"};
+  for (int i = 0; i < 10; ++i) ASSERT_EQ(Connect(names[i]), i + 1) << names[i];
+  EXPECT_EQ(Connect("J1939:X"), 131);
+  ASSERT_EQ(RP1210_ClientDisconnect(3), 0);
+  EXPECT_EQ(Connect("CAN"), 131);  // slot 10 still taken
+  ASSERT_EQ(RP1210_ClientDisconnect(10), 0);
+  EXPECT_EQ(Connect("CAN"), 3);  // lowest free slot
+  EXPECT_EQ(Connect("J1939:Z"), 10);
+}
+
+TEST_F(Rp1210Test, DisconnectRules) {
+  EXPECT_EQ(RP1210_ClientDisconnect(0), 129);
+  EXPECT_EQ(RP1210_ClientDisconnect(11), 129);
+  EXPECT_EQ(RP1210_ClientDisconnect(1), 129);
+  ASSERT_EQ(Connect("J1939"), 1);
+  ASSERT_EQ(Connect("J1708"), 2);
+  ASSERT_EQ(RP1210_ClientDisconnect(1), 0);
+  ASSERT_EQ(RP1210_ClientDisconnect(2), 0);
+  auto restore = Driver().of("Restore_Hardware");
+  ASSERT_EQ(restore.size(), 2u);
+  EXPECT_EQ(restore[0].protocol, "J1939");
+  EXPECT_EQ(restore[0].flag, 1);
+  EXPECT_EQ(restore[0].deviceId, 0x81);
+  EXPECT_EQ(restore[1].flag, 0);
+  EXPECT_EQ(Ctx().binding.references, 1u);  // two binds, one release
+  EXPECT_EQ(Ctx().j1939Clients + Ctx().j1708Clients, 0);
+  EXPECT_EQ(RP1210_ClientDisconnect(1), 129);
+  Driver().initResult = 0x82;
+  ASSERT_EQ(Connect("J1939"), 1);
+  EXPECT_EQ(Driver().of("Initialize_Hardware").back().flag, 0);
+  EXPECT_EQ(Ctx().deviceId, 0x82);
+}
+
+TEST_F(Rp1210Test, FailedCloseKeepsTheSlotAndNeverCallsTheReleasedDriver) {
+  ASSERT_EQ(Connect("J1939"), 1);
+  Driver().restoreResult = 142;
+  EXPECT_EQ(RP1210_ClientDisconnect(1), 142);
+  EXPECT_EQ(Ctx().slots[0].clientId, 1);
+  EXPECT_EQ(Ctx().binding.references, 0u);
+  const size_t before = Driver().calls.size();
+  const char msg[] = {0, (char)0xEA, 0, 6, 0, 0, 1, 2, 3};
+  EXPECT_EQ(RP1210_SendMessage(1, msg, sizeof msg, 0, 0), 128);
+  char buf[64];
+  EXPECT_EQ(RP1210_ReadMessage(1, buf, sizeof buf, 0), 128);
+  EXPECT_EQ(RP1210_SendCommand(16, 1, buf, 1), 128);
+  EXPECT_EQ(RP1210_GetHardwareStatus(1, buf, 16, 0), 128);
+  EXPECT_EQ(RP1210_ClientDisconnect(1), 0);  // leaves without the driver
+  EXPECT_EQ(Driver().calls.size(), before);
+  EXPECT_EQ(Ctx().slots[0].clientId, 0);
+}
+
+TEST_F(Rp1210Test, BindRefusesPortsWithoutCom) {
+  Files()["QV121032.ini"]["DeviceInformation1"]["DeviceParams"] = "com4,115200,777,81,15";
+  EXPECT_EQ(Connect("J1939"), 128);
+  Files()["QV121032.ini"]["DeviceInformation1"]["DeviceParams"] = "Com4,115200,777,81,15";
+  EXPECT_EQ(Connect("J1939"), 1);
+  EXPECT_EQ(Driver().of("Initialize_Hardware").size(), 1u);
+}
+
+TEST_F(Rp1210Test, InitializeRefusalIs134AndKeepsTheReference) {
+  Driver().initResult = 134;
+  EXPECT_EQ(Connect("J1939"), 134);
+  EXPECT_EQ(Ctx().binding.references, 1u);
+  EXPECT_EQ(Ctx().slots[0].clientId, 0);
+}
+
+// Trace log
+
+TEST_F(Rp1210Test, TraceLogFormatsAreExact) {
+  auto& ini = Files()["QV121032.ini"];
+  ini["Logging"]["LoggingType"] = "1";
+  ini["Logging"]["FileName"] = logPath;
+  ASSERT_EQ(Connect("J1939"), 1);
+  const char msg[] = {(char)0xCA, (char)0xFE, 0, 6, (char)0xF9, (char)0xFF, 0x05, (char)0xAB};
+  RP1210_SendMessage(1, msg, sizeof msg, 0, 1);
+  char cmd[1] = {1};
+  RP1210_SendCommand(16, 1, cmd, 1);
+  char block[16];
+  Driver().status[2] = 2;
+  RP1210_GetHardwareStatus(1, block, 16, 0);
+  RP1210_ReadMessage(1, block, 16, 0);  // nothing waiting: no line
+  RP1210_ReadMessage(7, block, 16, 0);
+  RP1210_ClientDisconnect(12);
+  EXPECT_EQ(ReadLog(),
+            "VKL LOG File\n3-7-2026  9:5:4\n"
+            "1a2b\nGetINI,DeviceID=1,Protocol=J1939, ret=0\n"
+            "1a2b\nClientConnect,DeviceID=1,Protocol=J1939, ret=1\n"
+            "1a2b\nSendMSG,ClientID=1,Block=1,Size=8,RET=0,MSG=ca fe 0 6 f9 ff 5 ab \n"
+            "1a2b\nTXCMD,ClientID=1,CMD#=16,Size=1,RET=0,CMD=1 \n"
+            "1a2b\nGetHardwareStatus,ClientID=1,RET=0,Hardware=5,J1708=0,J1939=3\n"
+            "1a2b\nRXMSG,ClientID=7,Block=0,Size=16,Ret=129,MSG=" +
+                [&] {
+                  std::string d;
+                  char piece[4];
+                  for (int i = 0; i < 16; ++i) {
+                    std::snprintf(piece, sizeof piece, "%x ", static_cast<unsigned char>(block[i]));
+                    d += piece;
+                  }
+                  return d;
+                }() +
+                "\n1a2b\nDisconnect,ClientID=12\n");
+}
+
+TEST_F(Rp1210Test, TraceLogModesAndClosing) {
+  auto& ini = Files()["QV121032.ini"];
+  ini["Logging"]["FileName"] = logPath;
+  ini["Logging"]["LoggingType"] = "2";
+  ini["Logging"]["Socket"] = "5000";
+  ASSERT_EQ(Connect("J1939"), 1);
+  EXPECT_EQ(ReadLog(), "");
+  ini["Logging"]["LoggingType"] = "4";
+  ini["Logging"].erase("Socket");
+  ASSERT_EQ(Connect("J1708"), 2);
+  EXPECT_EQ(ReadLog(), "VKL LOG File\n3-7-2026  9:5:4\n");  // header, then nothing
+  ini["Logging"]["LoggingType"] = "1";
+  ini["Logging"]["FileName"] = "/nonexistent-dir/x.log";
+  EXPECT_EQ(Connect("CAN"), 3);  // a log that cannot open never fails the call
+  EXPECT_EQ(Ctx().log.mode, 0);
+  ini["Logging"]["FileName"] = logPath;
+  ASSERT_EQ(Connect("Device"), 4);
+  ASSERT_EQ(Connect("J1939:B2"), 5);  // second header
+  ASSERT_EQ(RP1210_ClientDisconnect(1), 0);
+  ASSERT_EQ(RP1210_ClientDisconnect(2), 0);
+  ASSERT_EQ(RP1210_ClientDisconnect(3), 0);
+  ASSERT_EQ(RP1210_ClientDisconnect(5), 0);  // last J1939/J1708/CAN client: the log closes
+  EXPECT_EQ(Ctx().log.file, nullptr);
+  ASSERT_EQ(RP1210_ClientDisconnect(4), 0);
+  const std::string log = ReadLog();
+  size_t headers = 0;
+  for (size_t at = log.find("VKL LOG File"); at != std::string::npos; at = log.find("VKL LOG File", at + 1))
+    ++headers;
+  EXPECT_EQ(headers, 3u);
+  EXPECT_NE(log.find("Disconnect,ClientID=5\n"), std::string::npos);
+  EXPECT_EQ(log.find("Disconnect,ClientID=4"), std::string::npos);
+}
+
+TEST_F(Rp1210Test, EmptyLoggingTypeFailsTheConnect) {
+  Files()["QV121032.ini"]["Logging"]["LoggingType"] = "";
+  EXPECT_EQ(Connect("J1939"), 129);
+}
+
+TEST_F(Rp1210Test, LongTraceLinesAreCut) {
+  auto& ini = Files()["QV121032.ini"];
+  ini["Logging"]["LoggingType"] = "1";
+  ini["Logging"]["FileName"] = logPath;
+  const std::string longName = "J1939" + std::string(200, 'x');
+  ASSERT_EQ(Connect(longName.c_str()), 1);
+  std::vector<char> big(1500, 0x7f);
+  big[0] = 0;
+  big[1] = (char)0xEA;
+  RP1210_SendMessage(1, big.data(), static_cast<int16_t>(big.size()), 0, 0);
+  const std::string log = ReadLog();
+  const size_t at = log.find("GetINI");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(log.find('\n', at) - at, 99u);  // 100-character line buffer
+  const size_t send = log.find("SendMSG");
+  ASSERT_NE(send, std::string::npos);
+  const size_t end = log.find('\n', send);
+  EXPECT_LT(end - send, 1900u);
+  EXPECT_EQ(log.substr(end - 3, 3), "7f ");  // the dump holds whole bytes only
+}
+
+TEST_F(Rp1210Test, HexDumpIsLowerCaseWithoutLeadingZeros) {
+  const uint8_t bytes[] = {0x05, 0xAB, 0x00, 0x10};
+  char out[32];
+  qv::rp1210::HexDump(bytes, 4, out, sizeof out);
+  EXPECT_STREQ(out, "5 ab 0 10 ");
+  char tiny[6];
+  qv::rp1210::HexDump(bytes, 4, tiny, sizeof tiny);
+  EXPECT_STREQ(tiny, "5 ab ");
+  std::vector<uint8_t> many(700, 0xFF);
+  char dump[1800];
+  qv::rp1210::HexDump(many.data(), 700, dump, sizeof dump);
+  EXPECT_EQ(std::strlen(dump), 599u * 3);
+}

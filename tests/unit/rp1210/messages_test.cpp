@@ -1,0 +1,190 @@
+// Send and read translation, byte-exact, and the refusals.
+#include <cstring>
+
+#include "QV121032.h"
+#include "context.h"
+#include "fake_env.h"
+
+using namespace qvtest;
+using qv::rp1210::Ctx;
+
+namespace {
+
+Bytes Body(const MessageRecord& r) { return Bytes(r.body, r.body + r.length); }
+
+int16_t Send(int16_t id, const Bytes& m, int16_t block = 0) {
+  return RP1210_SendMessage(id, reinterpret_cast<const char*>(m.data()), static_cast<int16_t>(m.size()), 0, block);
+}
+
+}  // namespace
+
+TEST_F(Rp1210Test, J1939SendTranslation) {
+  ASSERT_EQ(Connect("J1939"), 1);
+  // PDU2 PGN 0xFECA, priority 6, source F9, destination FF.
+  ASSERT_EQ(Send(1, {0xCA, 0xFE, 0x00, 0x06, 0xF9, 0xFF, 1, 2, 3, 4, 5, 6, 7, 8}, 1), 0);
+  // PDU1 request to 0x17: the destination goes into PS.
+  ASSERT_EQ(Send(1, {0x00, 0xEA, 0x00, 0x06, 0xF9, 0x17, 0xEC, 0xFE, 0x00}), 0);
+  // Long message with the BAM bit.
+  Bytes longMsg = {0xEC, 0xFE, 0x00, 0x86, 0x00, 0xFF};
+  for (int i = 0; i < 1785; ++i) longMsg.push_back(static_cast<uint8_t>(i));
+  ASSERT_EQ(Send(1, longMsg), 0);
+  auto tx = Driver().of("Transmit_Message");
+  ASSERT_EQ(tx.size(), 3u);
+  EXPECT_EQ(tx[0].deviceId, 0x81);
+  EXPECT_EQ(tx[0].record.protocol, 2);
+  EXPECT_EQ(Body(tx[0].record), (Bytes{0x18, 0xFE, 0xCA, 0xF9, 1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(tx[0].record.blockFlag, 1);
+  EXPECT_EQ(tx[0].record.sourceAddress, 0xF9);
+  EXPECT_EQ(tx[0].record.destAddress, 0xFF);
+  EXPECT_EQ(tx[0].record.transportMode, 0);
+  EXPECT_EQ(Body(tx[1].record), (Bytes{0x18, 0xEA, 0x17, 0xF9, 0xEC, 0xFE, 0x00}));
+  EXPECT_EQ(tx[2].record.length, 1789u);
+  EXPECT_EQ(tx[2].record.transportMode, 0x80);
+  EXPECT_EQ(tx[2].record.body[0], 0x18);
+  EXPECT_EQ(tx[2].record.body[4 + 1784], static_cast<uint8_t>(1784));
+  // The rest of the record stays zero.
+  EXPECT_EQ(tx[0].record.body[12], 0);
+  EXPECT_EQ(tx[0].record.echoFlag, 0);
+}
+
+TEST_F(Rp1210Test, J1939SendWhilePacketizing) {
+  ASSERT_EQ(Connect("J1939", 1, 1), 1);
+  ASSERT_EQ(Send(1, {0xCA, 0xFE, 0x00, 0x86, 0xF9, 0xFF, 1, 2, 3, 4, 5, 6, 7, 8, 9}), 0);
+  const auto tx = Driver().of("Transmit_Message");
+  EXPECT_EQ(tx[0].record.transportMode, 16);
+  EXPECT_EQ(tx[0].record.body[0], 0x18);
+}
+
+TEST_F(Rp1210Test, CanAndPassThroughSends) {
+  ASSERT_EQ(Connect("CAN"), 1);
+  ASSERT_EQ(Connect("J1708"), 2);
+  ASSERT_EQ(Send(1, {0x00, 0x07, 0xDF, 0x02, 0x01, 0x00}), 0);
+  ASSERT_EQ(Send(1, {0x01, 0x98, 0xEA, 0xFF, 0xF9, 0xEC, 0xFE, 0x00}), 0);
+  ASSERT_EQ(Send(2, {0x80, 0xBE, 0x10, 0x20}), 0);
+  const auto tx = Driver().of("Transmit_Message");
+  EXPECT_EQ(tx[0].record.protocol, 2);
+  EXPECT_EQ(Body(tx[0].record), (Bytes{0x87, 0xDF, 0x02, 0x01, 0x00}));
+  EXPECT_EQ(Body(tx[1].record), (Bytes{0x18, 0xEA, 0xFF, 0xF9, 0xEC, 0xFE, 0x00}));  // bit 7 cleared
+  EXPECT_EQ(tx[2].record.protocol, 1);
+  EXPECT_EQ(Body(tx[2].record), (Bytes{0x80, 0xBE, 0x10, 0x20}));
+}
+
+TEST_F(Rp1210Test, SendRefusals) {
+  ASSERT_EQ(Connect("J1939"), 1);
+  ASSERT_EQ(Connect("CAN"), 2);
+  ASSERT_EQ(Connect("J1708"), 3);
+  EXPECT_EQ(Send(4, {1, 2, 3}), 129);
+  EXPECT_EQ(Send(0, {1, 2, 3}), 129);
+  EXPECT_EQ(Send(1, {0, 0xEA, 0, 6, 0}), 160);  // shorter than the J1939 header
+  EXPECT_EQ(Send(2, {}), 160);
+  EXPECT_EQ(Send(2, {0}), 160);
+  EXPECT_EQ(RP1210_SendMessage(3, nullptr, 4, 0, 0), 160);
+  EXPECT_EQ(RP1210_SendMessage(3, "ab", -1, 0, 0), 160);
+  EXPECT_EQ(Send(3, Bytes(2068, 1)), 141);
+  EXPECT_EQ(Send(3, Bytes(2067, 1)), 0);
+  EXPECT_EQ(Send(1, Bytes(2070, 1)), 141);
+  EXPECT_EQ(Send(1, Bytes(2069, 1)), 0);
+  EXPECT_EQ(Send(2, Bytes(2069, 1)), 141);
+  EXPECT_EQ(Send(2, Bytes(2068, 1)), 0);
+  EXPECT_EQ(Driver().of("Transmit_Message").size(), 3u);
+  Driver().transmitResult = 152;
+  EXPECT_EQ(Send(3, {1, 2}), 152);
+}
+
+TEST_F(Rp1210Test, J1939ReadTranslation) {
+  ASSERT_EQ(Connect("J1939"), 1);
+  const Bytes ts = {0x10, 0x20, 0x30, 0x40};
+  Bytes single = ts;
+  for (int b : {0x18, 0xFE, 0xCA, 0xF9, 1, 2, 3, 4, 5}) single.push_back(static_cast<uint8_t>(b));
+  Driver().inbox.push_back({single, 0});
+  char buf[64] = {};
+  ASSERT_EQ(RP1210_ReadMessage(1, buf, 25, 1), 15);
+  EXPECT_EQ(Bytes(buf, buf + 16),
+            (Bytes{0x10, 0x20, 0x30, 0x40, 0xCA, 0xFE, 0x00, 0x06, 0xF9, 0x00, 1, 2, 3, 4, 5, 0}));
+  auto rx = Driver().of("Receive_Message");
+  EXPECT_EQ(rx[0].record.protocol, 2);
+  EXPECT_EQ(rx[0].record.blockFlag, 1);
+  EXPECT_EQ(rx[0].record.transportMode, 0);
+
+  // PDU1, 8 data bytes, echo on: echo byte after the time stamp.
+  Bytes echoed = ts;
+  for (int b : {0x01, 0x0C, 0xEA, 0x17, 0x00, 0xEC, 0xFE, 0x00, 1, 2, 3, 4, 5}) echoed.push_back(static_cast<uint8_t>(b));
+  Driver().inbox.push_back({echoed, 1});
+  std::memset(buf, 0, sizeof buf);
+  ASSERT_EQ(RP1210_ReadMessage(1, buf, 64, 0), 19);
+  EXPECT_EQ(Bytes(buf, buf + 19), (Bytes{0x10, 0x20, 0x30, 0x40, 0x01, 0x00, 0xEA, 0x00, 0x03, 0x00, 0x17, 0xEC,
+                                         0xFE, 0x00, 1, 2, 3, 4, 5}));
+
+  // Echo on, not an echo: a PDU1 destination reads as the claimed address.
+  Ctx().claimedAddress = 0x33;
+  echoed[4] = 0;
+  Driver().inbox.push_back({echoed, 1});
+  ASSERT_EQ(RP1210_ReadMessage(1, buf, 64, 0), 19);
+  EXPECT_EQ(static_cast<uint8_t>(buf[10]), 0x33);
+
+  // Long reassembled message, echo off: destination is the claimed address when PF < 240.
+  Bytes longMsg = ts;
+  for (int b : {0x00, 0xEF, 0x00, 0x00}) longMsg.push_back(static_cast<uint8_t>(b));
+  for (int i = 0; i < 1785; ++i) longMsg.push_back(static_cast<uint8_t>(i * 7));
+  Driver().inbox.push_back({longMsg, 0});
+  std::vector<char> big(1900);
+  ASSERT_EQ(RP1210_ReadMessage(1, big.data(), 1900, 0), 1795);
+  EXPECT_EQ(Bytes(big.begin() + 4, big.begin() + 10), (Bytes{0x00, 0xEF, 0x00, 0x00, 0x00, 0x33}));
+  EXPECT_EQ(static_cast<uint8_t>(big[10 + 1784]), static_cast<uint8_t>(1784 * 7));
+}
+
+TEST_F(Rp1210Test, J1939ReadPriorityMaskFollowsByteEight) {
+  ASSERT_EQ(Connect("J1939"), 1);
+  Bytes m = {0, 0, 0, 0, 0x18, 0xF0, 0x04, 0x00, 1, 2, 3, 4, 5, 6, 7, 8};
+  Driver().inbox.push_back({m, 0});
+  char buf[64] = {};
+  buf[8] = static_cast<char>(0xF9);  // left over from the previous message
+  ASSERT_EQ(RP1210_ReadMessage(1, buf, 64, 0), 18);
+  EXPECT_EQ(Driver().of("Receive_Message")[0].record.transportMode, 0x80);
+  EXPECT_EQ(buf[7], 0);
+  EXPECT_EQ(static_cast<uint8_t>(buf[4]), 0x04);  // PDU2: PGN low is the group extension
+  EXPECT_EQ(static_cast<uint8_t>(buf[5]), 0xF0);
+  EXPECT_EQ(buf[9], 0);
+}
+
+TEST_F(Rp1210Test, ReadTooSmallKeepsTheMessage) {
+  ASSERT_EQ(Connect("J1939"), 1);
+  ASSERT_EQ(Connect("J1708"), 2);
+  Bytes j1939 = {0, 0, 0, 1, 0x18, 0xFE, 0xCA, 0xF9, 1, 2, 3, 4, 5};
+  Driver().inbox.push_back({j1939, 0});
+  char buf[64];
+  EXPECT_EQ(RP1210_ReadMessage(1, buf, 20, 0), 141);  // 15 bytes need 25 of buffer
+  EXPECT_EQ(RP1210_ReadMessage(1, buf, 25, 0), 15);
+  EXPECT_EQ(buf[14], 5);
+  EXPECT_EQ(Driver().of("Receive_Message").size(), 1u);  // the held copy was delivered
+  EXPECT_EQ(RP1210_ReadMessage(1, buf, 10, 0), 141);      // no room for the header at all
+  EXPECT_EQ(Driver().of("Receive_Message").size(), 1u);  // and the driver was not asked
+
+  Bytes j1708(10);
+  for (int i = 0; i < 10; ++i) j1708[i] = static_cast<uint8_t>(0xA0 + i);
+  Driver().inbox.push_back({j1708, 0});
+  EXPECT_EQ(RP1210_ReadMessage(2, buf, 9, 0), 141);
+  std::memset(buf, 0x55, sizeof buf);
+  EXPECT_EQ(RP1210_ReadMessage(2, buf, 64, 0), 10);
+  EXPECT_EQ(Bytes(buf, buf + 11), (Bytes{0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7, 0xA8, 0xA9, 0}));
+  Driver().inbox.push_back({j1708, 0});
+  std::memset(buf, 0x55, sizeof buf);
+  EXPECT_EQ(RP1210_ReadMessage(2, buf, 10, 0), 10);  // exactly fits: no trailing zero
+  EXPECT_EQ(buf[10], 0x55);
+  EXPECT_EQ(RP1210_ReadMessage(2, nullptr, 10, 0), 141);
+  EXPECT_EQ(RP1210_ReadMessage(2, buf, 0, 0), 141);
+  EXPECT_EQ(Driver().of("Receive_Message")[1].record.protocol, 1);
+}
+
+TEST_F(Rp1210Test, ReadResultsAndProtocols) {
+  EXPECT_EQ(RP1210_ReadMessage(1, nullptr, 0, 0), 129);
+  ASSERT_EQ(Connect("CAN"), 1);
+  ASSERT_EQ(Connect("IO"), 2);
+  char buf[32];
+  EXPECT_EQ(RP1210_ReadMessage(1, buf, 32, 0), 0);
+  Driver().inbox.push_back({{1, 2, 3}, 0});
+  EXPECT_EQ(RP1210_ReadMessage(2, buf, 32, 0), 3);
+  auto rx = Driver().of("Receive_Message");
+  EXPECT_EQ(rx[0].record.protocol, 2);
+  EXPECT_EQ(rx[1].record.protocol, 0x27);
+}

@@ -1,0 +1,8 @@
+if(NOT PYTHON)
+  message("python3 is missing: the sample INI check is skipped")
+  cmake_language(EXIT 77)
+endif()
+execute_process(COMMAND ${PYTHON} ${SCRIPT} ${EXAMPLES}/QV121032.ini ${EXAMPLES}/QvFilter.ini RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "sample INI check failed (${rc})")
+endif()

@@ -1,0 +1,181 @@
+// Test doubles of the setup program's seams: a modem behind a fake serial line and an
+// in-memory profile store.
+#pragma once
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "panel.h"
+#include "settings_store.h"
+
+namespace qv::setup::test {
+
+using Bytes = std::vector<uint8_t>;
+
+inline Bytes Frame(const Bytes& body) {
+  Bytes f = {0x7E, static_cast<uint8_t>(body.size() >> 8), static_cast<uint8_t>(body.size())};
+  uint8_t sum = 0;
+  for (uint8_t b : body) { f.push_back(b); sum = static_cast<uint8_t>(sum + b); }
+  f.push_back(static_cast<uint8_t>(0xFF - sum));
+  return f;
+}
+
+inline Bytes AtResponse(char c0, char c1, const Bytes& value, uint8_t frameId = 0x53) {
+  Bytes body = {0x88, frameId, static_cast<uint8_t>(c0), static_cast<uint8_t>(c1), 0x00};
+  body.insert(body.end(), value.begin(), value.end());
+  return Frame(body);
+}
+
+// A serial line with a simple modem model on the far side. Answers are queued when a query
+// is written and reach the program through the callback inside ProcessSystemEvents.
+class FakeCom final : public ComLink {
+ public:
+  // The modem.
+  bool present = true;
+  uint32_t sh = 0x0013A200, sl = 0x40A1B2C3;
+  uint16_t my = 0x1234;
+  uint8_t ch = 0x0C;
+  bool answerCh = true;
+  bool acceptMy = true;  // false: a set MY is ignored
+  int openResult = 0;
+
+  // What the program did.
+  std::vector<Bytes> written;
+  std::vector<double> delays;
+  int processCalls = 0;
+  int callbackRuns = 0;
+  bool open = false;
+  int openedPort = 0;
+  int closes = 0;
+  std::string settings;
+
+  std::deque<uint8_t> rx;  // bytes waiting on the PC side
+
+  int OpenComConfig(int port, const char*, uint32_t baud, int parity, int dataBits, int stopBits,
+                    int inQ, int outQ) override {
+    settings = std::to_string(baud) + "," + std::to_string(parity) + "," +
+               std::to_string(dataBits) + "," + std::to_string(stopBits) + "," +
+               std::to_string(inQ) + "," + std::to_string(outQ);
+    if (openResult != 0) return openResult;
+    open = true;
+    openedPort = port;
+    return 0;
+  }
+  int InstallComCallback(int, int mask, int, int, ComCallback cb, void* data) override {
+    mask_ = mask;
+    cb_ = cb;
+    data_ = data;
+    return 0;
+  }
+  int ComWrt(int, const uint8_t* bytes, size_t count) override {
+    written.emplace_back(bytes, bytes + count);
+    Answer(written.back());
+    return static_cast<int>(count);
+  }
+  int ComRdByte(int) override {
+    if (rx.empty()) return -1;
+    int b = rx.front();
+    rx.pop_front();
+    return b;
+  }
+  int GetInQLen(int) override { return static_cast<int>(rx.size()); }
+  int CloseCom(int) override {
+    open = false;
+    cb_ = nullptr;
+    ++closes;
+    return 0;
+  }
+  void Delay(double s) override { delays.push_back(s); }
+  void ProcessSystemEvents() override {
+    ++processCalls;
+    if (open && cb_ && (mask_ & kComEventRxChar) && !rx.empty()) {
+      ++callbackRuns;
+      cb_(openedPort, kComEventRxChar, data_);
+    }
+  }
+
+  void Push(const Bytes& b) { rx.insert(rx.end(), b.begin(), b.end()); }
+
+  // Commands written, as two-letter strings.
+  std::vector<std::string> Commands() const {
+    std::vector<std::string> out;
+    for (const Bytes& f : written)
+      if (f.size() >= 7 && f[3] == 0x08) out.push_back(std::string{char(f[5]), char(f[6])});
+    return out;
+  }
+
+ private:
+  void Answer(const Bytes& f) {
+    if (!present || f.size() < 8 || f[0] != 0x7E || f[3] != 0x08) return;
+    const std::string cmd{char(f[5]), char(f[6])};
+    const size_t paramLen = f.size() - 8;
+    if (cmd == "SH") Push(AtResponse('S', 'H', {uint8_t(sh >> 24), uint8_t(sh >> 16), uint8_t(sh >> 8), uint8_t(sh)}));
+    if (cmd == "SL") Push(AtResponse('S', 'L', {uint8_t(sl >> 24), uint8_t(sl >> 16), uint8_t(sl >> 8), uint8_t(sl)}));
+    if (cmd == "MY" && paramLen == 0) Push(AtResponse('M', 'Y', {uint8_t(my >> 8), uint8_t(my)}));
+    if (cmd == "MY" && paramLen == 4) {
+      if (acceptMy) my = static_cast<uint16_t>(f[9] << 8 | f[10]);
+      Push(AtResponse('M', 'Y', {}));
+    }
+    if (cmd == "CH" && answerCh) Push(AtResponse('C', 'H', {ch}));
+    if (cmd == "WR") Push(AtResponse('W', 'R', {}));
+  }
+
+  int mask_ = 0;
+  ComCallback cb_ = nullptr;
+  void* data_ = nullptr;
+};
+
+// Profile files in memory: file -> section -> key -> value, plus the order of the writes.
+class FakeStore final : public SettingsStore {
+ public:
+  struct Write {
+    std::string file, section, key, value;
+  };
+  std::map<std::string, std::map<std::string, std::map<std::string, std::string>>> files;
+  std::vector<Write> writes;
+  std::map<std::string, std::string> env;
+
+  void Set(const std::string& file, const std::string& section, const std::string& key,
+           const std::string& value) {
+    files[file][section][key] = value;
+  }
+  std::string Get(const std::string& file, const std::string& section, const std::string& key) {
+    return files[file][section][key];
+  }
+
+  uint32_t ReadString(const char* section, const char* key, char* buf, uint32_t bufSize,
+                      const char* fileName) override {
+    std::string v;
+    auto f = files.find(fileName);
+    if (f != files.end()) {
+      auto s = f->second.find(section);
+      if (s != f->second.end()) {
+        auto k = s->second.find(key);
+        if (k != s->second.end()) v = k->second;
+      }
+    }
+    if (bufSize == 0) return 0;
+    size_t n = v.size() < bufSize - 1 ? v.size() : bufSize - 1;
+    std::memcpy(buf, v.data(), n);
+    buf[n] = '\0';
+    return static_cast<uint32_t>(n);
+  }
+  void WriteString(const char* section, const char* key, const char* value,
+                   const char* fileName) override {
+    writes.push_back({fileName, section, key, value});
+    files[fileName][section][key] = value;
+  }
+  bool GetEnv(const char* name, char* out, size_t outSize) override {
+    auto it = env.find(name);
+    if (it == env.end() || it->second.size() + 1 > outSize) return false;
+    std::memcpy(out, it->second.c_str(), it->second.size() + 1);
+    return true;
+  }
+  char sep = '\\';
+  char PathSeparator() override { return sep; }
+};
+
+}  // namespace qv::setup::test

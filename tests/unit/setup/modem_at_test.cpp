@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include "fakes.h"
+#include "modem_at.h"
+
+namespace qv::setup {
+namespace {
+
+using test::AtResponse;
+using test::Bytes;
+using test::FakeCom;
+using test::Frame;
+
+struct ModemAt : ::testing::Test {
+  FakeCom com;
+  SetupState s;
+  void SetUp() override {
+    s.com = &com;
+    s.gcCOMPort = 4;
+    com.OpenComConfig(4, "", 115200, 0, 8, 1, 512, 512);
+    com.InstallComCallback(4, kComEventRxChar, 0, 0, ProcessCOM, &s);
+  }
+  void Feed(const Bytes& b) {
+    com.Push(b);
+    com.ProcessSystemEvents();
+  }
+};
+
+Bytes Built(const Bytes& data) {
+  uint8_t buf[64] = {};
+  size_t n = Build_XBee_Msg(buf, sizeof buf, 0x08, 0x53, data.data(), data.size());
+  return Bytes(buf, buf + n);
+}
+
+TEST(BuildXBeeMsg, EveryAtFrameByteForByte) {
+  EXPECT_EQ(Built({'S', 'H'}), (Bytes{0x7E, 0x00, 0x04, 0x08, 0x53, 0x53, 0x48, 0x09}));
+  EXPECT_EQ(Built({'S', 'L'}), (Bytes{0x7E, 0x00, 0x04, 0x08, 0x53, 0x53, 0x4C, 0x05}));
+  EXPECT_EQ(Built({'M', 'Y'}), (Bytes{0x7E, 0x00, 0x04, 0x08, 0x53, 0x4D, 0x59, 0xFE}));
+  EXPECT_EQ(Built({'C', 'H'}), (Bytes{0x7E, 0x00, 0x04, 0x08, 0x53, 0x43, 0x48, 0x19}));
+  EXPECT_EQ(Built({'W', 'R'}), (Bytes{0x7E, 0x00, 0x04, 0x08, 0x53, 0x57, 0x52, 0xFB}));
+  EXPECT_EQ(Built({'M', 'Y', 0, 0, 0x12, 0x34}),
+            (Bytes{0x7E, 0x00, 0x08, 0x08, 0x53, 0x4D, 0x59, 0x00, 0x00, 0x12, 0x34, 0xB8}));
+}
+
+TEST(BuildXBeeMsg, SizeIsCountPlusSixAndSmallBuffersAreRefused) {
+  uint8_t buf[12];
+  const uint8_t data[6] = {'M', 'Y', 0, 0, 1, 2};
+  EXPECT_EQ(Build_XBee_Msg(buf, sizeof buf, 0x08, 0x53, data, 6), 12u);
+  uint8_t small[11];
+  std::memset(small, 0xAA, sizeof small);
+  EXPECT_EQ(Build_XBee_Msg(small, sizeof small, 0x08, 0x53, data, 6), 0u);
+  EXPECT_EQ(small[0], 0xAA);
+}
+
+TEST_F(ModemAt, QueriesSendTheirFrameWaitAndTakeTheAnswer) {
+  com.sh = 0x0013A200;
+  com.sl = 0x40A1B2C3;
+  com.my = 0xBEEF;
+  com.ch = 0x17;
+  EXPECT_EQ(ReadSH(s), 1);
+  EXPECT_EQ(ReadSL(s), 1);
+  EXPECT_EQ(ReadMY(s), 1);
+  EXPECT_EQ(ReadCH(s), 1);
+  EXPECT_EQ(s.guiSerHigh, 0x0013A200u);
+  EXPECT_EQ(s.guiSerLow, 0x40A1B2C3u);
+  EXPECT_EQ(s.gusModemMY, 0xBEEF);
+  EXPECT_EQ(s.gucModemCH, 0x17);
+  ASSERT_EQ(com.written.size(), 4u);
+  EXPECT_EQ(com.written[0], Built({'S', 'H'}));
+  EXPECT_EQ(com.written[3], Built({'C', 'H'}));
+  EXPECT_EQ(com.delays, (std::vector<double>{0.1, 0.1, 0.1, 0.1}));
+  // The answer was waiting: one round of event processing each.
+  EXPECT_EQ(com.processCalls, 4);
+}
+
+TEST_F(ModemAt, SilentModemGivesNoAnswerValuesAfterTenRounds) {
+  com.present = false;
+  s.guiSerHigh = 1;
+  s.guiSerLow = 2;
+  s.gusModemMY = 3;
+  s.gucModemCH = 4;
+  EXPECT_EQ(ReadSH(s), 0);
+  EXPECT_EQ(com.processCalls, 10);
+  EXPECT_EQ(ReadSL(s), 0);
+  EXPECT_EQ(ReadMY(s), 0);
+  EXPECT_EQ(ReadCH(s), 0);
+  EXPECT_EQ(s.guiSerHigh, 0xFFFFFFFFu);
+  EXPECT_EQ(s.guiSerLow, 0u);
+  EXPECT_EQ(s.gusModemMY, 0u);
+  EXPECT_EQ(s.gucModemCH, 0u);
+  EXPECT_EQ(com.processCalls, 40);
+}
+
+TEST_F(ModemAt, ShOfAllOnesCountsAsNoAnswer) {
+  com.sh = 0xFFFFFFFF;
+  EXPECT_EQ(ReadSH(s), 0);
+}
+
+TEST_F(ModemAt, AnswerSplitOverTwoCallbacksIsAppliedOnce) {
+  Bytes f = AtResponse('M', 'Y', {0x12, 0x34});
+  Feed(Bytes(f.begin(), f.begin() + 5));
+  EXPECT_EQ(s.gusModemMY, 0);
+  EXPECT_EQ(s.giRxState, 3);
+  Feed(Bytes(f.begin() + 5, f.end()));
+  EXPECT_EQ(s.gusModemMY, 0x1234);
+  EXPECT_EQ(s.giRxState, 0);
+  EXPECT_EQ(com.callbackRuns, 2);
+}
+
+TEST_F(ModemAt, NoiseAndOverlongHeadersAreSkipped) {
+  Bytes b = {0x00, 0x13, 0xFF};                     // noise before a delimiter
+  Bytes overlong = {0x7E, 0x00, 0x83, 0x88, 0x53};  // announces 131 body bytes
+  b.insert(b.end(), overlong.begin(), overlong.end());
+  Bytes good = AtResponse('C', 'H', {0x0F});
+  b.insert(b.end(), good.begin(), good.end());
+  Feed(b);
+  EXPECT_EQ(s.gucModemCH, 0x0F);
+}
+
+TEST_F(ModemAt, BodyOf130BytesIsTakenAnd131Refused) {
+  Bytes body(130, 0x00);
+  body[0] = 0x88; body[1] = 0x53; body[2] = 'C'; body[3] = 'H'; body[4] = 0; body[5] = 0x21;
+  Feed(Frame(body));
+  EXPECT_EQ(s.gucModemCH, 0x21);
+  body.push_back(0);
+  body[5] = 0x22;
+  Feed(Frame(body));
+  EXPECT_EQ(s.gucModemCH, 0x21);
+}
+
+TEST_F(ModemAt, BadChecksumOtherApiIdAndTooShortValuesAreDropped) {
+  Bytes bad = AtResponse('C', 'H', {0x09});
+  bad.back() ^= 1;
+  Feed(bad);
+  EXPECT_EQ(s.gucModemCH, 0);
+  Feed(Frame({0x89, 0x53, 'C', 'H', 0x00, 0x09}));  // TX status, not an AT response
+  EXPECT_EQ(s.gucModemCH, 0);
+  // An SH answer carrying only 2 value bytes leaves SH alone rather than reading stale bytes.
+  s.guiSerHigh = 7;
+  Feed(AtResponse('S', 'H', {0x01, 0x02}));
+  EXPECT_EQ(s.guiSerHigh, 7u);
+  Feed(Frame({}));                                  // empty body, checksum 0xFF
+  EXPECT_EQ(s.giRxState, 0);
+  Feed(AtResponse('W', 'R', {}));
+  EXPECT_EQ(s.gucModemCH, 0);
+}
+
+TEST_F(ModemAt, OtherFrameIdIsStillAppliedAndDelimiterInsideBodyIsData) {
+  Feed(AtResponse('S', 'L', {0x7E, 0x7E, 0x00, 0x01}, 0x01));
+  EXPECT_EQ(s.guiSerLow, 0x7E7E0001u);
+}
+
+TEST(ModemAddress, DerivedFromTheLowSerialBits) {
+  EXPECT_EQ(ModemAddressFromSerialLow(0x0013FFFE), 0x7FFE);
+  EXPECT_EQ(ModemAddressFromSerialLow(0x0013FFFF), 0x7FFF);
+  EXPECT_EQ(ModemAddressFromSerialLow(0x40A1B2C3), 0xB2C3);
+}
+
+TEST_F(ModemAt, SetModemMyWritesStoresAndReadsBack) {
+  s.guiSerLow = 0x0013FFFE;
+  com.my = 0xFFFF;
+  EXPECT_EQ(SetModemMY(s), 1);
+  ASSERT_EQ(com.written.size(), 3u);
+  EXPECT_EQ(com.written[0], Built({'M', 'Y', 0, 0, 0x7F, 0xFE}));
+  EXPECT_EQ(com.written[1], Built({'W', 'R'}));
+  EXPECT_EQ(com.written[2], Built({'M', 'Y'}));
+  EXPECT_EQ(com.delays, (std::vector<double>{1.0, 4.0, 0.1}));
+  EXPECT_EQ(s.gusModemMY, 0x7FFE);
+}
+
+TEST_F(ModemAt, SetModemMyReportsAModemThatKeepsItsOldAddress) {
+  s.guiSerLow = 0x40A1B2C3;
+  com.my = 0xFFFF;
+  com.acceptMy = false;
+  EXPECT_EQ(SetModemMY(s), 0);
+  EXPECT_EQ(com.written[0], Built({'M', 'Y', 0, 0, 0xB2, 0xC3}));
+  EXPECT_EQ(s.gusModemMY, 0xFFFF);
+}
+
+}  // namespace
+}  // namespace qv::setup

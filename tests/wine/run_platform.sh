@@ -1,0 +1,62 @@
+#!/bin/sh
+# Runs the Windows platform test under Wine: COM9 of a throw-away prefix leads to a pty whose
+# other end (pty_peer) echoes every byte. Usage: run_platform.sh [WIN64_BUILD_DIR [WIN32_BUILD_DIR]]
+# Prints the test's closing "N passed, N failed" line; exits non-zero on any failure.
+set -u
+HERE=$(cd "$(dirname "$0")" && pwd)
+ROOT=$(cd "$HERE/../.." && pwd)
+BUILD_DIR=$(cd "${1:-$ROOT/build/win64}" && pwd) || exit 2
+WIN32_DIR=${2:-$ROOT/build/win32}
+export BUILD_DIR
+. "$HERE/wine_env.sh"
+
+EXE="$BUILD_DIR/bin/platform_test.exe"
+[ -f "$EXE" ] || { echo "run_platform: $EXE not built (target platform_test)" >&2; exit 2; }
+
+# The Linux end of the line, built for this machine.
+PEER="$BUILD_DIR/pty_peer"
+if [ ! -x "$PEER" ] || [ "$HERE/pty_peer.cpp" -nt "$PEER" ]; then
+  ${CXX_HOST:-c++} -O1 -o "$PEER" "$HERE/pty_peer.cpp" || exit 2
+fi
+
+WORK=$(mktemp -d "$BUILD_DIR/wine-run.XXXXXX")
+PEER_PID=
+cleanup() {
+  # Let Wine's server go first: it holds the pty and would take the hang-up when the peer ends.
+  wine_wait_server
+  [ -n "$PEER_PID" ] && kill "$PEER_PID" 2>/dev/null
+  wine_unmap_com 9
+  rm -rf "$WORK"
+}
+trap cleanup EXIT INT TERM
+
+"$PEER" --idle 120 >"$WORK/peer.out" 2>"$WORK/peer.err" &
+PEER_PID=$!
+# Wait (with a deadline) for the peer to name its pty.
+i=0
+while [ ! -s "$WORK/peer.out" ] && [ $i -lt 100 ]; do
+  kill -0 "$PEER_PID" 2>/dev/null || break
+  sleep 0.05; i=$((i + 1))
+done
+PTY=$(head -n 1 "$WORK/peer.out")
+[ -n "$PTY" ] || { echo "run_platform: pty_peer gave no pty" >&2; cat "$WORK/peer.err" >&2; exit 2; }
+wine_map_com 9 "$PTY"
+# COM8 must be absent for the not-found check.
+wine_unmap_com 8
+
+start=$(date +%s)
+status=0
+cd "$BUILD_DIR/bin" && wine_run ./platform_test.exe COM9 || status=$?
+echo "run_platform: win64 test took $(( $(date +%s) - start )) s"
+
+# 32-bit Wine needs a kernel that runs i386 programs; say so plainly when it cannot.
+WINE32=/usr/lib/wine/wine
+if [ -f "$WIN32_DIR/bin/platform_test.exe" ]; then
+  if [ -x "$WINE32" ] && "$WINE32" --version >/dev/null 2>&1; then
+    echo "run_platform: running the win32 build under 32-bit Wine"
+    (cd "$WIN32_DIR/bin" && WINELOADER="$WINE32" "$WINE32" ./platform_test.exe COM9) || status=1
+  else
+    echo "run_platform: SKIP win32 build: this machine cannot run 32-bit programs"
+  fi
+fi
+exit $status

@@ -1,0 +1,59 @@
+#!/bin/sh
+# Shared Wine set-up for the Wine tests. Source it with BUILD_DIR set to a Windows build tree.
+# Gives WINE (the 64-bit loader), a throw-away WINEPREFIX under the build tree (booted once,
+# reused afterwards) and the helpers wine_run and wine_map_com.
+: "${BUILD_DIR:?BUILD_DIR must name the Windows build tree}"
+WINE=${WINE:-/usr/lib/wine/wine64}
+export WINEPREFIX="${WINEPREFIX:-$BUILD_DIR/wine-prefix}"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+
+if [ ! -x "$WINE" ]; then
+  echo "wine_env: $WINE not found (package wine64)" >&2
+  exit 2
+fi
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "wine_env: first start of Wine in $WINEPREFIX"
+  boot_start=$(date +%s)
+  WINELOADER="$WINE" "$WINE" wineboot -i >/dev/null 2>&1 || true
+  /usr/lib/wine/wineserver -w 2>/dev/null || true
+  echo "wine_env: wineboot took $(( $(date +%s) - boot_start )) s"
+fi
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "wine_env: wineboot failed to create $WINEPREFIX" >&2
+  exit 2
+fi
+
+# Windows need a graphics driver: X11 when a display (Xvfb) is given, else Wine's null driver.
+WINE_GRAPHICS=null
+[ -n "${DISPLAY:-}" ] && WINE_GRAPHICS=x11
+if [ "$(cat "$WINEPREFIX/.qv_graphics" 2>/dev/null)" != "$WINE_GRAPHICS" ]; then
+  WINELOADER="$WINE" "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d "$WINE_GRAPHICS" /f >/dev/null 2>&1 &&
+    echo "$WINE_GRAPHICS" >"$WINEPREFIX/.qv_graphics"
+fi
+
+# The Windows directory of the prefix, where bare-named profile files live.
+WINE_WINDIR="$WINEPREFIX/drive_c/windows"
+
+# wine_run PROGRAM ARGS...: runs a Windows program with the 64-bit loader.
+wine_run() {
+  WINELOADER="$WINE" "$WINE" "$@"
+}
+
+# wine_map_com N PATH: makes COMn of the prefix lead to PATH (a pty slave).
+wine_map_com() {
+  mkdir -p "$WINEPREFIX/dosdevices"
+  ln -sfn "$2" "$WINEPREFIX/dosdevices/com$1"
+}
+
+# wine_unmap_com N: removes the link again.
+wine_unmap_com() {
+  rm -f "$WINEPREFIX/dosdevices/com$1"
+}
+
+# wine_wait_server: waits for the prefix's Wine server to finish (it lingers a few seconds
+# after the last program). Call before ending a pty peer whose pty Wine still holds.
+wine_wait_server() {
+  /usr/lib/wine/wineserver -w 2>/dev/null || true
+}
