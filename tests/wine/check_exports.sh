@@ -22,7 +22,7 @@ RP1210_SendMessage:20"
 system_dlls='^(kernel32|user32|advapi32|psapi|msvcrt|gdi32|comctl32|comdlg32|shell32|ole32|ws2_32|ntdll|api-ms-win-.*)\.dll$'
 
 exports_of() {  # names in the export table, one per line
-  objdump -p "$1" | awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&/^\s*\[/{print $NF;next} t&&!/^\s*\[/{t=0}' | sort
+  objdump -p "$1" | awk '/Ordinal\/Name Pointer/{t=1;next} t && /^[ \t]*\[/{print $NF;next} {t=0}' | sort
 }
 
 check_dll() {  # dll, expected "name:bytes" list, is_i686
