@@ -6,7 +6,7 @@ set -u
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/../.." && pwd)
 BUILD_DIR=$(cd "${1:-$ROOT/build/win64}" && pwd) || exit 2
-WIN32_DIR=${2:-$ROOT/build/win32}
+WIN32_DIR=$(cd "${2:-$ROOT/build/win32}" 2>/dev/null && pwd) || WIN32_DIR=/nonexistent
 export BUILD_DIR
 . "$HERE/wine_env.sh"
 
