@@ -68,7 +68,7 @@ struct PtyLink : ::testing::Test {
   MessageRecord Record(uint8_t protocol, const Bytes& data, bool block = true) {
     MessageRecord r = {};
     r.protocol = protocol;
-    std::memcpy(r.body, data.data(), data.size());
+    if (!data.empty()) std::memcpy(r.body, data.data(), data.size());
     r.length = static_cast<uint32_t>(data.size());
     r.blockFlag = block ? 1 : 0;
     return r;

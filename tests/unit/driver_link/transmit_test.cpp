@@ -11,7 +11,7 @@ struct TxTest : LinkFixture {
   MessageRecord Record(uint8_t protocol, Bytes data) {
     MessageRecord r = {};
     r.protocol = protocol;
-    std::memcpy(r.body, data.data(), data.size());
+    if (!data.empty()) std::memcpy(r.body, data.data(), data.size());
     r.length = static_cast<uint32_t>(data.size());
     return r;
   }
