@@ -8,6 +8,8 @@
 //    is the claim flag senders compare-and-set.
 //  - reassemblyLock guards both reassembly buffers and the long-message echo copy.
 //  - stateLock guards the VKL strings and the address-claim copy.
+//  - replyWaitLock is held by a sender from its claim until its reply (or last resend); it may
+//    be taken under commandLock, and only the short locks above are taken inside it.
 //  - Scalars shared between threads are std::atomic; no lock needed for them.
 #pragma once
 #include <atomic>
@@ -104,11 +106,15 @@ struct Device {
   platform::Lock txLock;
   platform::Lock reassemblyLock;
   platform::Lock stateLock;
+  // One send waits for its reply at a time: the reply events are auto-reset and shared, so a
+  // second waiter would take the first one's reply and make it time out and resend.
+  platform::Lock replyWaitLock;
   std::atomic<bool> sharedObjectsReady{false};
   std::atomic<bool> threadsRunning{false};
   LinkSeam* seam = nullptr;                  // set before threads start, never changed while they run
 
   std::atomic<bool> stopFlag{true};
+  std::atomic<int32_t> readersInside{0};  // threads inside Receive_Message; teardown waits for them
   std::atomic<bool> writeBusy{false};        // claim flag of txBuffer: compare-and-set by senders, cleared by the writer
   uint8_t txBuffer[kTxBufferSize] = {};      // txLock
   uint32_t txLength = 0;                     // txLock

@@ -14,6 +14,15 @@ using namespace qv::driver;
 namespace {
 bool Closing() { return TheDevice().closingFlag.load(); }
 bool IdValid(uint8_t id) { return (id & 0x80) != 0; }
+
+// Counts a reader in for its whole call, so a close from another thread (after which the
+// library may be unloaded) waits until a blocking read has left the driver.
+struct ReaderInside {
+  ReaderInside() { TheDevice().readersInside.fetch_add(1, std::memory_order_acq_rel); }
+  ~ReaderInside() { TheDevice().readersInside.fetch_sub(1, std::memory_order_acq_rel); }
+  ReaderInside(const ReaderInside&) = delete;
+  ReaderInside& operator=(const ReaderInside&) = delete;
+};
 }  // namespace
 
 extern "C" {
@@ -33,6 +42,7 @@ QV_EXPORT int32_t QV_STDCALL Transmit_Message(uint8_t deviceId, MessageRecord* r
 }
 
 QV_EXPORT int32_t QV_STDCALL Receive_Message(uint8_t deviceId, MessageRecord* record) {
+  const ReaderInside inside;
   if (Closing()) return ERR_HARDWARE_NOT_RESPONDING;
   if (record == nullptr) return ERR_INVALID_DEVICE;
   QvSetReturnedLength(record, 0);

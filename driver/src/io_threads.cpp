@@ -85,6 +85,9 @@ void StopThreadsAndTeardown(Device& d) {
     platform::SleepMs(kShutdownWaitMs);
     d.events[kEvReaderExited]->wait(kExitWaitMs);
     d.events[kEvReadFinished]->wait(kExitWaitMs);
+    // A blocking read sees stopFlag within one 25 ms poll; wait (bounded) until it has left.
+    for (uint32_t i = 0; i < kExitWaitMs && d.readersInside.load(std::memory_order_acquire) > 0; ++i)
+      platform::SleepMs(1);
     // Join every thread: none may outlive the port and queues it uses.
     for (int i = 0; i < kThreadCount; ++i) {
       if (i == kThreadTransportAck) SetEvent(d, kEvTransportAck);

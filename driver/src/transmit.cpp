@@ -109,16 +109,19 @@ bool MakeTxFrame(Device& d, OutgoingFrame& f, uint8_t protocol, const uint8_t* p
 }
 
 int SendFrameAndWait(Device& d, OutgoingFrame& f, bool acknowledged) {
+  platform::LockGuard one(d.replyWaitLock);
   if (!ClaimTransmitBuffer(d, kClaimPolls, kClaimPollMs)) return ERR_TX_QUEUE_FULL;
   return WaitClaimed(d, f, acknowledged);
 }
 
 int SendFrame(Device& d, OutgoingFrame& f) {
-  if (!ClaimTransmitBuffer(d, kSendFramePolls, kSendFramePollMs)) return ERR_TX_QUEUE_FULL;
   if (d.rfAckEnabled.load() && !SendsPlain(f.protocol)) {
-    // Acknowledged mode; the claim just taken stands in for SendFrameAndWait's own.
+    // Acknowledged mode; this claim stands in for SendFrameAndWait's own.
+    platform::LockGuard one(d.replyWaitLock);
+    if (!ClaimTransmitBuffer(d, kSendFramePolls, kSendFramePollMs)) return ERR_TX_QUEUE_FULL;
     return WaitClaimed(d, f, true);
   }
+  if (!ClaimTransmitBuffer(d, kSendFramePolls, kSendFramePollMs)) return ERR_TX_QUEUE_FULL;
   HandOver(d, f);
   return ERR_Success;
 }

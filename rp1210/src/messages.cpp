@@ -79,8 +79,10 @@ int Read(int16_t nClientID, uint8_t* buffer, int16_t size, int16_t block) {
   r.transportMode = savedTransport;
   r.blockFlag = static_cast<uint8_t>(block);
   const int32_t got = Ctx().binding.api.receiveMessage(Ctx().deviceId, &r);
-  if (got <= 0) return 0;
   uint32_t length = QvReturnedLength(&r);
+  // The driver's error codes are positive too (142 while closing); they deliver nothing, and
+  // converting the empty record would hand the application a message that never came.
+  if (got <= 0 || length == 0) return 0;
   if (length > QV_MESSAGE_RETURNED_DATA_MAX) length = QV_MESSAGE_RETURNED_DATA_MAX;
   return Deliver(index, p, QvReturnedData(&r), length, r.echoFlag, buffer, size, savedTransport);
 }

@@ -49,6 +49,7 @@ int32_t QV_STDCALL FakeReceive(uint8_t id, MessageRecord* r) {
   c.record = *r;
   g_driver.calls.push_back(c);
   QvSetReturnedLength(r, 0);
+  if (g_driver.receiveError) return g_driver.receiveError;
   if (g_driver.inbox.empty()) return 0;
   auto [data, echo] = g_driver.inbox.front();
   g_driver.inbox.erase(g_driver.inbox.begin());

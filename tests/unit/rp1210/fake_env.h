@@ -31,6 +31,7 @@ struct FakeDriver {
   int32_t initResult = 0x81;
   int32_t restoreResult = 0;
   int32_t transmitResult = 0;
+  int32_t receiveError = 0;  // returned (with nothing delivered) instead of the inbox
   // Messages handed out by Receive_Message, in order: returned data and echo flag.
   std::vector<std::pair<Bytes, uint8_t>> inbox;
   uint8_t status[16] = {5, 0, 0, 0, 0, 0, 0, 0, 0};
