@@ -7,3 +7,10 @@ elseif(QV_SANITIZE STREQUAL "thread")
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
   add_link_options(-fsanitize=thread)
 endif()
+
+# The fuzz build instruments every library for coverage, so libFuzzer is guided through the
+# parsers themselves and not only through the target's own file.
+if(QV_BUILD_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()

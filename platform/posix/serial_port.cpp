@@ -449,18 +449,4 @@ void SerialPort::close() {
   impl_ = nullptr;
 }
 
-bool BuildSerialSettingsText(uint32_t baud, uint8_t lineFormat, char* out, size_t outSize) {
-  if (out == nullptr || outSize == 0) return false;
-  char tmp[32];
-  const int len = std::snprintf(tmp, sizeof tmp, "%u,n,%u,%u", static_cast<unsigned>(baud),
-                                static_cast<unsigned>(lineFormat / 10u),
-                                static_cast<unsigned>(lineFormat % 10u));
-  if (len <= 0 || static_cast<size_t>(len) >= outSize) {
-    out[0] = '\0';
-    return false;
-  }
-  std::memcpy(out, tmp, static_cast<size_t>(len) + 1);
-  return true;
-}
-
 }  // namespace qv::platform

@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(frame + 3, data + pos, len);
     pos += len;
     RouteFrame(d, frame, len + 3);
-    for (uint8_t p : {0x00, 0x01, 0x02, 0x10, 0x20, 0x27}) {
+    for (const uint8_t p : {uint8_t{0x00}, uint8_t{0x01}, uint8_t{0x02}, uint8_t{0x10}, uint8_t{0x20}, uint8_t{0x27}}) {
       MessageRecord rec = {};
       rec.protocol = p;
       ReceiveMessage(d, rec);

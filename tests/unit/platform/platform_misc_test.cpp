@@ -1,5 +1,6 @@
 // Single-threaded checks of the small services without waiting: event states, clock values,
 // environment, serial settings text and port-open failures, notification ids.
+#include <string>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -91,6 +92,14 @@ TEST(SerialSettingsText, BuildsFromBaudAndLineFormat) {
   EXPECT_STREQ(out, "115200,n,8,1");
   ASSERT_TRUE(BuildSerialSettingsText(9600, 72, out, sizeof out));
   EXPECT_STREQ(out, "9600,n,7,2");
+  for (uint32_t baud : {300u, 9999u, 99999u, 100000u, 921600u}) {
+    ASSERT_TRUE(BuildSerialSettingsText(baud, 81, out, sizeof out));
+    EXPECT_EQ(std::string(out), std::to_string(baud) + ",n,8,1");
+  }
+  ASSERT_TRUE(BuildSerialSettingsText(9600, 123, out, sizeof out));  // the first two digits
+  EXPECT_STREQ(out, "9600,n,1,2");
+  ASSERT_TRUE(BuildSerialSettingsText(9600, 8, out, sizeof out));  // one digit: data bits 0, refused by the port
+  EXPECT_STREQ(out, "9600,n,0,8");
   char exact[13];
   EXPECT_TRUE(BuildSerialSettingsText(115200, 81, exact, sizeof exact));
   char small[12] = "untouched";
