@@ -1,0 +1,353 @@
+// bin/qvlink run as a user runs it: the demo end to end, monitor output and captures checked
+// against frames the test puts on the simulated bus, and the connect error paths.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "qvlink/platform/serial_port.h"
+#include "qvlink/sim/simulator.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using qv::sim::Bytes;
+
+fs::path BinDir() { return fs::read_symlink("/proc/self/exe").parent_path(); }
+
+std::string Slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) out.push_back(l);
+  return out;
+}
+
+// One qvlink process with stdout and stderr in files.
+class Child {
+ public:
+  Child(const fs::path& dir, std::vector<std::string> args) : out_(dir / "out.txt"), err_(dir / "err.txt") {
+    args.insert(args.begin(), (BinDir() / "qvlink").string());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&fa, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    started_ = posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&fa);
+  }
+  ~Child() {
+    if (started_ && !exited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  bool exited() {
+    if (!started_ || exited_) return true;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      exited_ = true;
+      code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    return exited_;
+  }
+  // Waits for the exit, re-checking on the simulator's wake-ups; -1 when it did not end in time.
+  int wait(const qv::sim::Simulator* sim, uint32_t timeoutMs) {
+    if (sim != nullptr) {
+      sim->waitFor([&] { return exited(); }, timeoutMs);
+    } else {
+      int status = 0;
+      if (started_ && !exited_ && waitpid(pid_, &status, 0) == pid_) {
+        exited_ = true;
+        code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+    }
+    return exited() ? code_ : -1;
+  }
+  std::string out() const { return Slurp(out_); }
+  std::string err() const { return Slurp(err_); }
+
+ private:
+  fs::path out_, err_;
+  pid_t pid_ = 0;
+  bool started_ = false, exited_ = false;
+  int code_ = -1;
+};
+
+constexpr char kIni[] =
+    "[VendorInformation]\nName=QvLink\nDevices=101\nProtocols=1,2\n"
+    "[DeviceInformation101]\nDeviceID=101\nDeviceName=QvLink\nDeviceDescription=test\n"
+    "DeviceParams=COM5,115200,12345,81,12\n"
+    "[DeviceInformation102]\nDeviceID=102\nDeviceParams=COM9,115200,12345,81,12\n"
+    "[ProtocolInformation1]\nProtocolString=J1939\n[ProtocolInformation2]\nProtocolString=J1708\n"
+    "[Logging]\nLoggingType=0\n";
+
+class Qvlink : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!fs::exists(BinDir() / "libQV121032.so") || !fs::exists(BinDir() / "libQV_API.so"))
+      GTEST_SKIP() << "the RP1210 library or the driver is not built";
+    dir_ = fs::temp_directory_path() / ("qv-tools-it-" + std::to_string(getpid()));
+    fs::create_directories(dir_);
+    setenv("QV_PROFILE_DIR", dir_.c_str(), 1);
+    setenv("QV_PORT_DIR", dir_.c_str(), 1);
+  }
+  void TearDown() override {
+    sim_.reset();
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  void StartSim(bool busTraffic) {
+    std::ofstream(dir_ / "QV121032.ini") << kIni;
+    qv::sim::SimConfig cfg;
+    cfg.busTraffic = busTraffic;
+    sim_ = std::make_unique<qv::sim::Simulator>(cfg);
+    ASSERT_TRUE(sim_->start());
+    ASSERT_TRUE(sim_->linkPort(dir_.string(), "COM5"));
+  }
+  // True once the client's J1939 start and its pass-all filter have reached the adapter.
+  bool J1939Ready(uint32_t timeoutMs) {
+    return sim_->waitFor([&] {
+      const auto a = sim_->adapterState();
+      return a.started[2] && a.filterCommands[2] > 0;
+    }, timeoutMs);
+  }
+  fs::path dir_;
+  std::unique_ptr<qv::sim::Simulator> sim_;
+};
+
+// Pcap reader written from the published format, independent of the tool's writer.
+struct PcapFrame {
+  uint32_t id;
+  uint8_t length;
+  Bytes data;
+};
+bool ReadPcap(const std::string& b, uint32_t* linkType, std::vector<PcapFrame>* frames) {
+  auto u8 = [&](size_t i) { return static_cast<uint8_t>(b[i]); };
+  auto le32 = [&](size_t i) { return uint32_t(u8(i)) | uint32_t(u8(i + 1)) << 8 | uint32_t(u8(i + 2)) << 16 | uint32_t(u8(i + 3)) << 24; };
+  auto be32 = [&](size_t i) { return uint32_t(u8(i)) << 24 | uint32_t(u8(i + 1)) << 16 | uint32_t(u8(i + 2)) << 8 | u8(i + 3); };
+  if (b.size() < 24 || le32(0) != 0xA1B2C3D4 || (u8(4) | u8(5) << 8) != 2 || (u8(6) | u8(7) << 8) != 4) return false;
+  *linkType = le32(20);
+  for (size_t at = 24; at < b.size();) {
+    if (b.size() - at < 32 || le32(at + 8) != 16) return false;
+    PcapFrame f{be32(at + 16), u8(at + 20), {}};
+    for (size_t i = 0; i < 8; ++i) f.data.push_back(u8(at + 24 + i));
+    frames->push_back(f);
+    at += 32;
+  }
+  return true;
+}
+
+TEST_F(Qvlink, DemoRunsEndToEnd) {
+  Child c(dir_, {"demo"});
+  const int code = c.wait(nullptr, 0);
+  const std::string out = c.out();
+  ASSERT_EQ(code, 0) << out << c.err();
+  EXPECT_NE(out.find("  VIN 1QVLINK0SIM000042"), std::string::npos) << out;
+  EXPECT_NE(out.find("  VIN         1QVLINK0SIM000042"), std::string::npos);
+  EXPECT_NE(out.find("the adapter received all 1785 bytes intact"), std::string::npos);
+  EXPECT_NE(out.find("DM1 from 00: SPN 100 FMI 1 (x1), SPN 110 FMI 0 (x2), amber lamp"), std::string::npos);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(out, m, std::regex(R"(received +J1939 (\d+) messages \(EEC1 (\d+), CCVS (\d+), DM1 (\d+)\), J1708 (\d+) \(MID 128: (\d+)\))")))
+      << out;
+  for (size_t i = 1; i < m.size(); ++i) EXPECT_GT(std::stoul(m[i].str()), 0u) << m[0];
+  EXPECT_NE(out.find("sent        2 messages"), std::string::npos);
+  EXPECT_NE(out.find("errors      0"), std::string::npos);
+  EXPECT_NE(out.find("Demo passed"), std::string::npos);
+  EXPECT_EQ(c.err(), "");
+}
+
+TEST_F(Qvlink, MonitorPrintsAndCapturesTheBusFrames) {
+  StartSim(false);
+  Child c(dir_, {"monitor", "--device", "101", "--pgn", "0xFF10", "--count", "3", "--log",
+                 (dir_ / "m.log").string(), "--pcap", (dir_ / "m.pcap").string()});
+  ASSERT_TRUE(J1939Ready(10000)) << c.err();
+  sim_->injectBusJ1939(3, 61444, 0x00, 0xFF, {1, 2, 3, 4, 5, 6, 7, 8});  // not the PGN asked for
+  for (uint8_t k = 0; k < 3; ++k) sim_->injectBusJ1939(5, 0xFF10, 0x22, 0xFF, {k, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77});
+  ASSERT_EQ(c.wait(sim_.get(), 10000), 0) << c.err();
+  const auto lines = Lines(c.out());
+  ASSERT_EQ(lines.size(), 3u) << c.out();
+  for (size_t k = 0; k < 3; ++k) {
+    const std::regex line(R"(^\(\d+\.\d{6}\) 14FF1022  PGN  65296 SA 22 DA FF P5  \[8\] 0)" + std::to_string(k) +
+                          " 11 22 33 44 55 66 77$");
+    EXPECT_TRUE(std::regex_match(lines[k], line)) << lines[k];
+  }
+  const auto log = Lines(Slurp(dir_ / "m.log"));
+  ASSERT_EQ(log.size(), 3u);
+  for (size_t k = 0; k < 3; ++k)
+    EXPECT_TRUE(std::regex_match(log[k], std::regex(R"(^\(\d+\.\d{6}\) qv0 14FF1022#0)" + std::to_string(k) + "11223344556677$")))
+        << log[k];
+  uint32_t linkType = 0;
+  std::vector<PcapFrame> frames;
+  ASSERT_TRUE(ReadPcap(Slurp(dir_ / "m.pcap"), &linkType, &frames));
+  EXPECT_EQ(linkType, 227u);
+  ASSERT_EQ(frames.size(), 3u);
+  for (uint8_t k = 0; k < 3; ++k) {
+    EXPECT_EQ(frames[k].id, 0x94FF1022u);  // bit 31: 29-bit identifier
+    EXPECT_EQ(frames[k].length, 8);
+    EXPECT_EQ(frames[k].data, (Bytes{k, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}));
+  }
+  // Wireshark's own reader, where it is installed.
+  if (std::system("command -v tshark >/dev/null 2>&1") == 0) {
+    const std::string cmd = "tshark -r '" + (dir_ / "m.pcap").string() + "' -V > '" + (dir_ / "tshark.txt").string() + "' 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << Slurp(dir_ / "tshark.txt");
+    const std::string t = Slurp(dir_ / "tshark.txt");
+    EXPECT_NE(t.find("J1939"), std::string::npos) << t;
+    EXPECT_NE(t.find("0x14ff1022"), std::string::npos) << t;
+  }
+}
+
+TEST_F(Qvlink, MonitorJ1708DecodesEngineMessages) {
+  StartSim(false);
+  Child c(dir_, {"monitor", "--protocol", "J1708", "--mid", "128", "--count", "1"});
+  ASSERT_TRUE(sim_->waitFor([&] { return sim_->adapterState().started[1] && sim_->adapterState().filterCommands[1] > 0; }, 10000))
+      << c.err();
+  Bytes other = {0x88, 84, 10};
+  other.push_back(qv::sim::j1708Checksum(other.data(), other.size()));
+  Bytes engine = {128, 190, 0x40, 0x1F, 84, 0x1F};
+  engine.push_back(qv::sim::j1708Checksum(engine.data(), engine.size()));
+  sim_->injectBusJ1708(other);
+  sim_->injectBusJ1708(engine);
+  ASSERT_EQ(c.wait(sim_.get(), 10000), 0) << c.err();
+  const auto lines = Lines(c.out());
+  ASSERT_EQ(lines.size(), 1u) << c.out();
+  EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(^\(\d+\.\d{6}\) MID 128  \[5\] BE 40 1F 54 1F  engine 2000\.0 rpm, road 25\.0 km/h$)")))
+      << lines[0];
+}
+
+TEST_F(Qvlink, RequestAndLongSendThroughTheAdapter) {
+  StartSim(false);
+  Child r(dir_, {"request", "65260", "--dest", "0"});
+  ASSERT_EQ(r.wait(sim_.get(), 15000), 0) << r.err();
+  EXPECT_NE(r.out().find("PGN  65260 SA 00 DA FF P0  [18] 31 51 56"), std::string::npos) << r.out();
+  EXPECT_NE(r.out().find("VIN 1QVLINK0SIM000042"), std::string::npos) << r.out();
+  std::string hex;
+  for (int i = 0; i < 100; ++i) hex += "A5";
+  Child s(dir_, {"send", "--pgn", "0xEF00", "--dest", "0", "--priority", "6", hex});
+  ASSERT_EQ(s.wait(sim_.get(), 15000), 0) << s.err();
+  EXPECT_NE(s.out().find("sent 100 bytes"), std::string::npos) << s.out();
+  const auto longs = sim_->longFromPc();
+  ASSERT_EQ(longs.size(), 1u);
+  EXPECT_TRUE(longs[0].complete);
+  EXPECT_FALSE(longs[0].bam);
+  EXPECT_EQ(longs[0].pgn, 0xEF00u);
+  EXPECT_EQ(longs[0].sa, 0xF9);
+  EXPECT_EQ(longs[0].da, 0x00);
+  EXPECT_EQ(longs[0].data, Bytes(100, 0xA5));
+}
+
+// The adapter's view of a CAN or J1708 send: code, message type 0x14, length, then the bytes.
+TEST_F(Qvlink, CanAndJ1708SendsReachTheAdapterAsLaidDown) {
+  StartSim(false);
+  const std::vector<std::pair<std::vector<std::string>, Bytes>> cases = {
+      {{"send", "--protocol", "CAN", "--id", "0x7DF", "020100"}, {0x02, 0x14, 0x07, 0x80, 0x00, 0x07, 0xDF, 0x02, 0x01, 0x00}},
+      {{"send", "--protocol", "CAN", "--id", "0x18DA00F1", "0201"}, {0x02, 0x14, 0x06, 0x18, 0xDA, 0x00, 0xF1, 0x02, 0x01}},
+      {{"send", "--protocol", "J1708", "08 80 BE 40 1F"}, {0x01, 0x14, 0x05, 0x08, 0x80, 0xBE, 0x40, 0x1F}},
+  };
+  for (const auto& [args, rf] : cases) {
+    sim_->clearLogs();
+    Child c(dir_, args);
+    ASSERT_EQ(c.wait(sim_.get(), 15000), 0) << c.err();
+    bool seen = false;
+    for (const auto& t : sim_->rfToAdapter()) seen = seen || t.rf == rf;
+    EXPECT_TRUE(seen) << args.back();
+  }
+}
+
+TEST_F(Qvlink, StatusVersionAndDevices) {
+  StartSim(false);
+  Child st(dir_, {"status"});
+  ASSERT_EQ(st.wait(sim_.get(), 15000), 0) << st.err();
+  EXPECT_NE(st.out().find("device 101, port COM5, client 1 (J1939)"), std::string::npos) << st.out();
+  EXPECT_NE(st.out().find("J1939 0x01 (1 clients)"), std::string::npos) << st.out();
+  Child v(dir_, {"version"});
+  ASSERT_EQ(v.wait(nullptr, 0), 0);
+  EXPECT_NE(v.out().find("QV121032 version 176.a, RP1210 API 2.0"), std::string::npos) << v.out();
+  Child d(dir_, {"devices"});
+  ASSERT_EQ(d.wait(nullptr, 0), 0) << d.err();
+  EXPECT_NE(d.out().find("  101   QvLink  test  [COM5,115200,12345,81,12]"), std::string::npos) << d.out();
+  EXPECT_NE(d.out().find("  2     J1708"), std::string::npos) << d.out();
+}
+
+// Each failure: its exit code and the one line that says what to check.
+TEST_F(Qvlink, ConnectFailuresSayWhatToCheck) {
+  {
+    Child c(dir_, {"monitor", "--count", "1"});  // no INI yet
+    EXPECT_EQ(c.wait(nullptr, 0), 3);
+    EXPECT_EQ(c.err(), "qvlink: QV121032.ini not found at " + (dir_ / "QV121032.ini").string() +
+                           ": set QV_PROFILE_DIR or run QvLink Setup\n");
+    Child d(dir_, {"devices"});
+    EXPECT_EQ(d.wait(nullptr, 0), 3);
+  }
+  StartSim(false);
+  const std::string ini = (dir_ / "QV121032.ini").string();
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{"status", "--device", "7"}, 3,
+       "qvlink: device 7 is not in " + ini + " (no [DeviceInformation7] DeviceParams; devices listed: 101)\n"},
+      {{"status", "--device", "102"}, 4,
+       "qvlink: connect failed (ERR_INVALID_DEVICE): port COM9 not found: check the radio modem is plugged in and "
+       "DeviceParams names its port\n"},
+      {{"monitor", "--bogus"}, 2, "qvlink: monitor: unknown option --bogus\n"},
+  };
+  for (const auto& k : cases) {
+    Child c(dir_, k.args);
+    EXPECT_EQ(c.wait(sim_.get(), 15000), k.code) << k.args[0];
+    EXPECT_EQ(c.err(), k.message);
+  }
+  {
+    qv::platform::SerialPort holder;  // another program holds the port
+    ASSERT_EQ(holder.open("COM5", qv::platform::SerialConfig{}), qv::platform::SerialOpenError::None);
+    Child c(dir_, {"status"});
+    EXPECT_EQ(c.wait(sim_.get(), 15000), 4);
+    EXPECT_EQ(c.err(), "qvlink: connect failed (ERR_INVALID_DEVICE): port COM5 is in use by another program: close it "
+                       "and try again\n");
+  }
+  sim_->setModemAnswers(false);
+  {
+    Child c(dir_, {"status"});
+    EXPECT_EQ(c.wait(sim_.get(), 20000), 4);
+    EXPECT_EQ(c.err(), "qvlink: connect failed (ERR_INVALID_DEVICE): the radio modem on COM5 does not answer: check "
+                       "it is in API mode at the DeviceParams baud rate\n");
+  }
+  sim_->setModemAnswers(true);
+  sim_->setAdapterAnswers(false);
+  {
+    Child c(dir_, {"status"});
+    EXPECT_EQ(c.wait(sim_.get(), 20000), 4);
+    EXPECT_EQ(c.err(), "qvlink: connect failed (ERR_INVALID_DEVICE): the adapter does not answer through the modem on "
+                       "COM5: check it is powered, in range, and that DeviceParams holds its address and channel "
+                       "(QvLink Setup)\n");
+  }
+  sim_->setAdapterAnswers(true);
+  {
+    Child c(dir_, {"request", "12345", "--timeout", "300"});  // nobody answers this PGN
+    EXPECT_EQ(c.wait(sim_.get(), 15000), 1);
+    EXPECT_EQ(c.err(), "qvlink: no answer for PGN 12345 within 300 ms\n");
+  }
+}
+
+}  // namespace

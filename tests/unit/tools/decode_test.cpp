@@ -1,0 +1,169 @@
+// Decoding of RP1210 reads and of the vehicle messages the tool shows in words.
+#include <gtest/gtest.h>
+
+#include "decode.h"
+
+namespace qv::tools {
+namespace {
+
+using V = std::vector<uint8_t>;
+
+TEST(ParseJ1939Read, SingleFrameLayoutAndBounds) {
+  // Time stamp 00 00 01 02, PGN 61444, priority 3, SA 00, DA byte 00 (PDU2: read as FF), 8 data bytes.
+  const V buf = {0x00, 0x00, 0x01, 0x02, 0x04, 0xF0, 0x00, 0x03, 0x00, 0x00,
+                 0xF0, 0x7D, 0x7D, 0x40, 0x1F, 0x00, 0xFF, 0x7D};
+  const auto m = ParseJ1939Read(buf.data(), buf.size(), false);
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->timeStamp, 0x102u);
+  EXPECT_EQ(m->pgn, 61444u);
+  EXPECT_EQ(m->priority, 3);
+  EXPECT_EQ(m->source, 0x00);
+  EXPECT_EQ(m->destination, 0xFF);
+  EXPECT_EQ(m->data, V(buf.begin() + 10, buf.end()));
+  // Only the returned count is looked at: a short count gives fewer data bytes, or nothing.
+  EXPECT_EQ(ParseJ1939Read(buf.data(), 12, false)->data, (V{0xF0, 0x7D}));
+  EXPECT_TRUE(ParseJ1939Read(buf.data(), 10, false)->data.empty());
+  EXPECT_FALSE(ParseJ1939Read(buf.data(), 9, false));
+  EXPECT_FALSE(ParseJ1939Read(nullptr, 20, false));
+}
+
+TEST(ParseJ1939Read, Pdu1KeepsDestinationAndEchoByteShiftsTheHeader) {
+  const V buf = {0, 0, 0, 9, 1, 0x00, 0xEA, 0x00, 0x06, 0xF9, 0x17, 0xEC, 0xFE, 0x00};
+  const auto m = ParseJ1939Read(buf.data(), buf.size(), true);
+  ASSERT_TRUE(m);
+  EXPECT_TRUE(m->echoed);
+  EXPECT_EQ(m->pgn, kPgnRequest);
+  EXPECT_EQ(m->priority, 6);
+  EXPECT_EQ(m->source, 0xF9);
+  EXPECT_EQ(m->destination, 0x17);
+  EXPECT_EQ(m->data, (V{0xEC, 0xFE, 0x00}));
+  EXPECT_FALSE(ParseJ1939Read(buf.data(), 10, true));
+}
+
+TEST(ParseJ1708Read, ChecksumCheckedAndStripped) {
+  // MID 128, PID 190 = 0x1F40 (2000 rpm), PID 84 = 0x1F (24.955 km/h), checksum.
+  V msg = {128, 190, 0x40, 0x1F, 84, 0x1F};
+  uint8_t sum = 0;
+  for (uint8_t b : msg) sum = static_cast<uint8_t>(sum + b);
+  msg.push_back(static_cast<uint8_t>(0x100 - sum));
+  V buf = {0, 0, 0, 5};
+  buf.insert(buf.end(), msg.begin(), msg.end());
+  auto m = ParseJ1708Read(buf.data(), buf.size(), false);
+  ASSERT_TRUE(m);
+  EXPECT_TRUE(m->checksumOk);
+  EXPECT_EQ(m->mid, 128);
+  EXPECT_EQ(m->body, (V{190, 0x40, 0x1F, 84, 0x1F}));
+  const auto params = ParseJ1587(m->body);
+  ASSERT_TRUE(params);
+  EXPECT_DOUBLE_EQ(*J1587EngineSpeedRpm(*params), 2000.0);
+  EXPECT_DOUBLE_EQ(*J1587RoadSpeedKmh(*params), 31 * 0.805);
+  EXPECT_EQ(DescribeJ1708(*m), "engine 2000.0 rpm, road 25.0 km/h");
+
+  buf.back() ^= 1;  // spoilt checksum: nothing stripped, flagged
+  m = ParseJ1708Read(buf.data(), buf.size(), false);
+  ASSERT_TRUE(m);
+  EXPECT_FALSE(m->checksumOk);
+  EXPECT_EQ(m->body.size(), 6u);
+  EXPECT_EQ(DescribeJ1708(*m).rfind("bad checksum", 0), 0u);
+  EXPECT_FALSE(ParseJ1708Read(buf.data(), 4, false));  // time stamp only
+}
+
+TEST(ParseJ1587, ParameterLengthsAndOverruns) {
+  const auto p = ParseJ1587({84, 10, 190, 1, 2, 200, 3, 7, 8, 9, 100, 5});
+  ASSERT_TRUE(p);
+  ASSERT_EQ(p->size(), 4u);
+  EXPECT_EQ((*p)[1].value, (V{1, 2}));
+  EXPECT_EQ((*p)[2].pid, 200);
+  EXPECT_EQ((*p)[2].value, (V{7, 8, 9}));
+  EXPECT_EQ((*p)[3].value, (V{5}));
+  EXPECT_FALSE(ParseJ1587({190, 1}));        // 2-byte PID cut short
+  EXPECT_FALSE(ParseJ1587({200, 4, 1, 2}));  // count beyond the end
+  EXPECT_FALSE(ParseJ1587({200}));           // count byte missing
+  EXPECT_EQ(ParseJ1587({84, 1, 254, 9})->size(), 1u);  // 254 ends the parameters
+  EXPECT_FALSE(J1587EngineSpeedRpm(*ParseJ1587({84, 1})));
+}
+
+TEST(ParseCanRead, StandardAndExtended) {
+  const V ext = {0, 0, 0, 1, 1, 0x18, 0xFE, 0xF1, 0x00, 0xAA, 0xBB};
+  auto m = ParseCanRead(ext.data(), ext.size(), false);
+  ASSERT_TRUE(m);
+  EXPECT_TRUE(m->extended);
+  EXPECT_EQ(m->id, 0x18FEF100u);
+  EXPECT_EQ(m->data, (V{0xAA, 0xBB}));
+  const V std11 = {0, 0, 0, 1, 0, 0x00, 0x00, 0x07, 0xDF, 0x02, 0x01, 0x00};
+  m = ParseCanRead(std11.data(), std11.size(), false);
+  ASSERT_TRUE(m);
+  EXPECT_FALSE(m->extended);
+  EXPECT_EQ(m->id, 0x7DFu);
+  EXPECT_EQ(m->data.size(), 3u);
+  EXPECT_FALSE(ParseCanRead(ext.data(), 8, false));
+}
+
+TEST(J1939CanId, PriorityPageFormatSpecificSource) {
+  EXPECT_EQ(J1939CanId(3, 61444, 0x00, 0xFF), 0x0CF00400u);
+  EXPECT_EQ(J1939CanId(6, 65265, 0x00, 0x17), 0x18FEF100u);  // PDU2: PS is the PGN's low byte
+  EXPECT_EQ(J1939CanId(6, 59904, 0xF9, 0x00), 0x18EA00F9u);  // PDU1: PS is the destination
+  EXPECT_EQ(J1939CanId(6, 0x1EF00, 0xF9, 0x21), 0x19EF21F9u);  // data page 1
+  EXPECT_EQ(J1939CanId(0xFF, 0xEF00, 1, 2), 0x1CEF0201u);      // priority kept to 3 bits
+}
+
+TEST(SignalDecoders, Eec1AndCcvsScalingAndNotAvailable) {
+  EXPECT_DOUBLE_EQ(*Eec1EngineSpeedRpm({0xF0, 0x7D, 0x7D, 0x40, 0x1F, 0, 0xFF, 0x7D}), 1000.0);
+  EXPECT_DOUBLE_EQ(*Eec1EngineSpeedRpm({0, 0, 0, 0x01, 0x00}), 0.125);
+  EXPECT_FALSE(Eec1EngineSpeedRpm({0, 0, 0, 0xFF, 0xFF, 0, 0, 0}));
+  EXPECT_FALSE(Eec1EngineSpeedRpm({0, 0, 0, 0x40}));
+  EXPECT_DOUBLE_EQ(*CcvsVehicleSpeedKmh({0xFF, 0x00, 0x50, 0xFF}), 80.0);
+  EXPECT_DOUBLE_EQ(*CcvsVehicleSpeedKmh({0xFF, 0x80, 0x00}), 0.5);
+  EXPECT_FALSE(CcvsVehicleSpeedKmh({0xFF, 0x00, 0xFB}));
+  EXPECT_FALSE(CcvsVehicleSpeedKmh({0xFF, 0x00}));
+}
+
+TEST(DecodeDm1, TwoFaultsPaddingAndPartialSlots) {
+  const auto d = DecodeDm1({0x04, 0xFF, 0x64, 0x00, 0x01, 0x01, 0x6E, 0x00, 0x00, 0x02});
+  ASSERT_TRUE(d);
+  EXPECT_EQ(d->lamps, 0x04);
+  ASSERT_EQ(d->faults.size(), 2u);
+  EXPECT_EQ(d->faults[0].spn, 100u);
+  EXPECT_EQ(d->faults[0].fmi, 1);
+  EXPECT_EQ(d->faults[0].occurrences, 1);
+  EXPECT_EQ(d->faults[1].spn, 110u);
+  EXPECT_EQ(d->faults[1].fmi, 0);
+  EXPECT_EQ(d->faults[1].occurrences, 2);
+  // The top three SPN bits, conversion method and FMI 31.
+  const auto big = DecodeDm1({0, 0, 0x34, 0x12, 0xFF, 0x85});
+  ASSERT_TRUE(big);
+  ASSERT_EQ(big->faults.size(), 1u);
+  EXPECT_EQ(big->faults[0].spn, 0x71234u);
+  EXPECT_EQ(big->faults[0].fmi, 31);
+  EXPECT_TRUE(big->faults[0].conversionMethod);
+  EXPECT_EQ(big->faults[0].occurrences, 5);
+  // Single-frame DM1 with no fault, 0xFF padding and a partial trailing slot.
+  EXPECT_TRUE(DecodeDm1({0, 0xFF, 0, 0, 0, 0, 0xFF, 0xFF})->faults.empty());
+  EXPECT_TRUE(DecodeDm1({0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3})->faults.empty());
+  EXPECT_FALSE(DecodeDm1({0x04}));
+  EXPECT_EQ(DescribeJ1939({0, false, kPgnDm1, 6, 0, 0xFF, {0x04, 0xFF, 0x64, 0x00, 0x01, 0x01}}),
+            "DM1 SPN 100 FMI 1 (x1), amber lamp");
+}
+
+TEST(DecodeVin, StarEndsTheTextAndBinaryIsRefused) {
+  const std::string vin = "1QVLINK0SIM000042*";
+  EXPECT_EQ(DecodeVin(V(vin.begin(), vin.end())), "1QVLINK0SIM000042");
+  EXPECT_EQ(DecodeVin({'A', 'B'}), "AB");
+  EXPECT_FALSE(DecodeVin({'*'}));
+  EXPECT_FALSE(DecodeVin({}));
+  EXPECT_FALSE(DecodeVin({'A', 0x00, 'B'}));
+}
+
+TEST(MonitorLines, CandumpLikeWithMeaning) {
+  J1939Message m{0, false, 61444, 3, 0x00, 0xFF, {0xF0, 0x7D, 0x7D, 0x40, 0x1F, 0x00, 0xFF, 0x7D}};
+  EXPECT_EQ(J1939Line(1436509052, 249713, m),
+            "(1436509052.249713) 0CF00400  PGN  61444 SA 00 DA FF P3  [8] F0 7D 7D 40 1F 00 FF 7D  EEC1 engine 1000.0 rpm");
+  J1708Message j{0, false, 128, {190, 0x40, 0x1F}, true};
+  EXPECT_EQ(J1708Line(5, 7, j), "(5.000007) MID 128  [3] BE 40 1F  engine 2000.0 rpm");
+  CanMessage c{0, false, false, 0x7DF, {2, 1, 0}};
+  EXPECT_EQ(CanLine(5, 7, c), "(5.000007) 7DF       [3] 02 01 00");
+  EXPECT_EQ(HexBytes(nullptr, 0), "");
+}
+
+}  // namespace
+}  // namespace qv::tools

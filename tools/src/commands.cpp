@@ -1,0 +1,324 @@
+#include "commands.h"
+
+#include <csignal>
+#include <cstdio>
+
+#include "capture.h"
+#include "decode.h"
+#include "device_config.h"
+#include "qvlink/platform/clock.h"
+#include "session.h"
+
+#ifndef QVLINK_VERSION
+#define QVLINK_VERSION "0.0.0"
+#endif
+
+namespace qv::tools {
+namespace {
+
+volatile std::sig_atomic_t gInterrupted = 0;
+
+void OnInterrupt(int) { gInterrupted = 1; }
+
+const char* ProtocolString(Protocol p) {
+  switch (p) {
+    case Protocol::J1939: return "J1939";
+    case Protocol::J1708: return "J1708";
+    case Protocol::Can: return "CAN";
+  }
+  return "J1939";
+}
+
+// Picks the device: the command line's, else the INI's first.
+bool ResolveDevice(const Options& o, int16_t* device, int* exitCode) {
+  if (o.device) {
+    *device = *o.device;
+    return true;
+  }
+  std::string why;
+  if (!DefaultDevice(device, &why)) {
+    PrintError(why);
+    *exitCode = kExitConfig;
+    return false;
+  }
+  return true;
+}
+
+bool Elapsed(uint32_t start, uint32_t ms) { return qv::platform::TickMs() - start >= ms; }
+
+}  // namespace
+
+void PrintError(const std::string& line) { std::fprintf(stderr, "qvlink: %s\n", line.c_str()); }
+
+bool LoadLibrary(Rp1210Library& lib) {
+  if (lib.loaded()) return true;
+  std::string why;
+  if (lib.load("QV121032", &why)) return true;
+  PrintError(why);
+  return false;
+}
+
+int Session::open(int16_t device, Protocol protocol) {
+  close();
+  std::string why;
+  if (!CheckDeviceConfigured(device, &why)) {
+    PrintError(why);
+    return kExitConfig;
+  }
+  const int16_t r = lib_.connect(device, ProtocolString(protocol));
+  if (!IsClientId(r)) {
+    int code = kExitLink;
+    PrintError(DescribeConnectFailure(lib_, r, device, &code));
+    return code;
+  }
+  client_ = r;
+  protocol_ = protocol;
+  uint8_t none[1] = {0};
+  lib_.command(3, client_, none, 0);  // set all filters to pass
+  return kExitOk;
+}
+
+int Session::close() {
+  if (client_ == 0) return 0;
+  const int r = lib_.disconnect(client_);
+  client_ = 0;
+  return r;
+}
+
+int Session::read(std::vector<uint8_t>& buf) const {
+  if (client_ == 0) return 0;
+  buf.assign(kReadBufferSize, 0);  // byte 8 must be 0, or the library masks the priority away
+  const int n = lib_.read(client_, buf.data(), static_cast<int16_t>(buf.size()), false);
+  return n > 0 ? n : 0;
+}
+
+std::vector<uint8_t> J1939Transmit(uint32_t pgn, uint8_t priority, bool bam, uint8_t source, uint8_t destination,
+                                   const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> m = {static_cast<uint8_t>(pgn), static_cast<uint8_t>(pgn >> 8),
+                            static_cast<uint8_t>((pgn >> 16) & 0x03),
+                            static_cast<uint8_t>((priority & 0x07) | (bam ? 0x80 : 0)), source, destination};
+  m.insert(m.end(), data.begin(), data.end());
+  return m;
+}
+
+int RunMonitor(const Options& o) {
+  int code = kExitOk;
+  int16_t device = 0;
+  if (!ResolveDevice(o, &device, &code)) return code;
+  CandumpWriter log;
+  PcapWriter pcap;
+  if (!o.logPath.empty() && !log.open(o.logPath)) {
+    PrintError("cannot write the log file " + o.logPath);
+    return kExitFailure;
+  }
+  if (!o.pcapPath.empty() && !pcap.open(o.pcapPath)) {
+    PrintError("cannot write the pcap file " + o.pcapPath);
+    return kExitFailure;
+  }
+  Rp1210Library lib;
+  if (!LoadLibrary(lib)) return kExitFailure;
+  Session s(lib);
+  if ((code = s.open(device, o.protocol)) != kExitOk) return code;
+  gInterrupted = 0;
+  std::signal(SIGINT, OnInterrupt);
+  std::signal(SIGTERM, OnInterrupt);
+  std::fprintf(stderr, "qvlink: monitoring %s on device %d%s\n", ProtocolString(o.protocol), device,
+               o.count || o.seconds ? "" : " (Ctrl-C stops)");
+  std::vector<uint8_t> buf;
+  uint32_t shown = 0;
+  const uint32_t start = qv::platform::TickMs();
+  bool writeFailed = false;
+  while (!gInterrupted && !(o.count && shown >= *o.count) && !(o.seconds && Elapsed(start, *o.seconds * 1000))) {
+    const int n = s.read(buf);
+    if (n == 0) {
+      qv::platform::SleepMs(2);
+      continue;
+    }
+    int64_t sec = 0;
+    int32_t usec = 0;
+    qv::platform::NowUnix(&sec, &usec);
+    std::optional<CanFrame> frame;
+    std::string line;
+    const size_t count = static_cast<size_t>(n);
+    if (o.protocol == Protocol::J1939) {
+      const auto m = ParseJ1939Read(buf.data(), count, false);
+      if (!m || (o.pgn && m->pgn != *o.pgn)) continue;
+      line = J1939Line(sec, usec, *m);
+      frame = ToCanFrame(*m, sec, usec);
+    } else if (o.protocol == Protocol::J1708) {
+      const auto m = ParseJ1708Read(buf.data(), count, false);
+      if (!m || (o.mid && m->mid != *o.mid)) continue;
+      line = J1708Line(sec, usec, *m);
+    } else {
+      const auto m = ParseCanRead(buf.data(), count, false);
+      if (!m) continue;
+      if (o.pgn) {
+        const uint32_t pf = (m->id >> 16) & 0xFF;
+        const uint32_t pgn = (m->id >> 8) & (pf < 240 ? 0x3FF00u : 0x3FFFFu);
+        if (!m->extended || pgn != *o.pgn) continue;
+      }
+      line = CanLine(sec, usec, *m);
+      frame = ToCanFrame(*m, sec, usec);
+    }
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+    if (frame) {
+      if (log.isOpen() && !log.write(*frame)) writeFailed = true;
+      if (pcap.isOpen() && !pcap.write(*frame)) writeFailed = true;
+    }
+    ++shown;
+  }
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+  s.close();
+  if (writeFailed) {
+    PrintError("writing the capture file failed (disk full?)");
+    return kExitFailure;
+  }
+  if (o.count && shown < *o.count) {
+    PrintError("stopped after " + std::to_string(shown) + " of " + std::to_string(*o.count) + " messages");
+    return kExitFailure;
+  }
+  return kExitOk;
+}
+
+int RunSend(const Options& o) {
+  int code = kExitOk;
+  int16_t device = 0;
+  if (!ResolveDevice(o, &device, &code)) return code;
+  std::vector<uint8_t> msg;
+  if (o.protocol == Protocol::J1939) {
+    msg = J1939Transmit(*o.pgn, o.priority, o.bam, o.source, o.destination, o.data);
+  } else if (o.protocol == Protocol::J1708) {
+    msg = o.data;
+  } else {
+    // Type (0 standard, 1 extended), then the identifier in 4 bytes, most significant first,
+    // for both kinds: the adapter reads a 4-byte identifier whatever the type (00 00 07 DF
+    // becomes its 11-bit form 80 00 07 DF), so a 2-byte standard identifier would be misread.
+    const uint32_t id = o.extended ? *o.canId & 0x1FFFFFFFu : *o.canId & 0x7FFu;
+    msg = {static_cast<uint8_t>(o.extended ? 1 : 0), static_cast<uint8_t>(id >> 24), static_cast<uint8_t>(id >> 16),
+           static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id)};
+    msg.insert(msg.end(), o.data.begin(), o.data.end());
+  }
+  Rp1210Library lib;
+  if (!LoadLibrary(lib)) return kExitFailure;
+  Session s(lib);
+  if ((code = s.open(device, o.protocol)) != kExitOk) return code;
+  const bool isLong = o.protocol == Protocol::J1939 && o.data.size() > 8;
+  if (isLong)
+    std::printf("sending %zu bytes by %s to %02X ...\n", o.data.size(), o.bam ? "BAM" : "RTS/CTS", o.destination);
+  const uint32_t start = qv::platform::TickMs();
+  const int r = lib.send(s.client(), msg.data(), static_cast<int16_t>(msg.size()), true);
+  const uint32_t took = qv::platform::TickMs() - start;
+  s.close();
+  if (r != 0) {
+    PrintError("send failed (" + lib.errorName(r) + "): " +
+               (r == kErrHardwareNotResponding ? "the adapter did not confirm; check it is powered and in range"
+                                               : "the adapter refused or lost the message"));
+    return kExitFailure;
+  }
+  std::printf("sent %zu bytes in %u ms\n", o.data.size(), static_cast<unsigned>(took));
+  return kExitOk;
+}
+
+int RunRequest(const Options& o) {
+  int code = kExitOk;
+  int16_t device = 0;
+  if (!ResolveDevice(o, &device, &code)) return code;
+  Rp1210Library lib;
+  if (!LoadLibrary(lib)) return kExitFailure;
+  Session s(lib);
+  if ((code = s.open(device, Protocol::J1939)) != kExitOk) return code;
+  const uint32_t pgn = *o.pgn;
+  const auto req = J1939Transmit(kPgnRequest, 6, false, o.source, o.destination,
+                                 {static_cast<uint8_t>(pgn), static_cast<uint8_t>(pgn >> 8), static_cast<uint8_t>(pgn >> 16)});
+  const int r = lib.send(s.client(), req.data(), static_cast<int16_t>(req.size()), true);
+  if (r != 0) {
+    PrintError("request not sent (" + lib.errorName(r) + "): check the adapter is powered and in range");
+    return kExitFailure;
+  }
+  std::vector<uint8_t> buf;
+  uint32_t answers = 0;
+  const uint32_t start = qv::platform::TickMs();
+  while (!Elapsed(start, o.timeoutMs)) {
+    const int n = s.read(buf);
+    if (n == 0) {
+      qv::platform::SleepMs(2);
+      continue;
+    }
+    const auto m = ParseJ1939Read(buf.data(), static_cast<size_t>(n), false);
+    if (!m || m->pgn != pgn || (o.destination != 0xFF && m->source != o.destination)) continue;
+    int64_t sec = 0;
+    int32_t usec = 0;
+    qv::platform::NowUnix(&sec, &usec);
+    std::printf("%s\n", J1939Line(sec, usec, *m).c_str());
+    ++answers;
+    if (o.destination != 0xFF) break;  // a specific address answers once
+  }
+  if (answers == 0) {
+    PrintError("no answer for PGN " + std::to_string(pgn) + " within " + std::to_string(o.timeoutMs) + " ms");
+    return kExitFailure;
+  }
+  return kExitOk;
+}
+
+int RunStatus(const Options& o) {
+  int code = kExitOk;
+  int16_t device = 0;
+  if (!ResolveDevice(o, &device, &code)) return code;
+  Rp1210Library lib;
+  if (!LoadLibrary(lib)) return kExitFailure;
+  Session s(lib);
+  if ((code = s.open(device, o.protocol)) != kExitOk) return code;
+  uint8_t st[16] = {};
+  const int r = lib.hardwareStatus(s.client(), st);
+  char v[4] = {};
+  lib.readVersion(v);
+  std::printf("device %d, port %s, client %d (%s)\n", device, DevicePort(device).c_str(), s.client(),
+              ProtocolString(o.protocol));
+  std::printf("status block: %s\n", HexBytes(st, 16).c_str());
+  std::printf("  device 0x%02X, clients %u\n", st[0], st[1]);
+  std::printf("  J1939 0x%02X (%u clients), J1708 0x%02X (%u clients), CAN 0x%02X (%u clients)\n", st[2], st[3], st[4],
+              st[5], st[6], st[7]);
+  std::printf("QV121032 version %u.%c, RP1210 API %c.%c\n", static_cast<unsigned char>(v[0]), v[1], v[2], v[3]);
+  s.close();
+  if (r != 0) {
+    PrintError("hardware status failed (" + lib.errorName(r) + ")");
+    return kExitFailure;
+  }
+  return kExitOk;
+}
+
+int RunVersion(const Options&) {
+  std::printf("qvlink %s\n", QVLINK_VERSION);
+  Rp1210Library lib;
+  if (!LoadLibrary(lib)) return kExitFailure;
+  char v[4] = {};
+  lib.readVersion(v);
+  std::printf("QV121032 version %u.%c, RP1210 API %c.%c\n", static_cast<unsigned char>(v[0]), v[1], v[2], v[3]);
+  return kExitOk;
+}
+
+int RunDevices(const Options&) {
+  const IniInventory inv = ReadInventory();
+  if (!inv.fileFound) {
+    PrintError(std::string(kIniName) + " not found at " + inv.path + ": set QV_PROFILE_DIR or run QvLink Setup");
+    return kExitConfig;
+  }
+  std::printf("%s (%s)\n", inv.vendor.empty() ? "(no vendor name)" : inv.vendor.c_str(), inv.path.c_str());
+  std::printf("devices:\n");
+  for (const auto& d : inv.devices) {
+    if (!d.present) continue;
+    std::printf("  %-5d %s  %s  [%s]\n", d.id, d.name.c_str(), d.description.c_str(), d.params.c_str());
+  }
+  std::printf("protocols:\n");
+  for (const auto& p : inv.protocols) {
+    if (!p.present) continue;
+    std::printf("  %-5d %-8s %s, %s, devices %s\n", p.id, p.string.c_str(), p.description.c_str(), p.speed.c_str(),
+                p.devices.c_str());
+  }
+  for (const auto& problem : inv.problems) PrintError(problem);
+  return inv.problems.empty() ? kExitOk : kExitConfig;
+}
+
+}  // namespace qv::tools
