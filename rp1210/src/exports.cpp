@@ -40,9 +40,9 @@ QV_EXPORT int16_t QV_STDCALL RP1210_GetErrorMsg(int16_t ErrorCode, char* fpchDes
   return GetErrorMsg(ErrorCode, fpchDescription);
 }
 
-QV_EXPORT int16_t QV_STDCALL RP1210_GetHardwareStatus(int16_t nClientID, char* fpchClientInfo, int16_t,
+QV_EXPORT int16_t QV_STDCALL RP1210_GetHardwareStatus(int16_t nClientID, char* fpchClientInfo, int16_t nInfoSize,
                                                       int16_t) {
-  return GetHardwareStatus(nClientID, fpchClientInfo);
+  return GetHardwareStatus(nClientID, fpchClientInfo, nInfoSize);
 }
 
 }  // extern "C"

@@ -49,12 +49,12 @@ int16_t ReadVersion(char* dllMajor, char* dllMinor, char* apiMajor, char* apiMin
   return 0;
 }
 
-int16_t GetHardwareStatus(int16_t nClientID, char* info) {
+int16_t GetHardwareStatus(int16_t nClientID, char* info, int16_t infoSize) {
   const Context& c = Ctx();
   uint8_t block[kStatusBlockSize] = {};
   int result;
-  if (info == nullptr) {
-    result = ERR_MESSAGE_TOO_LONG;  // nowhere to put the block
+  if (info == nullptr || infoSize < static_cast<int16_t>(kStatusBlockSize)) {
+    result = ERR_MESSAGE_TOO_LONG;  // nowhere to put the whole block: write none of it
   } else if (FindClient(nClientID) == nullptr) {
     result = ERR_INVALID_CLIENT_ID;
     std::memcpy(info, block, sizeof block);

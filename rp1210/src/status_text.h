@@ -6,7 +6,8 @@ namespace qv::rp1210 {
 
 constexpr int kStatusBlockSize = 16;
 
-int16_t GetHardwareStatus(int16_t nClientID, char* info);
+// Writes the 16-byte block into info; a buffer declared smaller than that is refused with 141.
+int16_t GetHardwareStatus(int16_t nClientID, char* info, int16_t infoSize);
 int16_t ReadVersion(char* dllMajor, char* dllMinor, char* apiMajor, char* apiMinor);
 int16_t GetErrorMsg(int16_t code, char* description);
 

@@ -1,102 +1,17 @@
 // QV121032 loaded the way applications load it, over the real driver, against the simulator.
-#include <dlfcn.h>
-#include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <string>
 #include <thread>
 #include <vector>
 
-#include "QV121032.h"
-#include "qvlink/sim/simulator.h"
+#include "../support/rp1210_session.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace qv::test;
 using qv::sim::Bytes;
 
-struct Rp1210 {
-  void* lib = nullptr;
-  decltype(&RP1210_ClientConnect) connect = nullptr;
-  decltype(&RP1210_ClientDisconnect) disconnect = nullptr;
-  decltype(&RP1210_SendMessage) send = nullptr;
-  decltype(&RP1210_ReadMessage) read = nullptr;
-  decltype(&RP1210_SendCommand) command = nullptr;
-  decltype(&RP1210_GetHardwareStatus) status = nullptr;
-};
-
-fs::path BinDir() { return fs::read_symlink("/proc/self/exe").parent_path(); }
-
-Rp1210& Api() {
-  static Rp1210 api = [] {
-    Rp1210 a;
-    a.lib = dlopen((BinDir() / "libQV121032.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (a.lib == nullptr) return a;
-    a.connect = reinterpret_cast<decltype(a.connect)>(dlsym(a.lib, "RP1210_ClientConnect"));
-    a.disconnect = reinterpret_cast<decltype(a.disconnect)>(dlsym(a.lib, "RP1210_ClientDisconnect"));
-    a.send = reinterpret_cast<decltype(a.send)>(dlsym(a.lib, "RP1210_SendMessage"));
-    a.read = reinterpret_cast<decltype(a.read)>(dlsym(a.lib, "RP1210_ReadMessage"));
-    a.command = reinterpret_cast<decltype(a.command)>(dlsym(a.lib, "RP1210_SendCommand"));
-    a.status = reinterpret_cast<decltype(a.status)>(dlsym(a.lib, "RP1210_GetHardwareStatus"));
-    return a;
-  }();
-  return api;
-}
-
-uint32_t Pgn(const char* m) {
-  return static_cast<uint8_t>(m[4]) | static_cast<uint8_t>(m[5]) << 8 | static_cast<uint8_t>(m[6]) << 16;
-}
-
-class Rp1210App : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!fs::exists(BinDir() / "libQV_API.so")) GTEST_SKIP() << "libQV_API.so is not built";
-    ASSERT_NE(Api().lib, nullptr) << dlerror();
-    dir_ = fs::temp_directory_path() / ("qv-rp1210-" + std::to_string(getpid()));
-    fs::create_directories(dir_);
-    std::ofstream(dir_ / "QV121032.ini") << "[DeviceInformation1]\nDeviceParams=COM5,115200,12345,81,12\n"
-                                            "[Logging]\nLoggingType=0\n";
-    setenv("QV_PROFILE_DIR", dir_.c_str(), 1);
-    setenv("QV_PORT_DIR", dir_.c_str(), 1);
-    qv::sim::SimConfig cfg;
-    cfg.busTraffic = true;
-    sim_ = std::make_unique<qv::sim::Simulator>(cfg);
-    ASSERT_TRUE(sim_->start());
-    ASSERT_TRUE(sim_->linkPort(dir_.string(), "COM5"));
-  }
-  void TearDown() override {
-    for (int16_t id : clients_) Api().disconnect(id);
-    sim_.reset();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  int16_t Connect(const char* protocol) {
-    const int16_t id = Api().connect(nullptr, 1, protocol, 0, 0, 0);
-    if (id >= 1 && id <= 10) clients_.push_back(id);
-    return id;
-  }
-  int16_t Disconnect(int16_t id) {
-    std::erase(clients_, id);
-    return Api().disconnect(id);
-  }
-  // Reads until a J1939 message of the PGN arrives or the reads run out.
-  int ReadPgn(int16_t id, uint32_t pgn, std::vector<char>& out, int attempts = 50) {
-    out.assign(2048, 0);
-    for (int i = 0; i < attempts; ++i) {
-      const int n = Api().read(id, out.data(), static_cast<int16_t>(out.size()), 1);
-      if (n > 10 && Pgn(out.data()) == pgn) return n;
-    }
-    return 0;
-  }
-  fs::path dir_;
-  std::unique_ptr<qv::sim::Simulator> sim_;
-  std::vector<int16_t> clients_;
-};
+using Rp1210App = Rp1210Session;
 
 TEST_F(Rp1210App, ConnectAndDisconnectInBothOrders) {
   EXPECT_EQ(Connect("J1939"), 1);

@@ -229,6 +229,11 @@ TEST_F(Rp1210Test, HardwareStatusBlock) {
   ASSERT_EQ(RP1210_GetHardwareStatus(2, block, 16, 0), 0);
   EXPECT_EQ(Bytes(block, block + 8), (Bytes{5, 2, 3, 1, 1, 1, 0, 0}));
   EXPECT_EQ(RP1210_GetHardwareStatus(2, nullptr, 16, 0), 141);
+  std::memset(block, 0x5A, sizeof block);
+  EXPECT_EQ(RP1210_GetHardwareStatus(2, block, 15, 0), 141);  // too small for the block: untouched
+  EXPECT_EQ(RP1210_GetHardwareStatus(2, block, 0, 0), 141);
+  EXPECT_EQ(block[0], 0x5A);
+  EXPECT_EQ(RP1210_GetHardwareStatus(2, block, 256, 0), 0);
 }
 
 TEST(VersionAndErrorText, Values) {
