@@ -111,10 +111,12 @@ struct Device {
   platform::Lock replyWaitLock;
   std::atomic<bool> sharedObjectsReady{false};
   std::atomic<bool> threadsRunning{false};
+  std::atomic<bool> tearingDown{false};  // set by teardown before it stops the threads: senders stop resending
+  bool threadsStopping() const { return tearingDown.load(std::memory_order_acquire); }
   LinkSeam* seam = nullptr;                  // set before threads start, never changed while they run
 
   std::atomic<bool> stopFlag{true};
-  std::atomic<int32_t> readersInside{0};  // threads inside Receive_Message; teardown waits for them
+  std::atomic<int32_t> callersInside{0};  // threads inside a receive or a send; teardown waits for them
   std::atomic<bool> writeBusy{false};        // claim flag of txBuffer: compare-and-set by senders, cleared by the writer
   uint8_t txBuffer[kTxBufferSize] = {};      // txLock
   uint32_t txLength = 0;                     // txLock

@@ -15,13 +15,13 @@ namespace {
 bool Closing() { return TheDevice().closingFlag.load(); }
 bool IdValid(uint8_t id) { return (id & 0x80) != 0; }
 
-// Counts a reader in for its whole call, so a close from another thread (after which the
-// library may be unloaded) waits until a blocking read has left the driver.
-struct ReaderInside {
-  ReaderInside() { TheDevice().readersInside.fetch_add(1, std::memory_order_acq_rel); }
-  ~ReaderInside() { TheDevice().readersInside.fetch_sub(1, std::memory_order_acq_rel); }
-  ReaderInside(const ReaderInside&) = delete;
-  ReaderInside& operator=(const ReaderInside&) = delete;
+// Counts a reader or sender in for its whole call, so a close from another thread (after which
+// the library may be unloaded) waits until a blocking read or send has left the driver.
+struct CallerInside {
+  CallerInside() { TheDevice().callersInside.fetch_add(1, std::memory_order_acq_rel); }
+  ~CallerInside() { TheDevice().callersInside.fetch_sub(1, std::memory_order_acq_rel); }
+  CallerInside(const CallerInside&) = delete;
+  CallerInside& operator=(const CallerInside&) = delete;
 };
 }  // namespace
 
@@ -36,13 +36,14 @@ QV_EXPORT int32_t QV_STDCALL Restore_Hardware(uint8_t deviceId, const char* prot
 }
 
 QV_EXPORT int32_t QV_STDCALL Transmit_Message(uint8_t deviceId, MessageRecord* record) {
+  const CallerInside inside;
   if (Closing()) return ERR_HARDWARE_NOT_RESPONDING;
   if (!IdValid(deviceId) || record == nullptr) return ERR_INVALID_DEVICE;
   return TransmitMessage(TheDevice(), *record);
 }
 
 QV_EXPORT int32_t QV_STDCALL Receive_Message(uint8_t deviceId, MessageRecord* record) {
-  const ReaderInside inside;
+  const CallerInside inside;
   if (Closing()) return ERR_HARDWARE_NOT_RESPONDING;
   if (record == nullptr) return ERR_INVALID_DEVICE;
   QvSetReturnedLength(record, 0);

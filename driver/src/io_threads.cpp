@@ -59,6 +59,7 @@ void InitQueues(Device& d) {
 bool StartThreads(Device& d) {
   if (!d.sharedObjectsReady.load()) return false;
   d.stopFlag.store(false);
+  d.tearingDown.store(false, std::memory_order_release);
   d.writeBusy.store(false);
   static constexpr platform::Thread::Entry kEntries[kThreadCount] = {CommEventThread, WriterThread, DispatcherThread,
                                                                      TransportAckThread, KeepAliveThread};
@@ -78,6 +79,7 @@ bool StartThreads(Device& d) {
 
 void StopThreadsAndTeardown(Device& d) {
   if (d.threadsRunning.exchange(false)) {
+    d.tearingDown.store(true, std::memory_order_release);
     d.stopFlag.store(true);
     d.pendingAck.store(0);
     SetEvent(d, kEvTransportAck);
@@ -85,8 +87,8 @@ void StopThreadsAndTeardown(Device& d) {
     platform::SleepMs(kShutdownWaitMs);
     d.events[kEvReaderExited]->wait(kExitWaitMs);
     d.events[kEvReadFinished]->wait(kExitWaitMs);
-    // A blocking read sees stopFlag within one 25 ms poll; wait (bounded) until it has left.
-    for (uint32_t i = 0; i < kExitWaitMs && d.readersInside.load(std::memory_order_acquire) > 0; ++i)
+    // A blocking read or send sees stopFlag within one of its waits; wait (bounded) until it has left.
+    for (uint32_t i = 0; i < kExitWaitMs && d.callersInside.load(std::memory_order_acquire) > 0; ++i)
       platform::SleepMs(1);
     // Join every thread: none may outlive the port and queues it uses.
     for (int i = 0; i < kThreadCount; ++i) {

@@ -49,6 +49,7 @@ int WaitClaimed(Device& d, OutgoingFrame& f, bool acknowledged) {
     const platform::WaitResult r = d.seam->wait(d, ev, waitMs);
     if (r == platform::WaitResult::Signalled) return ERR_Success;
     if (r == platform::WaitResult::Failed) return ERR_HARDWARE_NOT_RESPONDING;
+    if (d.threadsStopping()) return ERR_HARDWARE_NOT_RESPONDING;  // the device is closing: no resend
     ClaimTransmitBuffer(d, 30, 1);
     d.writeBusy.store(true, std::memory_order_release);
     d.seam->sleepMs(2);
@@ -139,6 +140,7 @@ int SendChunkAndWait(Device& d, OutgoingFrame& f) {
     const platform::WaitResult r = d.seam->wait(d, accepted, kChunkAcceptedWaitMs);
     if (r == platform::WaitResult::Signalled) { ok = true; break; }
     if (r == platform::WaitResult::Failed) return ERR_HARDWARE_NOT_RESPONDING;
+    if (d.threadsStopping()) return ERR_HARDWARE_NOT_RESPONDING;
     Resend(d, f, 1);
   }
   if (!ok) return ERR_HARDWARE_NOT_RESPONDING;
@@ -146,6 +148,7 @@ int SendChunkAndWait(Device& d, OutgoingFrame& f) {
     const platform::WaitResult r = d.seam->wait(d, sent, kChunkSentWaitMs);
     if (r == platform::WaitResult::Signalled) return ERR_Success;
     if (r == platform::WaitResult::Failed) return ERR_HARDWARE_NOT_RESPONDING;
+    if (d.threadsStopping()) return ERR_HARDWARE_NOT_RESPONDING;
     d.seam->sleepMs(1);
   }
   return ERR_HARDWARE_NOT_RESPONDING;
@@ -165,6 +168,7 @@ int SendAcknowledgedCommand(Device& d, uint8_t command, MessageRecord& rec) {
     const platform::WaitResult r = d.seam->wait(d, kEvCommandAck, kReplyWaitMs);
     if (r == platform::WaitResult::Signalled) return ERR_Success;
     if (r == platform::WaitResult::Failed) return ERR_HARDWARE_NOT_RESPONDING;
+    if (d.threadsStopping()) return ERR_HARDWARE_NOT_RESPONDING;
     Resend(d, f, 1);
   }
   return ERR_HARDWARE_NOT_RESPONDING;

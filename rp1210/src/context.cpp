@@ -22,6 +22,11 @@ Context g_context = [] {
 
 Context& Ctx() { return g_context; }
 
+platform::Lock& EntryLock() {
+  static platform::Lock lock;
+  return lock;
+}
+
 void ResetContext() {
   if (g_context.log.file != nullptr) std::fclose(g_context.log.file);
   const DriverApi* testApi = g_context.binding.testApi;

@@ -6,6 +6,7 @@
 
 #include "QV_API.h"
 #include "qvlink/platform/clock.h"
+#include "qvlink/platform/lock.h"
 #include "qvlink/platform/process_list.h"
 
 namespace qv::rp1210 {
@@ -100,6 +101,20 @@ struct Context {
 };
 
 Context& Ctx();
+
+// Applications call from many threads at once. Every entry point holds this lock for its whole
+// call (so the client table, the driver binding, the filter lists and the trace log change
+// under it), except while it waits inside the driver for a message or an echo: see Unlocked.
+platform::Lock& EntryLock();
+
+// Releases the entry lock for a driver call that may wait, and takes it back after.
+class Unlocked {
+ public:
+  Unlocked() { EntryLock().unlock(); }
+  ~Unlocked() { EntryLock().lock(); }
+  Unlocked(const Unlocked&) = delete;
+  Unlocked& operator=(const Unlocked&) = delete;
+};
 
 // Back to the load-time state (closes the trace file; does not release a loaded driver).
 void ResetContext();

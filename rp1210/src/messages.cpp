@@ -15,7 +15,10 @@ constexpr int kJ1939ReadMargin = 10;
 
 int TransmitRecord(MessageRecord* r) {
   if (!DriverBound()) return ERR_DLL_NOT_INITIALIZED;
-  return Ctx().binding.api.transmitMessage(Ctx().deviceId, r);
+  const QvTransmitMessageFn transmit = Ctx().binding.api.transmitMessage;
+  const uint8_t device = Ctx().deviceId;
+  const Unlocked waiting;  // a blocking send waits for its echo
+  return transmit(device, r);
 }
 
 int Send(const ClientSlot& slot, const uint8_t* m, int n, uint8_t block) {
@@ -64,6 +67,8 @@ int Read(int16_t nClientID, uint8_t* buffer, int16_t size, int16_t block) {
   if (slot == nullptr) return ERR_INVALID_CLIENT_ID;
   const ProtocolChoice p = ReadProtocol(slot->protocolName);
   if (p.code < 0) return ERR_INVALID_PROTOCOL;
+  char protocolName[sizeof slot->protocolName];
+  std::memcpy(protocolName, slot->protocolName, sizeof protocolName);
   // No room for even the RP1210 header: refuse before a message is taken from the driver.
   if (buffer == nullptr || size <= 0 || (p.layout == Layout::J1939 && size <= kJ1939ReadMargin))
     return ERR_MESSAGE_TOO_LONG;
@@ -78,7 +83,15 @@ int Read(int16_t nClientID, uint8_t* buffer, int16_t size, int16_t block) {
   r.protocol = static_cast<uint8_t>(p.code);
   r.transportMode = savedTransport;
   r.blockFlag = static_cast<uint8_t>(block);
-  const int32_t got = Ctx().binding.api.receiveMessage(Ctx().deviceId, &r);
+  const QvReceiveMessageFn receive = Ctx().binding.api.receiveMessage;
+  const uint8_t device = Ctx().deviceId;
+  int32_t got;
+  {
+    const Unlocked waiting;  // a blocking read waits for a message
+    got = receive(device, &r);
+  }
+  // The client may have disconnected meanwhile (its slot free or taken by another).
+  if (FindClient(nClientID) != slot || std::strcmp(slot->protocolName, protocolName) != 0) return 0;
   uint32_t length = QvReturnedLength(&r);
   // The driver's error codes are positive too (142 while closing); they deliver nothing, and
   // converting the empty record would hand the application a message that never came.
