@@ -30,11 +30,16 @@ uint32_t ReadEntry(Device& d, const MessageRecord& rec, ByteQueue& q, EventId ev
     waited = true;
     ResetEvent(d, ev);
     ResetEvent(d, kEvReadFinished);
-    while (!d.stopFlag.load()) {
-      if (d.seam->wait(d, ev, kBlockingPollMs) == platform::WaitResult::Signalled) break;
+    // An entry queued between the first pop and the reset would leave the event clear and the
+    // read waiting for the next one: look once more before waiting.
+    size = Pop(d, q, buf, cap);
+    if (size == 0) {
+      while (!d.stopFlag.load()) {
+        if (d.seam->wait(d, ev, kBlockingPollMs) == platform::WaitResult::Signalled) break;
+      }
+      size = Pop(d, q, buf, cap);
     }
     SetEvent(d, kEvReadFinished);
-    size = Pop(d, q, buf, cap);
   }
   return size < 7 ? 0 : size;
 }
