@@ -3,7 +3,7 @@
 // the fault ends (or the application is told to reconnect).
 #include <atomic>
 #include <chrono>
-#include <set>
+#include <functional>
 #include <thread>
 
 #include "../support/rp1210_session.h"
