@@ -6,6 +6,8 @@
 #   callee-popped argument size (_Name@N) with the N of its signature;
 # - every binary imports from system DLLs only (the C++ runtime is linked in statically).
 # Usage: tests/wine/check_exports.sh WIN32_BUILD_DIR WIN64_BUILD_DIR
+# No "echo | grep -q" here: under pipefail grep's early exit kills echo with SIGPIPE and a
+# match reads as a failure.
 set -uo pipefail
 fails=0; passes=0
 ok() { passes=$((passes + 1)); }
@@ -34,12 +36,12 @@ check_dll() {  # dll, expected "name:bytes" list, is_i686
   if [ "$want" == "$got" ]; then ok; else
     bad "$(basename "$dll") exports differ:"; diff <(echo "$want") <(echo "$got") | sed 's/^/    /'
   fi
-  if echo "$got" | grep -q '@'; then bad "$(basename "$dll") has decorated export names"; else ok; fi
+  if grep -q '@' <<<"$got"; then bad "$(basename "$dll") has decorated export names"; else ok; fi
   if [ "$i686" = 1 ]; then
     local syms; syms=$(i686-w64-mingw32-nm "$dll" 2>/dev/null)
     for e in $expected; do
       local n=${e%%:*} b=${e##*:}
-      if echo "$syms" | grep -Eq " _${n}@${b}\$"; then ok; else bad "$(basename "$dll"): $n is not __stdcall with $b argument bytes"; fi
+      if grep -Eq " _${n}@${b}\$" <<<"$syms"; then ok; else bad "$(basename "$dll"): $n is not __stdcall with $b argument bytes"; fi
     done
   fi
 }
@@ -49,12 +51,12 @@ check_imports() {
   [ -f "$bin" ] || return 0
   local dll
   while read -r dll; do
-    if echo "$dll" | tr 'A-Z' 'a-z' | grep -Eq "$system_dlls"; then ok; else bad "$(basename "$bin") imports $dll"; fi
+    if grep -Eiq "$system_dlls" <<<"$dll"; then ok; else bad "$(basename "$bin") imports $dll"; fi
   done < <(objdump -p "$bin" | awk '/DLL Name:/{print $3}')
 }
 
 for dir in "$@"; do
-  i686=0; objdump -f "$dir/bin/QV_API.dll" 2>/dev/null | grep -q 'pei-i386' && i686=1
+  i686=0; grep -q 'pei-i386' <<<"$(objdump -f "$dir/bin/QV_API.dll" 2>/dev/null)" && i686=1
   check_dll "$dir/bin/QV_API.dll" "$driver_exports" "$i686"
   check_dll "$dir/bin/QV121032.dll" "$rp1210_exports" "$i686"
   for b in "$dir/bin/QV_API.dll" "$dir/bin/QV121032.dll" "$dir/bin/QvLink Setup.exe"; do check_imports "$b"; done
