@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <pthread.h>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +28,13 @@ bool parseNum(const char* s, int base, unsigned long long max, unsigned long lon
   errno = 0;
   out = std::strtoull(s, &end, base);
   return errno == 0 && *end == '\0' && out <= max;
+}
+
+// FNV-1a of a payload: lets a script compare what was sent with what arrived.
+uint32_t Fnv1a(const qv::sim::Bytes& data) {
+  uint32_t h = 2166136261u;
+  for (uint8_t b : data) h = (h ^ b) * 16777619u;
+  return h;
 }
 
 }  // namespace
@@ -93,6 +101,12 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   int sig = 0;
   sigwait(&set, &sig);
+  // What the PC sent, for scripts that drive the simulator from outside (one line each).
+  for (const auto& l : sim.longFromPc())
+    std::printf("long-from-pc %s pgn=%u bytes=%zu complete=%d fnv=%08x\n", l.bam ? "bam" : "rts",
+                static_cast<unsigned>(l.pgn), l.data.size(), l.complete ? 1 : 0, Fnv1a(l.data));
+  std::printf("bus-frames-from-pc %zu\n", sim.busFramesFromPc().size());
+  std::fflush(stdout);
   sim.stop();
   return 0;
 }

@@ -1,0 +1,90 @@
+#!/bin/sh
+# Runs the Windows RP1210 application (rp1210_session.exe) under Wine against the Linux
+# simulator: COM5 of the prefix leads to the simulator's pty, QV121032.ini and QvFilter.ini sit
+# in the prefix's Windows directory, the driver's registry key is imported with `reg add`.
+# Usage: run_rp1210.sh [WIN64_BUILD_DIR [WIN32_BUILD_DIR]]
+set -u
+HERE=$(cd "$(dirname "$0")" && pwd)
+ROOT=$(cd "$HERE/../.." && pwd)
+BUILD_DIR=$(cd "${1:-$ROOT/build/win64}" && pwd) || exit 2
+WIN32_DIR=$(cd "${2:-$ROOT/build/win32}" 2>/dev/null && pwd) || WIN32_DIR=/nonexistent
+export BUILD_DIR
+. "$HERE/wine_env.sh"
+
+EXE="$BUILD_DIR/bin/rp1210_session.exe"
+SIM=${QV_SIM:-$ROOT/build/linux/bin/qvlink-sim}
+[ -f "$EXE" ] || { echo "run_rp1210: $EXE not built (target rp1210_session)" >&2; exit 2; }
+[ -x "$SIM" ] || { echo "run_rp1210: $SIM not built (the Linux build makes it)" >&2; exit 2; }
+
+WORK=$(mktemp -d "$BUILD_DIR/wine-run.XXXXXX")
+SIM_PID=
+cleanup() {
+  # Wine's server holds the pty: let it go before the simulator does.
+  wine_wait_server
+  [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null
+  wine_unmap_com 5
+  rm -f "$WINE_WINDIR/QV121032.ini" "$WINE_WINDIR/QvFilter.ini"
+  rm -rf "$WORK"
+}
+trap cleanup EXIT INT TERM
+
+"$SIM" >"$WORK/sim.out" 2>"$WORK/sim.err" &
+SIM_PID=$!
+i=0
+while [ ! -s "$WORK/sim.out" ] && [ $i -lt 200 ]; do
+  kill -0 "$SIM_PID" 2>/dev/null || break
+  sleep 0.05; i=$((i + 1))
+done
+PTY=$(head -n 1 "$WORK/sim.out")
+[ -n "$PTY" ] || { echo "run_rp1210: the simulator gave no pty" >&2; cat "$WORK/sim.err" >&2; exit 2; }
+wine_map_com 5 "$PTY"
+wine_unmap_com 8  # the registry run needs a port that is not there
+
+mkdir -p "$WINE_WINDIR"
+printf '[DeviceInformation1]\r\nDeviceParams=COM5,115200,12345,81,12\r\n[Logging]\r\nLoggingType=0\r\n' \
+  >"$WINE_WINDIR/QV121032.ini"
+# A filter for another program: read, and not applied to this one.
+printf '[NumberApps]\r\ntotal=1\r\n[App1]\r\nAppName=otherapp.exe\r\nAppFilter1=001,004,240,000,000,000,000\r\n' \
+  >"$WINE_WINDIR/QvFilter.ini"
+
+KEY='HKLM\Software\Morvane\QV_Device\Device01'
+wine_run reg add "$KEY" /v Port /d COM5 /f >/dev/null 2>&1 &&
+  wine_run reg add "$KEY" /v Parameter1 /d 115200 /f >/dev/null 2>&1 &&
+  wine_run reg add "$KEY" /v "RF Address" /d 12345 /f >/dev/null 2>&1 ||
+  { echo "run_rp1210: reg add failed" >&2; exit 2; }
+wine_run reg delete 'HKLM\Software\Morvane\QV_Device\Device02' /f >/dev/null 2>&1
+
+status=0
+for mode in session registry; do
+  start=$(date +%s)
+  (cd "$BUILD_DIR/bin" && wine_run ./rp1210_session.exe "$mode") >"$WORK/$mode.out" || status=1
+  cat "$WORK/$mode.out"
+  echo "run_rp1210: $mode took $(( $(date +%s) - start )) s"
+done
+
+# Each long message must have reached the bus whole and unchanged.
+wine_wait_server
+kill "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null
+SIM_PID=
+for kind in rts bam; do
+  sent=$(tr -d "\r" <"$WORK/session.out" | awk -v k="$kind" '$1 == "sent-long" && $2 == k {print $5}')
+  if [ -n "$sent" ] && grep -q "^long-from-pc $kind pgn=61184 bytes=1785 complete=1 $sent\$" "$WORK/sim.out"; then
+    echo "ok the simulator received the $kind message whole ($sent)"
+  else
+    echo "FAIL the simulator did not receive the $kind message whole:"
+    grep '^long-from-pc' "$WORK/sim.out" | sed 's/^/    /'
+    status=1
+  fi
+done
+
+if [ -f "$WIN32_DIR/bin/rp1210_session.exe" ]; then
+  WINE32=/usr/lib/wine/wine
+  if [ -x "$WINE32" ] && "$WINE32" --version >/dev/null 2>&1; then
+    for mode in session registry; do
+      (cd "$WIN32_DIR/bin" && WINELOADER="$WINE32" "$WINE32" ./rp1210_session.exe "$mode") || status=1
+    done
+  else
+    echo "run_rp1210: SKIP win32 build: this machine cannot run 32-bit programs"
+  fi
+fi
+exit $status

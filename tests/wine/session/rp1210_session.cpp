@@ -1,0 +1,310 @@
+// A Windows RP1210 application run by Wine against the Linux simulator on COM5.
+//   rp1210_session.exe session    QV121032.dll from LoadLibraryA: J1939 and J1708 clients,
+//                                 EEC1, the VIN by broadcast, 1785-byte sends, commands,
+//                                 status, version, error texts, notifications to a window
+//   rp1210_session.exe registry   QV_API.dll opened with device number 1, whose port comes
+//                                 from HKLM\Software\Morvane\QV_Device\Device01
+// Prints "ok NAME" or "FAIL NAME: why" per check and "N passed, N failed"; exit 1 on a failure.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "QV121032.h"
+#include "QV_API.h"
+
+namespace {
+
+int passed = 0, failed = 0;
+
+void Check(bool ok, const char* name, const std::string& why = "") {
+  if (ok) {
+    ++passed;
+    std::printf("ok %s\n", name);
+  } else {
+    ++failed;
+    std::printf("FAIL %s: %s\n", name, why.c_str());
+  }
+  std::fflush(stdout);
+}
+
+std::string Num(long v) { return std::to_string(v); }
+
+struct Rp1210 {
+  HMODULE lib = nullptr;
+  decltype(&RP1210_ClientConnect) connect = nullptr;
+  decltype(&RP1210_ClientDisconnect) disconnect = nullptr;
+  decltype(&RP1210_SendMessage) send = nullptr;
+  decltype(&RP1210_ReadMessage) read = nullptr;
+  decltype(&RP1210_SendCommand) command = nullptr;
+  decltype(&RP1210_GetHardwareStatus) status = nullptr;
+  decltype(&RP1210_ReadVersion) version = nullptr;
+  decltype(&RP1210_GetErrorMsg) errorText = nullptr;
+
+  template <typename F>
+  bool Bind(F& fn, const char* name) {
+    fn = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(lib, name)));
+    return fn != nullptr;
+  }
+  bool Load() {
+    lib = LoadLibraryA("QV121032.dll");
+    if (lib == nullptr) return false;
+    return Bind(connect, "RP1210_ClientConnect") && Bind(disconnect, "RP1210_ClientDisconnect") &&
+           Bind(send, "RP1210_SendMessage") && Bind(read, "RP1210_ReadMessage") &&
+           Bind(command, "RP1210_SendCommand") && Bind(status, "RP1210_GetHardwareStatus") &&
+           Bind(version, "RP1210_ReadVersion") && Bind(errorText, "RP1210_GetErrorMsg");
+  }
+};
+
+// A hidden window on its own thread, counting the registered notification message.
+class NotifyWindow {
+ public:
+  bool Start() {
+    ready_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    thread_ = CreateThread(nullptr, 0, &NotifyWindow::Run, this, 0, nullptr);
+    return thread_ != nullptr && WaitForSingleObject(ready_, 10000) == WAIT_OBJECT_0 && hwnd_ != nullptr;
+  }
+  void Stop() {
+    if (hwnd_ != nullptr) PostMessageA(hwnd_, WM_CLOSE, 0, 0);
+    if (thread_ != nullptr) WaitForSingleObject(thread_, 10000);
+  }
+  HWND Handle() const { return hwnd_; }
+  long Count() const { return count_.load(); }
+  // Waits until the count passes `above`, with a deadline.
+  bool WaitAbove(long above, DWORD ms) const {
+    const DWORD start = GetTickCount();
+    while (count_.load() <= above) {
+      if (GetTickCount() - start > ms) return false;
+      Sleep(10);
+    }
+    return true;
+  }
+
+ private:
+  static LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM w, LPARAM l) {
+    auto* self = reinterpret_cast<NotifyWindow*>(GetWindowLongPtrA(h, GWLP_USERDATA));
+    if (self != nullptr && msg == self->messageId_ && msg != 0) {
+      ++self->count_;
+      return 0;
+    }
+    if (msg == WM_CLOSE) {
+      DestroyWindow(h);
+      return 0;
+    }
+    if (msg == WM_DESTROY) {
+      PostQuitMessage(0);
+      return 0;
+    }
+    return DefWindowProcA(h, msg, w, l);
+  }
+  static DWORD WINAPI Run(void* arg) {
+    auto* self = static_cast<NotifyWindow*>(arg);
+    self->messageId_ = RegisterWindowMessageA("QV1210MessageString");
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = &NotifyWindow::Proc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "QvSessionNotify";
+    RegisterClassA(&wc);
+    // Never shown: applications keep such a window only to receive the notification.
+    HWND h = CreateWindowExA(0, wc.lpszClassName, "notify", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                             wc.hInstance, nullptr);
+    if (h != nullptr) SetWindowLongPtrA(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    self->hwnd_ = h;
+    SetEvent(self->ready_);
+    if (h == nullptr) return 1;
+    MSG m;
+    while (GetMessageA(&m, nullptr, 0, 0) > 0) {
+      TranslateMessage(&m);
+      DispatchMessageA(&m);
+    }
+    return 0;
+  }
+
+  HANDLE ready_ = nullptr;
+  HANDLE thread_ = nullptr;
+  HWND hwnd_ = nullptr;
+  UINT messageId_ = 0;
+  std::atomic<long> count_{0};
+};
+
+uint32_t Pgn(const char* m) {
+  return static_cast<uint8_t>(m[4]) | static_cast<uint8_t>(m[5]) << 8 | static_cast<uint8_t>(m[6]) << 16;
+}
+uint32_t TimeStamp(const char* m) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(m[0])) << 24 | static_cast<uint32_t>(static_cast<uint8_t>(m[1])) << 16 |
+         static_cast<uint32_t>(static_cast<uint8_t>(m[2])) << 8 | static_cast<uint8_t>(m[3]);
+}
+
+// Blocking reads until a J1939 message of the PGN arrives or the reads run out.
+int ReadPgn(Rp1210& api, int16_t id, uint32_t pgn, std::vector<char>& out, int attempts = 50) {
+  out.assign(2048, 0);
+  for (int i = 0; i < attempts; ++i) {
+    const int n = api.read(id, out.data(), static_cast<int16_t>(out.size()), 1);
+    if (n > 10 && Pgn(out.data()) == pgn) return n;
+  }
+  return 0;
+}
+
+int Session() {
+  Rp1210 api;
+  Check(api.Load(), "load QV121032.dll and bind the eight entry points", "LoadLibraryA/GetProcAddress failed");
+  if (failed) return 1;
+  NotifyWindow window;
+  Check(window.Start(), "hidden notification window", "CreateWindowExA failed");
+  if (failed) return 1;
+
+  const int16_t j1939 = api.connect(window.Handle(), 1, "J1939", 0, 0, 0);
+  Check(j1939 == 1, "connect J1939", "got " + Num(j1939));
+  const int16_t j1708 = api.connect(window.Handle(), 1, "J1708", 0, 0, 0);
+  Check(j1708 == 2, "connect J1708 on the open port", "got " + Num(j1708));
+  if (failed) return 1;
+
+  uint32_t last = 0;
+  bool eec1 = true;
+  std::string why;
+  for (int k = 0; k < 3 && eec1; ++k) {
+    std::vector<char> m;
+    const int n = ReadPgn(api, j1939, 61444, m);
+    if (n <= 10) { eec1 = false; why = "no EEC1"; break; }
+    if (static_cast<uint8_t>(m[8]) != 0x00) { eec1 = false; why = "source " + Num(static_cast<uint8_t>(m[8])); }
+    if (TimeStamp(m.data()) <= last) { eec1 = false; why = "time stamps not rising"; }
+    last = TimeStamp(m.data());
+  }
+  Check(eec1, "EEC1 from the engine, time stamps rising", why);
+
+  {
+    std::vector<char> m(2048);
+    bool mid128 = false;
+    for (int i = 0; i < 50 && !mid128; ++i) {
+      const int n = api.read(j1708, m.data(), 2048, 1);
+      mid128 = n > 5 && static_cast<uint8_t>(m[4]) == 128;
+    }
+    Check(mid128, "J1708 message from MID 128", "none in 50 reads");
+  }
+
+  {
+    const char request[] = {0x00, static_cast<char>(0xEA), 0x00, 0x06, static_cast<char>(0xF9),
+                            static_cast<char>(0xFF), static_cast<char>(0xEC), static_cast<char>(0xFE), 0x00};
+    const int16_t sent = api.send(j1939, request, sizeof request, 0, 1);
+    Check(sent == 0, "request the VIN", "send returned " + Num(sent));
+    std::vector<char> m;
+    const int n = ReadPgn(api, j1939, 65260, m, 400);
+    Check(n >= 27 && std::string(m.data() + 10, 17) == "1QVLINK0SIM000042", "VIN through the broadcast transport",
+          n >= 27 ? std::string(m.data() + 10, 17) : "length " + Num(n));
+  }
+
+  for (const bool bam : {false, true}) {
+    std::vector<char> m = {static_cast<char>(0x00), static_cast<char>(0xEF), 0x00,
+                           static_cast<char>(bam ? 0x86 : 0x06), static_cast<char>(0xF9),
+                           static_cast<char>(bam ? 0xFF : 0x00)};
+    for (int i = 0; i < 1785; ++i) m.push_back(static_cast<char>(i * 13));
+    const DWORD start = GetTickCount();
+    const int16_t r = api.send(j1939, m.data(), static_cast<int16_t>(m.size()), 0, 1);
+    const DWORD took = GetTickCount() - start;
+    Check(r == 0 && took < 30000, bam ? "1785-byte message by BAM" : "1785-byte message by RTS/CTS",
+          "returned " + Num(r) + " after " + Num(static_cast<long>(took)) + " ms");
+    // The run script matches this against what the simulator received.
+    uint32_t h = 2166136261u;
+    for (size_t i = 6; i < m.size(); ++i) h = (h ^ static_cast<uint8_t>(m[i])) * 16777619u;
+    std::printf("sent-long %s pgn=61184 bytes=1785 fnv=%08x\n", bam ? "bam" : "rts", static_cast<unsigned>(h));
+  }
+
+  {
+    char none[1] = {};
+    int16_t r = api.command(3, j1939, none, 0);
+    Check(r == 0, "command: all filters to pass", "got " + Num(r));
+    char on[1] = {1};
+    r = api.command(16, j1939, on, 1);
+    Check(r == 0, "command: echo on", "got " + Num(r));
+    char off[1] = {0};
+    r = api.command(16, j1939, off, 1);
+    Check(r == 0, "command: echo off", "got " + Num(r));
+    r = api.command(8, j1939, none, 0);
+    Check(r == 143, "a command the adapter has no action for is refused", "got " + Num(r));
+  }
+
+  {
+    char block[16] = {};
+    const int16_t r = api.status(j1939, block, 16, 0);
+    Check(r == 0 && block[1] == 2 && (block[2] & 1) && block[3] == 1 && (block[4] & 1) && block[5] == 1,
+          "hardware status: two clients, J1939 and J1708 active",
+          "returned " + Num(r) + ", clients " + Num(block[1]));
+  }
+
+  {
+    char a[17] = {}, b[17] = {}, c[17] = {}, d[17] = {};
+    const int16_t r = api.version(a, b, c, d);
+    Check(r == 0 && a[0] != 0 && b[0] != 0, "version", "returned " + Num(r));
+    char text[81] = {};
+    const int16_t e = api.errorText(129, text);
+    Check(e == 0 && std::strlen(text) > 0, "error text of 129", "returned " + Num(e));
+    char nothing[81] = {};
+    Check(api.errorText(5, nothing) != 0, "no text for an unknown code", "returned 0");
+  }
+
+  Check(window.WaitAbove(0, 5000), "notifications posted to the window",
+        "QV1210MessageString never arrived");
+  std::printf("notifications counted: %ld\n", window.Count());
+
+  int16_t r = api.disconnect(j1708);
+  Check(r == 0, "disconnect J1708", "got " + Num(r));
+  r = api.disconnect(j1939);
+  Check(r == 0, "disconnect J1939, the last client", "got " + Num(r));
+  char block[16] = {};
+  Check(api.status(j1939, block, 16, 0) == 129, "a disconnected client is unknown");
+  const int16_t again = api.connect(window.Handle(), 1, "J1939", 0, 0, 0);
+  Check(again == 1, "connect again after the last disconnect", "got " + Num(again));
+  if (again == 1) api.disconnect(again);
+  window.Stop();
+  return 0;
+}
+
+int Registry() {
+  HMODULE lib = LoadLibraryA("QV_API.dll");
+  Check(lib != nullptr, "load QV_API.dll");
+  if (lib == nullptr) return 1;
+  auto init = reinterpret_cast<QvInitializeHardwareFn>(reinterpret_cast<void*>(GetProcAddress(lib, "Initialize_Hardware")));
+  auto restore = reinterpret_cast<QvRestoreHardwareFn>(reinterpret_cast<void*>(GetProcAddress(lib, "Restore_Hardware")));
+  Check(init != nullptr && restore != nullptr, "bind Initialize_Hardware and Restore_Hardware");
+  if (failed) return 1;
+
+  // The record names a port that does not exist: only the registry leads to COM5.
+  DeviceSettings s{};
+  s.deviceNumber = 1;
+  std::strcpy(s.portName, "COM8");
+  s.baudRate = 1;
+  s.lineFormat = 81;
+  s.rfChannel = 12;
+  const int32_t id = init(&s, "J1939", 0);
+  Check(id == 0x81, "open with device number 1 from the registry", "got " + Num(id));
+  Check(std::strcmp(s.portName, "COM5") == 0, "port taken from the registry", s.portName);
+  Check(s.baudRate == 115200, "baud rate taken from the registry", Num(static_cast<long>(s.baudRate)));
+  Check(s.rfAddress == 12345, "RF address taken from the registry", Num(static_cast<long>(s.rfAddress)));
+  if (id == 0x81) Check(restore(static_cast<uint8_t>(id), "J1939", 0) == 0, "close");
+
+  DeviceSettings none{};
+  none.deviceNumber = 2;  // no key: the record's own port, which does not exist
+  std::strcpy(none.portName, "COM8");
+  none.baudRate = 115200;
+  none.lineFormat = 81;
+  const int32_t missing = init(&none, "J1939", 0);
+  Check(missing == ERR_INVALID_DEVICE, "no registry key and no port: refused", "got " + Num(missing));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "session") Session();
+  else if (mode == "registry") Registry();
+  else {
+    std::fprintf(stderr, "usage: rp1210_session.exe session|registry\n");
+    return 2;
+  }
+  std::printf("%d passed, %d failed\n", passed, failed);
+  return failed == 0 ? 0 : 1;
+}
