@@ -17,7 +17,7 @@ tmux new-session -d -s "$session" -x 110 -y 30 \
 wait_for() {
   i=0
   while [ $i -lt 200 ]; do
-    if grep -qF -- "$1" <<<"$(tmux capture-pane -p -t "$session")"; then return 0; fi
+    if tmux capture-pane -p -t "$session" | grep -qF -- "$1"; then return 0; fi
     i=$((i + 1))
     sleep 0.05
   done
