@@ -4,7 +4,8 @@
 #   eight RP1210 ones, undecorated;
 # - in the i686 build each entry point is __stdcall: its internal symbol carries the
 #   callee-popped argument size (_Name@N) with the N of its signature;
-# - every binary imports from system DLLs only (the C++ runtime is linked in statically).
+# - every binary imports from system DLLs only (the C++ runtime is linked in statically);
+# - every binary carries a version resource (product name, file name, file version).
 # Usage: tests/wine/check_exports.sh WIN32_BUILD_DIR WIN64_BUILD_DIR
 # No "echo | grep -q" here: under pipefail grep's early exit kills echo with SIGPIPE and a
 # match reads as a failure.
@@ -55,11 +56,28 @@ check_imports() {
   done < <(objdump -p "$bin" | awk '/DLL Name:/{print $3}')
 }
 
+check_version() {  # a version resource naming the product, the file and its version
+  local bin=$1 strs
+  [ -f "$bin" ] || return 0
+  strs=$(strings -el "$bin")
+  local product file version
+  product=$(awk 'p {print; exit} $0 == "ProductName" {p=1}' <<<"$strs")
+  file=$(awk 'p {print; exit} $0 == "OriginalFilename" {p=1}' <<<"$strs")
+  version=$(awk 'p {print; exit} $0 == "FileVersion" {p=1}' <<<"$strs")
+  if [ "$product" = "QvLink PC software" ] && [ "$file" = "$(basename "$bin")" ] &&
+     grep -Eq '^[0-9]+\.[0-9]+\.[0-9]+$' <<<"$version"; then ok
+  else bad "$(basename "$bin") version resource: product '$product', file '$file', version '$version'"
+  fi
+}
+
 for dir in "$@"; do
   i686=0; grep -q 'pei-i386' <<<"$(objdump -f "$dir/bin/QV_API.dll" 2>/dev/null)" && i686=1
   check_dll "$dir/bin/QV_API.dll" "$driver_exports" "$i686"
   check_dll "$dir/bin/QV121032.dll" "$rp1210_exports" "$i686"
-  for b in "$dir/bin/QV_API.dll" "$dir/bin/QV121032.dll" "$dir/bin/QvLink Setup.exe"; do check_imports "$b"; done
+  for b in "$dir/bin/QV_API.dll" "$dir/bin/QV121032.dll" "$dir/bin/QvLink Setup.exe"; do
+    check_imports "$b"
+    check_version "$b"
+  done
 done
 echo "$passes passed, $fails failed"
 [ "$fails" -eq 0 ]

@@ -1,0 +1,18 @@
+# qv_version_resource(target file description): gives a Windows binary its version resource
+# (file version, product name). Does nothing on other platforms.
+function(qv_version_resource target file description)
+  if(NOT WIN32)
+    return()
+  endif()
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "SHARED_LIBRARY")
+    set(QV_VERSION_TYPE VFT_DLL)
+  else()
+    set(QV_VERSION_TYPE VFT_APP)
+  endif()
+  set(QV_VERSION_FILE ${file})
+  set(QV_VERSION_DESCRIPTION ${description})
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${rc} @ONLY)
+  target_sources(${target} PRIVATE ${rc})
+endfunction()
