@@ -30,17 +30,8 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-"$PEER" --idle 120 >"$WORK/peer.out" 2>"$WORK/peer.err" &
-PEER_PID=$!
-# Wait (with a deadline) for the peer to name its pty.
-i=0
-while [ ! -s "$WORK/peer.out" ] && [ $i -lt 100 ]; do
-  kill -0 "$PEER_PID" 2>/dev/null || break
-  sleep 0.05; i=$((i + 1))
-done
-PTY=$(head -n 1 "$WORK/peer.out")
-[ -n "$PTY" ] || { echo "run_platform: pty_peer gave no pty" >&2; cat "$WORK/peer.err" >&2; exit 2; }
-wine_map_com 9 "$PTY"
+start_pty_peer "$WORK/peer.out" "$PEER" --idle 120 || exit 2
+wine_map_com 9 "$PEER_PTY"
 # COM8 must be absent for the not-found check.
 wine_unmap_com 8
 

@@ -17,27 +17,19 @@ SIM=${QV_SIM:-$ROOT/build/linux/bin/qvlink-sim}
 [ -x "$SIM" ] || { echo "run_rp1210: $SIM not built (the Linux build makes it)" >&2; exit 2; }
 
 WORK=$(mktemp -d "$BUILD_DIR/wine-run.XXXXXX")
-SIM_PID=
+PEER_PID=
 cleanup() {
   # Wine's server holds the pty: let it go before the simulator does.
   wine_wait_server
-  [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null
+  [ -n "$PEER_PID" ] && kill "$PEER_PID" 2>/dev/null && wait "$PEER_PID" 2>/dev/null
   wine_unmap_com 5
   rm -f "$WINE_WINDIR/QV121032.ini" "$WINE_WINDIR/QvFilter.ini"
   rm -rf "$WORK"
 }
 trap cleanup EXIT INT TERM
 
-"$SIM" >"$WORK/sim.out" 2>"$WORK/sim.err" &
-SIM_PID=$!
-i=0
-while [ ! -s "$WORK/sim.out" ] && [ $i -lt 200 ]; do
-  kill -0 "$SIM_PID" 2>/dev/null || break
-  sleep 0.05; i=$((i + 1))
-done
-PTY=$(head -n 1 "$WORK/sim.out")
-[ -n "$PTY" ] || { echo "run_rp1210: the simulator gave no pty" >&2; cat "$WORK/sim.err" >&2; exit 2; }
-wine_map_com 5 "$PTY"
+start_pty_peer "$WORK/sim.out" "$SIM" || exit 2
+wine_map_com 5 "$PEER_PTY"
 wine_unmap_com 8  # the registry run needs a port that is not there
 
 mkdir -p "$WINE_WINDIR"
@@ -64,8 +56,8 @@ done
 
 # Each long message must have reached the bus whole and unchanged.
 wine_wait_server
-kill "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null
-SIM_PID=
+kill "$PEER_PID" 2>/dev/null && wait "$PEER_PID" 2>/dev/null
+PEER_PID=
 for kind in rts bam; do
   sent=$(tr -d "\r" <"$WORK/session.out" | awk -v k="$kind" '$1 == "sent-long" && $2 == k {print $5}')
   if [ -n "$sent" ] && grep -q "^long-from-pc $kind pgn=61184 bytes=1785 complete=1 $sent\$" "$WORK/sim.out"; then

@@ -21,11 +21,11 @@ done
 command -v Xvfb >/dev/null || { echo "run_setup_dialog: Xvfb missing (package xvfb)" >&2; exit 2; }
 
 WORK=$(mktemp -d "$BUILD_DIR/wine-run.XXXXXX")
-XVFB_PID= SIM_PID= SETUP_PID=
+XVFB_PID= PEER_PID= SETUP_PID=
 cleanup() {
   [ -n "$SETUP_PID" ] && kill "$SETUP_PID" 2>/dev/null
   wine_wait_server
-  [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null
+  [ -n "$PEER_PID" ] && kill "$PEER_PID" 2>/dev/null
   [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
   wine_unmap_com 5
   rm -f "$WINE_WINDIR/QV121032.ini"
@@ -48,16 +48,8 @@ export DISPLAY=":$n"
 trap cleanup EXIT INT TERM
 
 # A modem with its own address 0x1234 on channel 15: the setup writes channel 15.
-"$SIM" --my 1234 --channel 15 --no-bus >"$WORK/sim.out" 2>"$WORK/sim.err" &
-SIM_PID=$!
-i=0
-while [ ! -s "$WORK/sim.out" ] && [ $i -lt 200 ]; do
-  kill -0 "$SIM_PID" 2>/dev/null || break
-  sleep 0.05; i=$((i + 1))
-done
-PTY=$(head -n 1 "$WORK/sim.out")
-[ -n "$PTY" ] || { echo "run_setup_dialog: the simulator gave no pty" >&2; cat "$WORK/sim.err" >&2; exit 2; }
-wine_map_com 5 "$PTY"
+start_pty_peer "$WORK/sim.out" "$SIM" --my 1234 --channel 15 --no-bus || exit 2
+wine_map_com 5 "$PEER_PTY"
 
 mkdir -p "$WINE_WINDIR"
 printf '[VendorInformation]\r\nDevices=101,102\r\n\r\n[DeviceInformation101]\r\nDeviceParams=COM5,115200,0,81\r\n\r\n[DeviceInformation102]\r\nDeviceParams=COM5,115200,0,81\r\n' \

@@ -57,3 +57,22 @@ wine_unmap_com() {
 wine_wait_server() {
   /usr/lib/wine/wineserver -w 2>/dev/null || true
 }
+
+# start_pty_peer OUT PROGRAM ARGS...: starts a Linux program that prints its pty's path as its
+# first line on stdout (kept in OUT, stderr in OUT.err) and polls up to 10 s for that line.
+# Sets PEER_PID and PEER_PTY; fails when no path comes.
+start_pty_peer() {
+  _out=$1; shift
+  "$@" >"$_out" 2>"$_out.err" &
+  PEER_PID=$!
+  _i=0
+  while [ ! -s "$_out" ] && [ $_i -lt 200 ]; do
+    kill -0 "$PEER_PID" 2>/dev/null || break
+    sleep 0.05; _i=$((_i + 1))
+  done
+  PEER_PTY=$(head -n 1 "$_out")
+  [ -n "$PEER_PTY" ] && return 0
+  echo "wine_env: $1 gave no pty" >&2
+  cat "$_out.err" >&2
+  return 1
+}
