@@ -58,6 +58,25 @@ bool LoadLibrary(Rp1210Library& lib) {
   return false;
 }
 
+namespace {
+
+// What every traffic command starts with: the device chosen, the library loaded, one client.
+struct Client {
+  Rp1210Library lib;
+  Session session{lib};
+  int16_t device = 0;
+
+  // Returns kExitOk, or prints the reason and returns the exit code.
+  int open(const Options& o, Protocol protocol) {
+    int code = kExitOk;
+    if (!ResolveDevice(o, &device, &code)) return code;
+    if (!LoadLibrary(lib)) return kExitFailure;
+    return session.open(device, protocol);
+  }
+};
+
+}  // namespace
+
 int Session::open(int16_t device, Protocol protocol) {
   close();
   std::string why;
@@ -102,9 +121,6 @@ std::vector<uint8_t> J1939Transmit(uint32_t pgn, uint8_t priority, bool bam, uin
 }
 
 int RunMonitor(const Options& o) {
-  int code = kExitOk;
-  int16_t device = 0;
-  if (!ResolveDevice(o, &device, &code)) return code;
   CandumpWriter log;
   PcapWriter pcap;
   if (!o.logPath.empty() && !log.open(o.logPath)) {
@@ -115,10 +131,10 @@ int RunMonitor(const Options& o) {
     PrintError("cannot write the pcap file " + o.pcapPath);
     return kExitFailure;
   }
-  Rp1210Library lib;
-  if (!LoadLibrary(lib)) return kExitFailure;
-  Session s(lib);
-  if ((code = s.open(device, o.protocol)) != kExitOk) return code;
+  Client c;
+  if (const int code = c.open(o, o.protocol); code != kExitOk) return code;
+  Session& s = c.session;
+  const int16_t device = c.device;
   gInterrupted = 0;
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);
@@ -183,9 +199,6 @@ int RunMonitor(const Options& o) {
 }
 
 int RunSend(const Options& o) {
-  int code = kExitOk;
-  int16_t device = 0;
-  if (!ResolveDevice(o, &device, &code)) return code;
   std::vector<uint8_t> msg;
   if (o.protocol == Protocol::J1939) {
     msg = J1939Transmit(*o.pgn, o.priority, o.bam, o.source, o.destination, o.data);
@@ -200,10 +213,10 @@ int RunSend(const Options& o) {
            static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id)};
     msg.insert(msg.end(), o.data.begin(), o.data.end());
   }
-  Rp1210Library lib;
-  if (!LoadLibrary(lib)) return kExitFailure;
-  Session s(lib);
-  if ((code = s.open(device, o.protocol)) != kExitOk) return code;
+  Client c;
+  if (const int code = c.open(o, o.protocol); code != kExitOk) return code;
+  Session& s = c.session;
+  const Rp1210Library& lib = c.lib;
   const bool isLong = o.protocol == Protocol::J1939 && o.data.size() > 8;
   if (isLong)
     std::printf("sending %zu bytes by %s to %02X ...\n", o.data.size(), o.bam ? "BAM" : "RTS/CTS", o.destination);
@@ -222,13 +235,10 @@ int RunSend(const Options& o) {
 }
 
 int RunRequest(const Options& o) {
-  int code = kExitOk;
-  int16_t device = 0;
-  if (!ResolveDevice(o, &device, &code)) return code;
-  Rp1210Library lib;
-  if (!LoadLibrary(lib)) return kExitFailure;
-  Session s(lib);
-  if ((code = s.open(device, Protocol::J1939)) != kExitOk) return code;
+  Client c;
+  if (const int code = c.open(o, Protocol::J1939); code != kExitOk) return code;
+  Session& s = c.session;
+  const Rp1210Library& lib = c.lib;
   const uint32_t pgn = *o.pgn;
   const auto req = J1939Transmit(kPgnRequest, 6, false, o.source, o.destination,
                                  {static_cast<uint8_t>(pgn), static_cast<uint8_t>(pgn >> 8), static_cast<uint8_t>(pgn >> 16)});
@@ -263,13 +273,11 @@ int RunRequest(const Options& o) {
 }
 
 int RunStatus(const Options& o) {
-  int code = kExitOk;
-  int16_t device = 0;
-  if (!ResolveDevice(o, &device, &code)) return code;
-  Rp1210Library lib;
-  if (!LoadLibrary(lib)) return kExitFailure;
-  Session s(lib);
-  if ((code = s.open(device, o.protocol)) != kExitOk) return code;
+  Client c;
+  if (const int code = c.open(o, o.protocol); code != kExitOk) return code;
+  Session& s = c.session;
+  const Rp1210Library& lib = c.lib;
+  const int16_t device = c.device;
   uint8_t st[16] = {};
   const int r = lib.hardwareStatus(s.client(), st);
   char v[4] = {};

@@ -104,18 +104,26 @@ bool ParseIdList(const std::string& text, std::vector<int>* ids) {
   return !ids->empty();
 }
 
+namespace {
+
+// The ids a [VendorInformation] key lists; what is wrong with the key goes to problems.
+std::vector<int> ListedIds(const char* key, std::vector<std::string>& problems) {
+  std::vector<int> ids;
+  const Value list = Read("VendorInformation", key);
+  if (!list.present) problems.push_back(std::string("[VendorInformation] has no ") + key + " key");
+  else if (!ParseIdList(list.text, &ids))
+    problems.push_back(std::string("[VendorInformation] ") + key + " '" + list.text + "' is not a comma-separated id list");
+  return ids;
+}
+
+}  // namespace
+
 IniInventory ReadInventory() {
   IniInventory inv;
   inv.fileFound = IniExists(&inv.path);
   if (!inv.fileFound) return inv;
   inv.vendor = Read("VendorInformation", "Name").text;
-  const Value devices = Read("VendorInformation", "Devices");
-  const Value protocols = Read("VendorInformation", "Protocols");
-  std::vector<int> ids;
-  if (!devices.present) inv.problems.push_back("[VendorInformation] has no Devices key");
-  else if (!ParseIdList(devices.text, &ids))
-    inv.problems.push_back("[VendorInformation] Devices '" + devices.text + "' is not a comma-separated id list");
-  for (int id : ids) {
+  for (int id : ListedIds("Devices", inv.problems)) {
     IniDevice d;
     d.id = id;
     const std::string s = Section("DeviceInformation", id);
@@ -127,11 +135,7 @@ IniInventory ReadInventory() {
     if (!d.present) inv.problems.push_back("device " + std::to_string(id) + " is listed but [" + s + "] has no DeviceParams value");
     inv.devices.push_back(d);
   }
-  ids.clear();
-  if (!protocols.present) inv.problems.push_back("[VendorInformation] has no Protocols key");
-  else if (!ParseIdList(protocols.text, &ids))
-    inv.problems.push_back("[VendorInformation] Protocols '" + protocols.text + "' is not a comma-separated id list");
-  for (int id : ids) {
+  for (int id : ListedIds("Protocols", inv.problems)) {
     IniProtocol p;
     p.id = id;
     const std::string s = Section("ProtocolInformation", id);

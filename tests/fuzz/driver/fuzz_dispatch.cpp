@@ -4,25 +4,15 @@
 #include <memory>
 
 #include "dispatcher.h"
+#include "fuzz_device.h"
 #include "io_threads.h"
 #include "receive.h"
 
 using namespace qv::driver;
 
-namespace {
-Device& Dev() {
-  static Device* d = [] {
-    auto* dd = new Device();
-    CreateSharedObjects(*dd);
-    return dd;
-  }();
-  return *d;
-}
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  Device& d = Dev();
+  Device& d = FuzzDevice();
   InitQueues(d);
   d.stopFlag = true;  // no blocking waits
   const uint8_t cfg = data[0];

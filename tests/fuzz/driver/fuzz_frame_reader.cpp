@@ -5,6 +5,7 @@
 
 #include "api_frame.h"
 #include "frame_reader.h"
+#include "fuzz_device.h"
 #include "io_threads.h"
 
 using namespace qv::driver;
@@ -23,18 +24,10 @@ class Source : public FrameSource {
   size_t bytesWaiting() override { return n - pos; }
   void purge() override { pos = n; }
 };
-Device& Dev() {
-  static Device* d = [] {
-    auto* dd = new Device();
-    CreateSharedObjects(*dd);
-    return dd;
-  }();
-  return *d;
-}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Device& d = Dev();
+  Device& d = FuzzDevice();
   InitQueues(d);
   Source s;
   s.p = data;
