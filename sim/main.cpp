@@ -17,7 +17,7 @@ void usage() {
   std::fprintf(stderr,
                "usage: qvlink-sim [--port-dir DIR --port COM5] [--serial HEX] [--my HEX]\n"
                "                  [--channel N] [--address N] [--firmware HEX] [--rx64]\n"
-               "                  [--no-bus] [--keepalive MS] [--faults LIST] [-v]\n"
+               "                  [--no-bus] [--keepalive MS] [--line-baud N] [--faults LIST] [-v]\n"
                "faults: drop=N[:pc] dup=N[:pc] delay=N:MS[:pc] corrupt=checksum|bit|length|noise[:N]\n"
                "        droprate=P split noack=N modem-silent adapter-silent (comma separated)\n");
 }
@@ -67,6 +67,7 @@ int main(int argc, char** argv) {
     else if (a == "--address") { take(10, 0xFFFF); cfg.adapterAddress = static_cast<uint16_t>(n); }
     else if (a == "--firmware") { take(16, 0xFFFF); cfg.firmwareVersion = static_cast<uint16_t>(n); }
     else if (a == "--keepalive") { take(10, 3600000); cfg.keepAliveIntervalMs = static_cast<uint32_t>(n); }
+    else if (a == "--line-baud") { take(10, 4000000); cfg.lineBaud = static_cast<uint32_t>(n); }
     else if (a == "--rx64") cfg.rxPacket64 = true;
     else if (a == "--no-bus") cfg.busTraffic = false;
     else if (a == "-v") cfg.verbose = true;

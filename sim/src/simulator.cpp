@@ -102,6 +102,29 @@ struct Simulator::Impl {
   };
   std::deque<In> delayedIn;
 
+  // Byte credit of one direction of a paced line: it grows at the line's byte rate and is
+  // capped, so an idle line does not save up a burst faster than the wire.
+  struct LinePacer {
+    double bytesPerUs = 0;  // 0: unpaced
+    double credit = 0;
+    std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
+    size_t take(size_t want) {
+      if (bytesPerUs == 0) return want;
+      const auto t = std::chrono::steady_clock::now();
+      credit += bytesPerUs * static_cast<double>(std::chrono::duration_cast<std::chrono::microseconds>(t - last).count());
+      last = t;
+      if (credit > kBurst) credit = kBurst;
+      const size_t n = std::min(want, static_cast<size_t>(credit));
+      credit -= static_cast<double>(n);
+      return n;
+    }
+    bool ready() const { return bytesPerUs == 0 || credit >= 1; }
+    static constexpr double kBurst = 16;
+  };
+  LinePacer toPcLine, fromPcLine;
+  Bytes unreadFromPc;  // read from the pty, not yet across the paced line
+  static constexpr size_t kUnreadCap = 4096;
+
   // logs
   std::vector<FrameLog> frameLog;
   std::vector<RfToAdapter> rfLog;
@@ -157,6 +180,7 @@ struct Simulator::Impl {
   uint32_t claimDue = 0;
 
   explicit Impl(SimConfig c) : cfg(std::move(c)) {
+    toPcLine.bytesPerUs = fromPcLine.bytesPerUs = cfg.lineBaud / 10.0 / 1e6;
     modem.serial = cfg.modemSerial;
     modem.my = cfg.modemMy;
     modem.channel = cfg.modemChannel;
@@ -293,7 +317,10 @@ struct Simulator::Impl {
         }
       } else {
         while (o.done < o.bytes.size()) {
-          const size_t w = pty.write(o.bytes.data() + o.done, o.bytes.size() - o.done);
+          const size_t allowed = toPcLine.take(o.bytes.size() - o.done);
+          if (allowed == 0) return;  // the rest when the line has carried these
+          const size_t w = pty.write(o.bytes.data() + o.done, allowed);
+          if (w < allowed) toPcLine.credit += static_cast<double>(allowed - w);
           if (w == 0) return;
           o.done += w;
         }
@@ -908,11 +935,18 @@ struct Simulator::Impl {
     uint8_t buf[4096];
     while (!stopReq.load()) {
       bool wantWrite;
+      int waitMs = 2;
       {
         std::lock_guard<std::mutex> g(m);
         wantWrite = !out.empty();
+        if (cfg.lineBaud != 0) {
+          // A paced line waits for credit instead of spinning on a writable pty.
+          if (wantWrite || !unreadFromPc.empty()) waitMs = 1;
+          toPcLine.take(0);
+          wantWrite = wantWrite && toPcLine.ready();
+        }
       }
-      const Pty::Ready r = pty.wait(2, wantWrite);
+      const Pty::Ready r = pty.wait(waitMs, wantWrite);
       if (r.hangup && !r.readable) {
         if (connected.exchange(false)) {
           std::lock_guard<std::mutex> g(m);
@@ -926,10 +960,21 @@ struct Simulator::Impl {
       } else if (!connected.exchange(true)) {
         notify();
       }
-      size_t n = r.readable ? pty.read(buf, sizeof buf) : 0;
+      // A paced line leaves what it has not carried yet in the pty, as a UART's buffer would.
+      const bool roomToRead = cfg.lineBaud == 0 || unreadFromPc.size() < kUnreadCap;
+      if (r.readable && !roomToRead) Pty::pauseMicros(1000);
+      size_t n = r.readable && roomToRead ? pty.read(buf, sizeof buf) : 0;
       std::lock_guard<std::mutex> g(m);
+      const uint8_t* in = buf;
+      if (cfg.lineBaud != 0) {
+        unreadFromPc.insert(unreadFromPc.end(), buf, buf + n);
+        n = fromPcLine.take(unreadFromPc.size());
+        std::copy_n(unreadFromPc.begin(), n, buf);
+        unreadFromPc.erase(unreadFromPc.begin(), unreadFromPc.begin() + static_cast<std::ptrdiff_t>(n));
+        in = buf;
+      }
       if (n) {
-        parser.feed(buf, n);
+        parser.feed(in, n);
         while (auto body = parser.next()) {
           counters.framesFromPc++;
           logFrame(true, encodeFrame(*body));

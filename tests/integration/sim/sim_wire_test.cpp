@@ -442,3 +442,28 @@ TEST(SimAdapter, J1708EchoAndBamFromPc) {
   EXPECT_EQ(longs[0].data, (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
   EXPECT_EQ(r.sim.busFramesFromPc().back().data.size(), 10u);
 }
+
+// A paced line carries bytes no faster than baud/10 per second, both ways, and loses none.
+TEST(SimLine, PacedLineKeepsToTheBaudRateBothWays) {
+  qv::sim::SimConfig cfg;
+  cfg.lineBaud = 9600;  // 960 bytes/s: slow enough to measure, 16 bytes of burst
+  Rig r(cfg);
+  ASSERT_TRUE(r.ok);
+  using Clock = std::chrono::steady_clock;
+  const Bytes rf(20, 0x5A);
+  const size_t frameBytes = qv::sim::encodeRx16(kAdapter, 0x28, 0, rf).size();
+  const auto t0 = Clock::now();
+  for (int i = 0; i < 20; ++i) r.sim.sendRfToPc(rf);
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(r.rx(3000).has_value()) << i;
+  const double toPcSeconds = std::chrono::duration<double>(Clock::now() - t0).count();
+  EXPECT_GE(toPcSeconds, static_cast<double>(20 * frameBytes - 16) / 960.0);
+
+  const Bytes request = tx(0, {0x00, 0x11, 0x00, 0x00});
+  const size_t before = r.sim.rfToAdapter().size();
+  const auto t1 = Clock::now();
+  for (int i = 0; i < 20; ++i) r.client->send(request);
+  ASSERT_TRUE(r.sim.waitFor([&] { return r.sim.rfToAdapter().size() >= before + 20; }, 5000));
+  const double fromPcSeconds = std::chrono::duration<double>(Clock::now() - t1).count();
+  EXPECT_GE(fromPcSeconds, static_cast<double>(20 * request.size() - 16) / 960.0);
+  EXPECT_EQ(r.sim.counters().badFramesFromPc, 0u);
+}

@@ -106,6 +106,9 @@ struct SimConfig {
   bool busTraffic = false;          // start the scripted ECUs
   uint8_t engineAddress = 0x00;
   std::string vin = "1QVLINK0SIM000042";  // 17 characters
+  // Line: non-zero paces bytes at lineBaud/10 per second each way (8N1), as a serial line
+  // would; 0 passes them as fast as the pty takes them.
+  uint32_t lineBaud = 0;
   // Logging: every frame to stderr as hex
   bool verbose = false;
 };
