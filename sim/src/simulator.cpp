@@ -94,6 +94,7 @@ struct Simulator::Impl {
     uint32_t due = 0;
     Bytes bytes;
     size_t done = 0;
+    std::chrono::steady_clock::time_point queuedAt = std::chrono::steady_clock::now();
   };
   std::deque<Out> out;
   struct In {
@@ -102,27 +103,25 @@ struct Simulator::Impl {
   };
   std::deque<In> delayedIn;
 
-  // Byte credit of one direction of a paced line: it grows at the line's byte rate and is
-  // capped, so an idle line does not save up a burst faster than the wire.
+  // One direction of a paced line. A byte is handed over when it would have finished crossing:
+  // bytes ready at `since` start then, or when the line is free of the ones before them.
   struct LinePacer {
-    double bytesPerUs = 0;  // 0: unpaced
-    double credit = 0;
-    std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
-    size_t take(size_t want) {
-      if (bytesPerUs == 0) return want;
-      const auto t = std::chrono::steady_clock::now();
-      credit += bytesPerUs * static_cast<double>(std::chrono::duration_cast<std::chrono::microseconds>(t - last).count());
-      last = t;
-      if (credit > kBurst) credit = kBurst;
-      const size_t n = std::min(want, static_cast<size_t>(credit));
-      credit -= static_cast<double>(n);
+    using Clock = std::chrono::steady_clock;
+    double usPerByte = 0;  // 0: unpaced
+    Clock::time_point freeAt{};
+    size_t take(size_t want, Clock::time_point since) {
+      if (usPerByte == 0 || want == 0) return want;
+      const Clock::time_point begin = std::max(since, freeAt);
+      const double us = static_cast<double>(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - begin).count());
+      if (us < usPerByte) return 0;
+      const size_t n = std::min(want, static_cast<size_t>(us / usPerByte));
+      freeAt = begin + std::chrono::microseconds(static_cast<int64_t>(static_cast<double>(n) * usPerByte));
       return n;
     }
-    bool ready() const { return bytesPerUs == 0 || credit >= 1; }
-    static constexpr double kBurst = 16;
   };
   LinePacer toPcLine, fromPcLine;
   Bytes unreadFromPc;  // read from the pty, not yet across the paced line
+  std::chrono::steady_clock::time_point unreadSince{};
   static constexpr size_t kUnreadCap = 4096;
 
   // logs
@@ -180,7 +179,7 @@ struct Simulator::Impl {
   uint32_t claimDue = 0;
 
   explicit Impl(SimConfig c) : cfg(std::move(c)) {
-    toPcLine.bytesPerUs = fromPcLine.bytesPerUs = cfg.lineBaud / 10.0 / 1e6;
+    if (cfg.lineBaud != 0) toPcLine.usPerByte = fromPcLine.usPerByte = 10.0 * 1e6 / cfg.lineBaud;
     modem.serial = cfg.modemSerial;
     modem.my = cfg.modemMy;
     modem.channel = cfg.modemChannel;
@@ -317,10 +316,10 @@ struct Simulator::Impl {
         }
       } else {
         while (o.done < o.bytes.size()) {
-          const size_t allowed = toPcLine.take(o.bytes.size() - o.done);
-          if (allowed == 0) return;  // the rest when the line has carried these
+          const auto ready = std::max(o.queuedAt, t0 + std::chrono::milliseconds(o.due));
+          const size_t allowed = toPcLine.take(o.bytes.size() - o.done, ready);
+          if (allowed == 0) return;  // the rest once the line has carried it
           const size_t w = pty.write(o.bytes.data() + o.done, allowed);
-          if (w < allowed) toPcLine.credit += static_cast<double>(allowed - w);
           if (w == 0) return;
           o.done += w;
         }
@@ -939,11 +938,10 @@ struct Simulator::Impl {
       {
         std::lock_guard<std::mutex> g(m);
         wantWrite = !out.empty();
-        if (cfg.lineBaud != 0) {
-          // A paced line waits for credit instead of spinning on a writable pty.
-          if (wantWrite || !unreadFromPc.empty()) waitMs = 1;
-          toPcLine.take(0);
-          wantWrite = wantWrite && toPcLine.ready();
+        if (cfg.lineBaud != 0 && (wantWrite || !unreadFromPc.empty())) {
+          // A paced line looks again each millisecond instead of spinning on a writable pty.
+          waitMs = 1;
+          wantWrite = false;
         }
       }
       const Pty::Ready r = pty.wait(waitMs, wantWrite);
@@ -965,16 +963,15 @@ struct Simulator::Impl {
       if (r.readable && !roomToRead) Pty::pauseMicros(1000);
       size_t n = r.readable && roomToRead ? pty.read(buf, sizeof buf) : 0;
       std::lock_guard<std::mutex> g(m);
-      const uint8_t* in = buf;
       if (cfg.lineBaud != 0) {
+        if (unreadFromPc.empty()) unreadSince = std::chrono::steady_clock::now();
         unreadFromPc.insert(unreadFromPc.end(), buf, buf + n);
-        n = fromPcLine.take(unreadFromPc.size());
+        n = fromPcLine.take(std::min(unreadFromPc.size(), sizeof buf), unreadSince);
         std::copy_n(unreadFromPc.begin(), n, buf);
         unreadFromPc.erase(unreadFromPc.begin(), unreadFromPc.begin() + static_cast<std::ptrdiff_t>(n));
-        in = buf;
       }
       if (n) {
-        parser.feed(in, n);
+        parser.feed(buf, n);
         while (auto body = parser.next()) {
           counters.framesFromPc++;
           logFrame(true, encodeFrame(*body));
