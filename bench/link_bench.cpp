@@ -101,15 +101,35 @@ double Max(const std::vector<double>& v) { return v.empty() ? 0 : *std::max_elem
 
 int Connect(const char* protocol) { return RP1210_ClientConnect(nullptr, 1, protocol, 0, 0, 0); }
 
-int RunConnect(int rounds) {
+// The first client, J1939, as every run but the connect one starts: its id, or 0 (said why).
+int16_t ConnectFirstJ1939() {
+  const int id = Connect("J1939");
+  if (id == 1) return 1;
+  std::fprintf(stderr, "qv_link_bench: connect returned %d\n", id);
+  return 0;
+}
+
+// The in-process simulator on a pty linked as COM5 of a fresh profile, without bus traffic
+// (only what a run sends crosses); lineBaud 0 leaves the line unpaced.
+struct SimOnCom5 {
   TempDirs tmp;
-  qv::sim::SimConfig cfg;
-  cfg.busTraffic = false;  // start-up and shutdown alone
-  qv::sim::Simulator sim(cfg);
-  if (!sim.start() || !sim.linkPort(tmp.dir.string(), "COM5")) {
-    std::fprintf(stderr, "qv_link_bench: cannot start the simulator\n");
-    return 1;
+  qv::sim::Simulator sim;
+  bool ok = false;
+  explicit SimOnCom5(uint32_t lineBaud) : sim(Config(lineBaud)) {
+    ok = sim.start() && sim.linkPort(tmp.dir.string(), "COM5");
+    if (!ok) std::fprintf(stderr, "qv_link_bench: cannot start the simulator\n");
   }
+  static qv::sim::SimConfig Config(uint32_t lineBaud) {
+    qv::sim::SimConfig cfg;
+    cfg.busTraffic = false;
+    cfg.lineBaud = lineBaud;
+    return cfg;
+  }
+};
+
+int RunConnect(int rounds) {
+  SimOnCom5 rig(0);  // start-up and shutdown alone
+  if (!rig.ok) return 1;
   std::vector<double> first, attach, detach, last;
   for (int k = 0; k < rounds; ++k) {
     auto t0 = Clock::now();
@@ -254,11 +274,8 @@ int RunIdle(double seconds) {
     return 1;
   }
   const double rssBefore = ResidentMiB();
-  const int id = Connect("J1939");
-  if (id != 1) {
-    std::fprintf(stderr, "qv_link_bench: connect returned %d\n", id);
-    return 1;
-  }
+  const int16_t id = ConnectFirstJ1939();
+  if (id == 0) return 1;
   const double rssOpen = ResidentMiB();
   const auto ticks0 = ThreadTicks();
   const double cpu0 = CpuSeconds();
@@ -269,7 +286,7 @@ int RunIdle(double seconds) {
   const double cpu = CpuSeconds() - cpu0;
   const double rssEnd = ResidentMiB();
   const std::string busiest = ThreadShares(ticks0, ThreadTicks());
-  RP1210_ClientDisconnect(static_cast<int16_t>(id));
+  RP1210_ClientDisconnect(id);
   char note[240];
   std::snprintf(note, sizeof note, "%.3f s CPU over %.1f s; ticks (%ld/s) by thread: %s", cpu, wall,
                 sysconf(_SC_CLK_TCK), busiest.c_str());
@@ -414,24 +431,19 @@ bool BareReaderLatencies(qv::sim::Simulator& sim, int count, std::vector<double>
 }
 
 int RunLatency(int count) {
-  TempDirs tmp;
-  qv::sim::SimConfig cfg;
-  cfg.busTraffic = false;  // only the frames timed here
-  qv::sim::Simulator sim(cfg);
-  if (!sim.start() || !sim.linkPort(tmp.dir.string(), "COM5")) return 1;
+  SimOnCom5 rig(0);  // unpaced: the bare reader on the same pty is the limit
+  if (!rig.ok) return 1;
+  qv::sim::Simulator& sim = rig.sim;
   std::vector<double> bare;
   int bareLost = 0;
   if (!BareReaderLatencies(sim, count, bare, bareLost)) {
     std::fprintf(stderr, "qv_link_bench: bare reader could not use the pty\n");
     return 1;
   }
-  const int id = Connect("J1939");
-  if (id != 1) {
-    std::fprintf(stderr, "qv_link_bench: connect returned %d\n", id);
-    return 1;
-  }
+  const int16_t id = ConnectFirstJ1939();
+  if (id == 0) return 1;
   Receiver rx;
-  rx.start(static_cast<int16_t>(id), static_cast<size_t>(count));
+  rx.start(id, static_cast<size_t>(count));
   std::vector<int64_t> sentNs(static_cast<size_t>(count), 0);
   for (int k = 0; k < count; ++k) {
     const qv::sim::Bytes rf = J1939Rf(static_cast<uint32_t>(k), 1);
@@ -463,13 +475,10 @@ int RunLatency(int count) {
 // Frames of `records` messages each, all handed to the simulator at once: its paced line
 // carries them as fast as 115200 8N1 allows.
 bool PacedReceive(qv::sim::Simulator& sim, int records, int count, Row& row) {
-  const int id = Connect("J1939");
-  if (id != 1) {
-    std::fprintf(stderr, "qv_link_bench: connect returned %d\n", id);
-    return false;
-  }
+  const int16_t id = ConnectFirstJ1939();
+  if (id == 0) return false;
   Receiver rx;
-  rx.start(static_cast<int16_t>(id), static_cast<size_t>(count));
+  rx.start(id, static_cast<size_t>(count));
   const size_t frameWire = WireBytes(J1939Rf(0, records));
   for (int k = 0; k < count; k += records)
     sim.sendRfToPc(J1939Rf(static_cast<uint32_t>(k), std::min(records, count - k)));
@@ -495,12 +504,9 @@ bool PacedReceive(qv::sim::Simulator& sim, int records, int count, Row& row) {
 }
 
 int RunThroughput(int count) {
-  TempDirs tmp;
-  qv::sim::SimConfig cfg;
-  cfg.busTraffic = false;
-  cfg.lineBaud = kLineBaud;
-  qv::sim::Simulator sim(cfg);
-  if (!sim.start() || !sim.linkPort(tmp.dir.string(), "COM5")) return 1;
+  SimOnCom5 rig(kLineBaud);
+  if (!rig.ok) return 1;
+  qv::sim::Simulator& sim = rig.sim;
   Row single{"2a", "receive throughput, one message per frame", "msg/s", "", 0, 0, ""};
   Row batched{"2b", "receive throughput, batches of 5 per frame", "msg/s", "", 0, 0, ""};
   if (!PacedReceive(sim, 1, count, single) || !PacedReceive(sim, 5, count, batched)) return 1;
@@ -567,24 +573,18 @@ bool PacedSend(qv::sim::Simulator& sim, int16_t id, bool block, uint8_t tag, int
 }
 
 int RunTransmit(int count) {
-  TempDirs tmp;
-  qv::sim::SimConfig cfg;
-  cfg.busTraffic = false;
-  cfg.lineBaud = kLineBaud;
-  qv::sim::Simulator sim(cfg);
-  if (!sim.start() || !sim.linkPort(tmp.dir.string(), "COM5")) return 1;
-  const int id = Connect("J1939");
-  if (id != 1) {
-    std::fprintf(stderr, "qv_link_bench: connect returned %d\n", id);
-    return 1;
-  }
+  SimOnCom5 rig(kLineBaud);
+  if (!rig.ok) return 1;
+  qv::sim::Simulator& sim = rig.sim;
+  const int16_t id = ConnectFirstJ1939();
+  if (id == 0) return 1;
   Row nb{"3a", "transmit throughput, non-blocking sends", "msg/s", "-", 0, 0, ""};
   Row bl{"3b", "transmit throughput, blocking sends", "msg/s", "-", 0, 0, ""};
   // Blocking first: the echoes of a non-blocking burst trail it on the slower direction (28
   // bytes back for 24 out), and any echo satisfies the wait of a blocking send.
-  PacedSend(sim, static_cast<int16_t>(id), true, 0xB2, count, bl);
-  PacedSend(sim, static_cast<int16_t>(id), false, 0xA1, count, nb);
-  RP1210_ClientDisconnect(static_cast<int16_t>(id));
+  PacedSend(sim, id, true, 0xB2, count, bl);
+  PacedSend(sim, id, false, 0xA1, count, nb);
+  RP1210_ClientDisconnect(id);
   PrintRows({nb, bl});
   return 0;
 }
@@ -670,18 +670,11 @@ bool LongFromBus(qv::sim::Simulator& sim, int16_t id, bool bam, Row& row) {
 }
 
 int RunLong() {
-  TempDirs tmp;
-  qv::sim::SimConfig cfg;
-  cfg.busTraffic = false;
-  cfg.lineBaud = kLineBaud;
-  qv::sim::Simulator sim(cfg);
-  if (!sim.start() || !sim.linkPort(tmp.dir.string(), "COM5")) return 1;
-  const int id = Connect("J1939");
-  if (id != 1) {
-    std::fprintf(stderr, "qv_link_bench: connect returned %d\n", id);
-    return 1;
-  }
-  const int16_t c = static_cast<int16_t>(id);
+  SimOnCom5 rig(kLineBaud);
+  if (!rig.ok) return 1;
+  qv::sim::Simulator& sim = rig.sim;
+  const int16_t c = ConnectFirstJ1939();
+  if (c == 0) return 1;
   Row a{"4a", "1785 B to the bus by RTS/CTS", "ms", "-", 0, 0, ""};
   Row b{"4b", "1785 B to the bus by BAM", "ms", "-", 0, 0, ""};
   Row e{"4c", "1785 B from the bus by RTS/CTS", "ms", "-", 0, 0, ""};
