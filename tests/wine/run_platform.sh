@@ -40,14 +40,12 @@ status=0
 cd "$BUILD_DIR/bin" && wine_run ./platform_test.exe COM9 || status=$?
 echo "run_platform: win64 test took $(( $(date +%s) - start )) s"
 
-# 32-bit Wine needs a kernel that runs i386 programs; say so plainly when it cannot.
-WINE32=/usr/lib/wine/wine
 if [ -f "$WIN32_DIR/bin/platform_test.exe" ]; then
-  if [ -x "$WINE32" ] && "$WINE32" --version >/dev/null 2>&1; then
+  if wine32_works; then
     echo "run_platform: running the win32 build under 32-bit Wine"
-    (cd "$WIN32_DIR/bin" && WINELOADER="$WINE32" "$WINE32" ./platform_test.exe COM9) || status=1
+    (cd "$WIN32_DIR/bin" && wine32_run ./platform_test.exe COM9) || status=1
   else
-    echo "run_platform: SKIP win32 build: this machine cannot run 32-bit programs"
+    wine32_skip run_platform
   fi
 fi
 exit $status

@@ -70,13 +70,12 @@ for kind in rts bam; do
 done
 
 if [ -f "$WIN32_DIR/bin/rp1210_session.exe" ]; then
-  WINE32=/usr/lib/wine/wine
-  if [ -x "$WINE32" ] && "$WINE32" --version >/dev/null 2>&1; then
+  if wine32_works; then
     for mode in session registry; do
-      (cd "$WIN32_DIR/bin" && WINELOADER="$WINE32" "$WINE32" ./rp1210_session.exe "$mode") || status=1
+      (cd "$WIN32_DIR/bin" && wine32_run ./rp1210_session.exe "$mode") || status=1
     done
   else
-    echo "run_rp1210: SKIP win32 build: this machine cannot run 32-bit programs"
+    wine32_skip run_rp1210
   fi
 fi
 exit $status

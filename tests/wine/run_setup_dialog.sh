@@ -96,10 +96,10 @@ params=$(tr -d '\r' <"$WINE_WINDIR/QV121032.ini" | grep -c '^DeviceParams=COM5,1
   bad "addresses not written: $(tr -d '\r' <"$WINE_WINDIR/QV121032.ini" | grep DeviceParams | tr '\n' ' ')"
 
 if [ -f "$WIN32_DIR/bin/QvLink Setup.exe" ]; then
-  if [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  if wine32_works; then
     echo "run_setup_dialog: the win32 dialog is not run here; the win64 one covers the same code"
   else
-    echo "run_setup_dialog: SKIP win32 build: this machine cannot run 32-bit programs"
+    wine32_skip run_setup_dialog
   fi
 fi
 echo "$passes passed, $fails failed"

@@ -41,6 +41,24 @@ wine_run() {
   WINELOADER="$WINE" "$WINE" "$@"
 }
 
+# 32-bit Wine needs a kernel that runs i386 programs.
+WINE32=${WINE32:-/usr/lib/wine/wine}
+
+# wine32_works: true when 32-bit programs can run here.
+wine32_works() {
+  [ -x "$WINE32" ] && "$WINE32" --version >/dev/null 2>&1
+}
+
+# wine32_run PROGRAM ARGS...: runs a Windows program with the 32-bit loader.
+wine32_run() {
+  WINELOADER="$WINE32" "$WINE32" "$@"
+}
+
+# wine32_skip SUITE: says plainly that the win32 build cannot run here.
+wine32_skip() {
+  echo "$1: SKIP win32 build: this machine cannot run 32-bit programs"
+}
+
 # wine_map_com N PATH: makes COMn of the prefix lead to PATH (a pty slave).
 wine_map_com() {
   mkdir -p "$WINEPREFIX/dosdevices"
