@@ -10,9 +10,6 @@ WIN32_DIR=$(cd "${2:-$ROOT/build/win32}" 2>/dev/null && pwd) || WIN32_DIR=/nonex
 export BUILD_DIR
 . "$HERE/wine_env.sh"
 
-EXE="$BUILD_DIR/bin/platform_test.exe"
-[ -f "$EXE" ] || { echo "run_platform: $EXE not built (target platform_test)" >&2; exit 2; }
-
 # The Linux end of the line, built for this machine.
 PEER="$BUILD_DIR/pty_peer"
 if [ ! -x "$PEER" ] || [ "$HERE/pty_peer.cpp" -nt "$PEER" ]; then
@@ -30,22 +27,21 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-start_pty_peer "$WORK/peer.out" "$PEER" --idle 120 || exit 2
-wine_map_com 9 "$PEER_PTY"
 # COM8 must be absent for the not-found check.
 wine_unmap_com 8
 
-start=$(date +%s)
-status=0
-cd "$BUILD_DIR/bin" && wine_run ./platform_test.exe COM9 || status=$?
-echo "run_platform: win64 test took $(( $(date +%s) - start )) s"
-
-if [ -f "$WIN32_DIR/bin/platform_test.exe" ]; then
-  if wine32_works; then
-    echo "run_platform: running the win32 build under 32-bit Wine"
-    (cd "$WIN32_DIR/bin" && wine32_run ./platform_test.exe COM9) || status=1
-  else
-    wine32_skip run_platform
-  fi
-fi
-exit $status
+# run_build LABEL BIN_DIR: the platform test of one build, on COM9 to a fresh echo peer.
+run_build() {
+  [ -f "$2/platform_test.exe" ] || { echo "run_platform: $2/platform_test.exe not built (target platform_test)" >&2; return 1; }
+  start_pty_peer "$WORK/peer-$1.out" "$PEER" --idle 120 || return 1
+  wine_map_com 9 "$PEER_PTY"
+  start=$(date +%s)
+  (cd "$2" && wine_run ./platform_test.exe COM9)
+  status=$?
+  echo "run_platform: $1 test took $(( $(date +%s) - start )) s"
+  wine_wait_server
+  kill "$PEER_PID" 2>/dev/null
+  PEER_PID=
+  return $status
+}
+wine_each_build run_platform run_build

@@ -11,27 +11,26 @@ WIN32_DIR=$(cd "${2:-$ROOT/build/win32}" 2>/dev/null && pwd) || WIN32_DIR=/nonex
 export BUILD_DIR
 . "$HERE/wine_env.sh"
 
-EXE="$BUILD_DIR/bin/rp1210_session.exe"
 SIM=${QV_SIM:-$ROOT/build/linux/bin/qvlink-sim}
-[ -f "$EXE" ] || { echo "run_rp1210: $EXE not built (target rp1210_session)" >&2; exit 2; }
 [ -x "$SIM" ] || { echo "run_rp1210: $SIM not built (the Linux build makes it)" >&2; exit 2; }
 
 WORK=$(mktemp -d "$BUILD_DIR/wine-run.XXXXXX")
 PEER_PID=
-cleanup() {
+stop_sim() {
   # Wine's server holds the pty: let it go before the simulator does.
   wine_wait_server
   [ -n "$PEER_PID" ] && kill "$PEER_PID" 2>/dev/null && wait "$PEER_PID" 2>/dev/null
+  PEER_PID=
+}
+cleanup() {
+  stop_sim
   wine_unmap_com 5
   rm -f "$WINE_WINDIR/QV121032.ini" "$WINE_WINDIR/QvFilter.ini"
   rm -rf "$WORK"
 }
 trap cleanup EXIT INT TERM
 
-start_pty_peer "$WORK/sim.out" "$SIM" || exit 2
-wine_map_com 5 "$PEER_PTY"
 wine_unmap_com 8  # the registry run needs a port that is not there
-
 mkdir -p "$WINE_WINDIR"
 printf '[DeviceInformation1]\r\nDeviceParams=COM5,115200,12345,81,12\r\n[Logging]\r\nLoggingType=0\r\n' \
   >"$WINE_WINDIR/QV121032.ini"
@@ -39,43 +38,40 @@ printf '[DeviceInformation1]\r\nDeviceParams=COM5,115200,12345,81,12\r\n[Logging
 printf '[NumberApps]\r\ntotal=1\r\n[App1]\r\nAppName=otherapp.exe\r\nAppFilter1=001,004,240,000,000,000,000\r\n' \
   >"$WINE_WINDIR/QvFilter.ini"
 
-KEY='HKLM\Software\Morvane\QV_Device\Device01'
-wine_run reg add "$KEY" /v Port /d COM5 /f >/dev/null 2>&1 &&
-  wine_run reg add "$KEY" /v Parameter1 /d 115200 /f >/dev/null 2>&1 &&
-  wine_run reg add "$KEY" /v "RF Address" /d 12345 /f >/dev/null 2>&1 ||
-  { echo "run_rp1210: reg add failed" >&2; exit 2; }
-wine_run reg delete 'HKLM\Software\Morvane\QV_Device\Device02' /f >/dev/null 2>&1
+# run_build LABEL BIN_DIR: both modes of one build against a simulator of its own, whose report
+# of the long messages it received is checked once it has stopped.
+run_build() {
+  [ -f "$2/rp1210_session.exe" ] || { echo "run_rp1210: $2/rp1210_session.exe not built (target rp1210_session)" >&2; return 1; }
+  KEY='HKLM\Software\Morvane\QV_Device\Device01'
+  wine_reg add "$KEY" /v Port /d COM5 /f >/dev/null 2>&1 &&
+    wine_reg add "$KEY" /v Parameter1 /d 115200 /f >/dev/null 2>&1 &&
+    wine_reg add "$KEY" /v "RF Address" /d 12345 /f >/dev/null 2>&1 ||
+    { echo "run_rp1210: reg add $REG_VIEW failed" >&2; return 1; }
+  wine_reg delete 'HKLM\Software\Morvane\QV_Device\Device02' /f >/dev/null 2>&1
 
-status=0
-for mode in session registry; do
-  start=$(date +%s)
-  (cd "$BUILD_DIR/bin" && wine_run ./rp1210_session.exe "$mode") >"$WORK/$mode.out" || status=1
-  cat "$WORK/$mode.out"
-  echo "run_rp1210: $mode took $(( $(date +%s) - start )) s"
-done
+  start_pty_peer "$WORK/sim-$1.out" "$SIM" || return 1
+  wine_map_com 5 "$PEER_PTY"
+  _ok=0
+  for mode in session registry; do
+    start=$(date +%s)
+    (cd "$2" && wine_run ./rp1210_session.exe "$mode") >"$WORK/$mode-$1.out" || _ok=1
+    cat "$WORK/$mode-$1.out"
+    echo "run_rp1210: $1 $mode took $(( $(date +%s) - start )) s"
+  done
+  stop_sim
+  wine_reg delete 'HKLM\Software\Morvane\QV_Device' /f >/dev/null 2>&1
 
-# Each long message must have reached the bus whole and unchanged.
-wine_wait_server
-kill "$PEER_PID" 2>/dev/null && wait "$PEER_PID" 2>/dev/null
-PEER_PID=
-for kind in rts bam; do
-  sent=$(tr -d "\r" <"$WORK/session.out" | awk -v k="$kind" '$1 == "sent-long" && $2 == k {print $5}')
-  if [ -n "$sent" ] && grep -q "^long-from-pc $kind pgn=61184 bytes=1785 complete=1 $sent\$" "$WORK/sim.out"; then
-    echo "ok the simulator received the $kind message whole ($sent)"
-  else
-    echo "FAIL the simulator did not receive the $kind message whole:"
-    grep '^long-from-pc' "$WORK/sim.out" | sed 's/^/    /'
-    status=1
-  fi
-done
-
-if [ -f "$WIN32_DIR/bin/rp1210_session.exe" ]; then
-  if wine32_works; then
-    for mode in session registry; do
-      (cd "$WIN32_DIR/bin" && wine32_run ./rp1210_session.exe "$mode") || status=1
-    done
-  else
-    wine32_skip run_rp1210
-  fi
-fi
-exit $status
+  # Each long message must have reached the bus whole and unchanged.
+  for kind in rts bam; do
+    sent=$(tr -d "\r" <"$WORK/session-$1.out" | awk -v k="$kind" '$1 == "sent-long" && $2 == k {print $5}')
+    if [ -n "$sent" ] && grep -q "^long-from-pc $kind pgn=61184 bytes=1785 complete=1 $sent\$" "$WORK/sim-$1.out"; then
+      echo "ok the simulator received the $1 $kind message whole ($sent)"
+    else
+      echo "FAIL the simulator did not receive the $1 $kind message whole:"
+      grep '^long-from-pc' "$WORK/sim-$1.out" | sed 's/^/    /'
+      _ok=1
+    fi
+  done
+  return $_ok
+}
+wine_each_build run_rp1210 run_build

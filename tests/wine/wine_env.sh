@@ -36,27 +36,45 @@ fi
 # The Windows directory of the prefix, where bare-named profile files live.
 WINE_WINDIR="$WINEPREFIX/drive_c/windows"
 
-# wine_run PROGRAM ARGS...: runs a Windows program with the 64-bit loader.
-wine_run() {
-  WINELOADER="$WINE" "$WINE" "$@"
-}
-
-# 32-bit Wine needs a kernel that runs i386 programs.
+# The loader of the build being run (see wine_each_build); the 64-bit one outside it.
 WINE32=${WINE32:-/usr/lib/wine/wine}
+WINE_LOADER=$WINE
+# The registry view that build's programs read: a 32-bit program on 64-bit Windows reads
+# HKLM\Software through Wow6432Node, as an installer of a 32-bit driver writes it.
+REG_VIEW=/reg:64
 
-# wine32_works: true when 32-bit programs can run here.
-wine32_works() {
-  [ -x "$WINE32" ] && "$WINE32" --version >/dev/null 2>&1
+# wine_run PROGRAM ARGS...: runs a Windows program with the current build's loader.
+wine_run() {
+  WINELOADER="$WINE_LOADER" "$WINE_LOADER" "$@"
 }
 
-# wine32_run PROGRAM ARGS...: runs a Windows program with the 32-bit loader.
-wine32_run() {
-  WINELOADER="$WINE32" "$WINE32" "$@"
+# wine_reg ARGS...: reg.exe (64-bit) on the current build's registry view.
+wine_reg() {
+  WINELOADER="$WINE" "$WINE" reg "$@" "$REG_VIEW"
 }
 
-# wine32_skip SUITE: says plainly that the win32 build cannot run here.
-wine32_skip() {
-  echo "$1: SKIP win32 build: this machine cannot run 32-bit programs"
+# wine_each_build SUITE FUNCTION: calls FUNCTION LABEL BIN_DIR for the x86_64 build in BUILD_DIR
+# and the i686 build in WIN32_DIR, each with its own loader and registry view. Where this
+# kernel runs no 32-bit programs the i686 run is a plain SKIP; where it does, a missing build
+# or a 32-bit Wine that does not start is a failure. Returns non-zero when anything failed.
+wine_each_build() {
+  _suite=$1 _fn=$2 _status=0
+  WINE_LOADER=$WINE REG_VIEW=/reg:64
+  echo "$_suite: win64 build under wine64"
+  "$_fn" win64 "$BUILD_DIR/bin" || _status=1
+  if ! "${HERE:?}/runs_i386.sh"; then
+    echo "$_suite: SKIP win32 build: this machine cannot run 32-bit programs"
+  elif [ ! -d "${WIN32_DIR:-/nonexistent}/bin" ]; then
+    echo "$_suite: FAIL win32 build: ${WIN32_DIR:-(none given)} has no bin/"; _status=1
+  elif ! { [ -x "$WINE32" ] && "$WINE32" --version >/dev/null 2>&1; }; then
+    echo "$_suite: FAIL win32 build: 32-bit Wine does not start (package wine32:i386)"; _status=1
+  else
+    WINE_LOADER=$WINE32 REG_VIEW=/reg:32
+    echo "$_suite: win32 build under 32-bit Wine"
+    "$_fn" win32 "$WIN32_DIR/bin" || _status=1
+  fi
+  WINE_LOADER=$WINE REG_VIEW=/reg:64
+  return $_status
 }
 
 # wine_map_com N PATH: makes COMn of the prefix lead to PATH (a pty slave).
