@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -15,6 +16,8 @@
 
 #include "QV121032.h"
 #include "QV_API.h"
+
+static_assert(sizeof(HWND) == sizeof(DeviceSettings::notifyWindow), "the window handle crosses whole");
 
 namespace {
 
@@ -271,6 +274,20 @@ int Registry() {
   Check(init != nullptr && restore != nullptr, "bind Initialize_Hardware and Restore_Hardware");
   if (failed) return 1;
 
+  auto receive = reinterpret_cast<QvReceiveMessageFn>(reinterpret_cast<void*>(GetProcAddress(lib, "Receive_Message")));
+  auto command = reinterpret_cast<QvSendQVCommandFn>(reinterpret_cast<void*>(GetProcAddress(lib, "SendQVCommand")));
+  Check(receive != nullptr && command != nullptr, "bind Receive_Message and SendQVCommand");
+  NotifyWindow window;
+  Check(window.Start(), "hidden notification window", "CreateWindowExA failed");
+  if (failed) return 1;
+
+  // The records cross between this program and the DLL by pointer: print this side's layout
+  // (pinned by the same static_asserts in the DLL's build); the reads below prove the DLL agrees.
+  std::printf("layout %u-bit: DeviceSettings %u bytes, notifyWindow at %u; MessageRecord %u bytes, length at %u, handedOver at %u\n",
+              static_cast<unsigned>(8 * sizeof(void*)), static_cast<unsigned>(sizeof(DeviceSettings)),
+              static_cast<unsigned>(offsetof(DeviceSettings, notifyWindow)), static_cast<unsigned>(sizeof(MessageRecord)),
+              static_cast<unsigned>(offsetof(MessageRecord, length)), static_cast<unsigned>(offsetof(MessageRecord, handedOver)));
+
   // The record names a port that does not exist: only the registry leads to COM5.
   DeviceSettings s{};
   s.deviceNumber = 1;
@@ -278,12 +295,40 @@ int Registry() {
   s.baudRate = 1;
   s.lineFormat = 81;
   s.rfChannel = 12;
+  s.notifyWindow = window.Handle();  // a 32-bit value in the i686 build, a 64-bit one in x86_64
   const int32_t id = init(&s, "J1939", 0);
   Check(id == 0x81, "open with device number 1 from the registry", "got " + Num(id));
   Check(std::strcmp(s.portName, "COM5") == 0, "port taken from the registry", s.portName);
   Check(s.baudRate == 115200, "baud rate taken from the registry", Num(static_cast<long>(s.baudRate)));
   Check(s.rfAddress == 12345, "RF address taken from the registry", Num(static_cast<long>(s.rfAddress)));
-  if (id == 0x81) Check(restore(static_cast<uint8_t>(id), "J1939", 0) == 0, "close");
+  if (id == 0x81) {
+    // EEC1 from the simulated engine: time stamp, identifier 0C F0 04 00 and 8 data bytes,
+    // laid out in the caller's record and its length where this program expects it.
+    static const uint8_t passAll[8] = {};
+    command(static_cast<uint8_t>(id), QV_PROTOCOL_J1939, 16, passAll, 8);  // the adapter's J1939 filter: pass all
+    bool eec1 = false;
+    std::string why = "no EEC1 within 5 s";
+    const DWORD start = GetTickCount();
+    while (!eec1 && GetTickCount() - start < 5000) {
+      MessageRecord r{};
+      r.protocol = QV_PROTOCOL_J1939;
+      const int32_t n = receive(static_cast<uint8_t>(id), &r);
+      const uint8_t* d = QvReturnedData(&r);
+      if (n <= 0) {
+        Sleep(10);
+        continue;
+      }
+      if (static_cast<uint32_t>(n) != QvReturnedLength(&r)) {
+        why = "returned " + Num(n) + ", record says " + Num(static_cast<long>(QvReturnedLength(&r)));
+        break;
+      }
+      eec1 = n == 16 && d[4] == 0x0C && d[5] == 0xF0 && d[6] == 0x04 && d[7] == 0x00;
+    }
+    Check(eec1, "Receive_Message fills the caller's MessageRecord at the caller's offsets", why);
+    Check(window.WaitAbove(0, 5000), "notifications posted to the window handle passed in DeviceSettings",
+          "QV1210MessageString never arrived");
+    Check(restore(static_cast<uint8_t>(id), "J1939", 0) == 0, "close");
+  }
 
   DeviceSettings none{};
   none.deviceNumber = 2;  // no key: the record's own port, which does not exist
@@ -292,6 +337,7 @@ int Registry() {
   none.lineFormat = 81;
   const int32_t missing = init(&none, "J1939", 0);
   Check(missing == ERR_INVALID_DEVICE, "no registry key and no port: refused", "got " + Num(missing));
+  window.Stop();
   return 0;
 }
 
