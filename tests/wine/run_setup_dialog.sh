@@ -78,7 +78,7 @@ fi
 grep -q '^DeviceParams=COM5,115200,0,81,15' "$WINE_WINDIR/QV121032.ini" && ok "channel 15 written" ||
   bad "channel not written: $(tr -d '\r' <"$WINE_WINDIR/QV121032.ini" | grep DeviceParams | tr '\n' ' ')"
 
-if (cd "$BUILD_DIR/bin" && wine_run ./dialog_press.exe enter 0 65534 -5 12345); then ok "typed numbers"; else bad "typed numbers"; fi
+if (cd "$BUILD_DIR/bin" && wine_run ./dialog_press.exe enter 0 4321abc 65534 -5 12345); then ok "typed numbers"; else bad "typed numbers"; fi
 
 # The program ends by itself once a valid number is taken (with a deadline).
 i=0
