@@ -82,9 +82,10 @@ HWND FocusInside(HWND window) {
 void Key(HWND window, UINT vk) {
   HWND target = FocusInside(window);
   if (target == nullptr) target = window;
-  const LPARAM down = 1 | (static_cast<LPARAM>(MapVirtualKeyA(vk, 0)) << 16);
-  PostMessageA(target, WM_KEYDOWN, vk, down);
-  PostMessageA(target, WM_KEYUP, vk, down | (static_cast<LPARAM>(3) << 30));
+  // Repeat count 1 and the scan code; a key-up also has the previous-state and transition bits.
+  const UINT down = 1u | (MapVirtualKeyA(vk, 0) & 0xFFu) << 16;
+  PostMessageA(target, WM_KEYDOWN, vk, static_cast<LPARAM>(down));
+  PostMessageA(target, WM_KEYUP, vk, static_cast<LPARAM>(down | 0xC0000000u));
 }
 
 // Whether the dialog should take `text` as a serial number: a whole number 1 to 65533.
