@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -317,7 +318,13 @@ TEST_P(ProfileWritePermissions, FollowTheFilesOwnerAndMode) {
   EXPECT_EQ(entries, c.hardLink ? 2u : 1u) << c.what << ": a temporary file was left";
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ProfileWritePermissions, ::testing::ValuesIn(kPermCases));
+INSTANTIATE_TEST_SUITE_P(Cases, ProfileWritePermissions, ::testing::ValuesIn(kPermCases),
+                         [](const ::testing::TestParamInfo<PermCase>& row) {
+                           std::string n;
+                           for (const char* p = row.param.what; *p != '\0'; ++p)
+                             n += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+                           return n;
+                         });
 
 TEST(ProfileWriteEdges, WritesThroughSymlink) {
   TempDir dir;

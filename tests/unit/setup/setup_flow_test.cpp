@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "device_settings_file.h"
 #include "fakes.h"
 #include "panel_scripted.h"
@@ -15,6 +17,15 @@ using test::FakeStore;
 constexpr const char* kWin = "QV121032.ini";
 constexpr const char* kWinPath = "C:\\Windows\\QV121032.ini";
 constexpr const char* kVirtual = "/home/u/.local/VirtualStore/Windows/QV121032.ini";
+
+// A readable test name from a row's description.
+template <typename Case>
+std::string RowName(const ::testing::TestParamInfo<Case>& info) {
+  std::string n;
+  for (const char* p = info.param.what; *p != '\0'; ++p)
+    n += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+  return n;
+}
 
 struct Flow : ::testing::Test {
   FakeCom com;
@@ -143,7 +154,8 @@ TEST_P(ChannelOutcome, WritesAndTellsTheChannel) {
   EXPECT_TRUE(panel.displayed) << c.what;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ChannelOutcome, ::testing::ValuesIn(kChannelCases));
+INSTANTIATE_TEST_SUITE_P(Cases, ChannelOutcome, ::testing::ValuesIn(kChannelCases),
+                         RowName<ChannelCase>);
 
 TEST_F(Flow, PortIsOpenedAt115200WithItsQueuesAndClosedBeforeThePanel) {
   Run();
@@ -191,7 +203,8 @@ TEST_P(PortProblem, SkipsTheModemAndSaysWhy) {
   EXPECT_EQ(report.failures[0], c.failed) << c.what;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, PortProblem, ::testing::ValuesIn(kPortCases));
+INSTANTIATE_TEST_SUITE_P(Cases, PortProblem, ::testing::ValuesIn(kPortCases),
+                         RowName<PortCase>);
 
 TEST_F(Flow, RuntimeOrPanelFailureGivesMinusOneAndDoesNothing) {
   panel.failInit = true;
@@ -401,7 +414,8 @@ TEST_P(AddressWrite, ExitCodeAndLineTellWhatWasNotWritten) {
   EXPECT_TRUE(panel.quit) << c.what;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, AddressWrite, ::testing::ValuesIn(kWriteCases));
+INSTANTIATE_TEST_SUITE_P(Cases, AddressWrite, ::testing::ValuesIn(kWriteCases),
+                         RowName<WriteCase>);
 
 TEST_F(Flow, ClosingThePanelWritesNoAddressAndExitsThree) {
   Params(kWin, 101, "COM4,115200,0,81,20");
