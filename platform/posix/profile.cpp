@@ -154,29 +154,72 @@ bool HasLineBreak(std::string_view s) {
   return s.find('\n') != std::string_view::npos || s.find('\r') != std::string_view::npos;
 }
 
-// Writes `text` to a temporary file beside `path` and renames it over `path`.
-bool ReplaceFileAtomically(const std::string& path, const std::string& text, mode_t mode) {
+bool WriteAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t w = ::write(fd, text.data() + done, text.size() - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    done += static_cast<size_t>(w);
+  }
+  return true;
+}
+
+enum class Replace : uint8_t { Done, CannotReplace, Failed };
+
+// Writes `text` to a temporary file beside `path`, gives it the old file's owner and mode and
+// renames it over `path`. CannotReplace, with nothing changed, when no temporary can be made
+// beside it or the owner cannot be kept (the caller then writes in place).
+Replace ReplaceFileAtomically(const std::string& path, const std::string& text, mode_t mode,
+                              const struct stat* old) {
   std::string tmpl = path + ".tmpXXXXXX";
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
   const int fd = mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = fchmod(fd, mode) == 0;
-  size_t done = 0;
-  while (ok && done < text.size()) {
-    const ssize_t w = ::write(fd, text.data() + done, text.size() - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) {
-      ok = false;
-      break;
+  if (fd < 0) return Replace::CannotReplace;
+  if (old != nullptr) {
+    struct stat mine {};
+    if (fstat(fd, &mine) != 0 ||
+        ((mine.st_uid != old->st_uid || mine.st_gid != old->st_gid) &&
+         fchown(fd, old->st_uid, old->st_gid) != 0)) {
+      ::close(fd);
+      ::unlink(name.data());
+      return Replace::CannotReplace;
     }
-    done += static_cast<size_t>(w);
   }
-  if (ok && fsync(fd) != 0) ok = false;
+  // After the chown, which may clear set-id bits.
+  bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
   if (::close(fd) != 0) ok = false;
   if (ok && std::rename(name.data(), path.c_str()) != 0) ok = false;
   if (!ok) ::unlink(name.data());
+  return ok ? Replace::Done : Replace::Failed;
+}
+
+// Rewrites the file through its own inode: owner, mode and every hard link stay.
+bool RewriteInPlace(const std::string& path, const std::string& text) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && WriteAll(fd, text) &&
+            ftruncate(fd, static_cast<off_t>(text.size())) == 0 && fsync(fd) == 0;
+  if (::close(fd) != 0) ok = false;
   return ok;
+}
+
+// Stores the new text of the profile. A file without write permission is refused, as the
+// Win32 writer refuses a read-only file; an existing file keeps its owner, mode and links.
+bool StoreProfile(const std::string& path, const std::string& text, const struct stat* old) {
+  if (old == nullptr) return ReplaceFileAtomically(path, text, 0644, nullptr) == Replace::Done;
+  if ((old->st_mode & 0222) == 0 || faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+    errno = EACCES;
+    return false;
+  }
+  // A rename would leave the other names of a hard-linked file with the old text.
+  if (old->st_nlink == 1) {
+    const Replace r = ReplaceFileAtomically(path, text, old->st_mode & 07777, old);
+    if (r != Replace::CannotReplace) return r == Replace::Done;
+  }
+  return RewriteInPlace(path, text);
 }
 
 }  // namespace
@@ -242,11 +285,10 @@ bool WriteProfileString(const char* section, const char* key, const char* value,
   if (realpath(pathBuf, real) != nullptr) path = real;
 
   std::string text;
-  mode_t mode = 0644;
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) {
+  const bool exists = ::stat(path.c_str(), &st) == 0;
+  if (exists) {
     if (!ReadWholeFile(path.c_str(), text)) return false;
-    mode = st.st_mode & 07777;
   } else if (errno != ENOENT) {
     return false;
   }
@@ -300,7 +342,7 @@ bool WriteProfileString(const char* section, const char* key, const char* value,
       out.append(text, l.breakEnd, std::string::npos);
     }
   }
-  return ReplaceFileAtomically(path, out, mode);
+  return StoreProfile(path, out, exists ? &st : nullptr);
 }
 
 }  // namespace qv::platform

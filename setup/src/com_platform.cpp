@@ -19,7 +19,7 @@ class PlatformCom final : public ComLink {
     char name[16];
     std::snprintf(name, sizeof name, "COM%d", port);
     static const char kParity[] = {'n', 'o', 'e', 'm', 's'};
-    if (parity < 0 || parity > 4) return -1;
+    if (parity < 0 || parity > 4) return kComOpenOther;
     char settings[40];
     std::snprintf(settings, sizeof settings, "%u,%c,%d,%d", baud, kParity[parity], dataBits,
                   stopBits);
@@ -29,7 +29,12 @@ class PlatformCom final : public ComLink {
     // Reads here never wait: only bytes already received are taken.
     cfg.timeouts.readIntervalMs = 0;
     cfg.timeouts.readTotalConstantMs = 0;
-    if (serial_.open(name, cfg) != platform::SerialOpenError::None) return -1;
+    switch (serial_.open(name, cfg)) {
+      case platform::SerialOpenError::None: break;
+      case platform::SerialOpenError::NotFound: return kComOpenNotFound;
+      case platform::SerialOpenError::Busy: return kComOpenBusy;
+      default: return kComOpenOther;
+    }
     port_ = port;
     return 0;
   }

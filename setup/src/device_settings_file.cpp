@@ -52,8 +52,8 @@ bool ReadParams(SetupState& s, int device, DeviceParams& params, bool forRewrite
   return ScanDeviceParams(value, params);
 }
 
-void WriteParams(SetupState& s, int device, const DeviceParams& p, uint32_t address,
-                 bool withChannel, uint32_t channel) {
+FieldWrite WriteParams(SetupState& s, int device, const DeviceParams& p, uint32_t address,
+                       bool withChannel, uint32_t channel) {
   char section[40];
   SectionOf(device, section, sizeof section);
   char value[kPathSize];
@@ -63,7 +63,9 @@ void WriteParams(SetupState& s, int device, const DeviceParams& p, uint32_t addr
   else
     std::snprintf(value, sizeof value, "%s,%u,%u,%u", p.portName, p.field[0], address,
                   p.field[2]);
-  s.store->WriteString(section, kParamsKey, value, s.WorkingFilePath);
+  return s.store->WriteString(section, kParamsKey, value, s.WorkingFilePath)
+             ? FieldWrite::Written
+             : FieldWrite::Failed;
 }
 
 // Reads the working copy's device list; -1 when it is refused.
@@ -182,40 +184,58 @@ int8_t Read_Device_Channel(SetupState& s, int device) {
   return static_cast<int8_t>(p.field[3] & 0xFF);
 }
 
-void Change_Device_Address(SetupState& s, int device, uint32_t address) {
+FieldWrite Change_Device_Address(SetupState& s, int device, uint32_t address) {
   DeviceParams p;
-  if (device < 0 || !ReadParams(s, device, p, true)) return;
-  if (p.scanned == 4) WriteParams(s, device, p, address, false, 0);
-  else if (p.scanned == 5) WriteParams(s, device, p, address, true, p.field[3]);
+  if (device < 0 || !ReadParams(s, device, p, true)) return FieldWrite::Skipped;
+  if (p.scanned == 4) return WriteParams(s, device, p, address, false, 0);
+  if (p.scanned == 5) return WriteParams(s, device, p, address, true, p.field[3]);
   // Fewer than four fields cannot be written back in either form: left as it is.
+  return FieldWrite::Skipped;
 }
 
-void Change_Device_Channel(SetupState& s, int device, uint32_t channel) {
+FieldWrite Change_Device_Channel(SetupState& s, int device, uint32_t channel) {
   DeviceParams p;
-  if (device < 0 || !ReadParams(s, device, p, true)) return;
-  if (p.scanned >= 4) WriteParams(s, device, p, p.field[1], true, channel);
-}
-
-void ChangeAddressOfListedDevices(SetupState& s, uint32_t address) {
-  int devices[kMaxDevices];
-  int n = ReadDeviceList(s, devices);
-  for (int i = 0; i < n; ++i) Change_Device_Address(s, devices[i], address);
+  if (device < 0 || !ReadParams(s, device, p, true)) return FieldWrite::Skipped;
+  if (p.scanned < 4) return FieldWrite::Skipped;
+  return WriteParams(s, device, p, p.field[1], true, channel);
 }
 
 namespace {
-void ChangeChannelOfListedDevices(SetupState& s, uint32_t channel) {
+
+template <typename Rewrite>
+ListWrite ForListedDevices(SetupState& s, Rewrite rewrite) {
+  ListWrite out;
   int devices[kMaxDevices];
-  int n = ReadDeviceList(s, devices);
-  for (int i = 0; i < n; ++i) Change_Device_Channel(s, devices[i], channel);
+  const int n = ReadDeviceList(s, devices);
+  out.hasList = n > 0;
+  for (int i = 0; i < n; ++i) {
+    switch (rewrite(devices[i])) {
+      case FieldWrite::Written: out.written[out.writtenCount++] = devices[i]; break;
+      case FieldWrite::Skipped: out.skipped[out.skippedCount++] = devices[i]; break;
+      case FieldWrite::Failed: out.failed = true; break;
+    }
+  }
+  return out;
 }
+
+ListWrite ChangeChannelOfListedDevices(SetupState& s, uint32_t channel) {
+  return ForListedDevices(s, [&](int d) { return Change_Device_Channel(s, d, channel); });
+}
+
 }  // namespace
 
-int SetIniCH(SetupState& s, uint32_t channel) {
+ListWrite ChangeAddressOfListedDevices(SetupState& s, uint32_t address) {
+  return ForListedDevices(s, [&](int d) { return Change_Device_Address(s, d, address); });
+}
+
+int SetIniCH(SetupState& s, uint32_t channel, ListWrite* report) {
   PointAtWindowsCopy(s);
-  ChangeChannelOfListedDevices(s, channel);
+  ListWrite w = ChangeChannelOfListedDevices(s, channel);
+  if (report != nullptr) report[0] = w;
   if (s.IsVirtualFile) {
     PointAtVirtualCopy(s);
-    ChangeChannelOfListedDevices(s, channel);
+    w = ChangeChannelOfListedDevices(s, channel);
+    if (report != nullptr) report[1] = w;
   }
   return 1;
 }

@@ -37,13 +37,33 @@ void DecideIniCopies(SetupState& s);
 void PointAtWindowsCopy(SetupState& s);
 void PointAtVirtualCopy(SetupState& s);
 
+// What a rewrite of one device's DeviceParams came to.
+enum class FieldWrite : uint8_t {
+  Written,
+  Skipped,  // no DeviceParams, or one that cannot be written back
+  Failed,   // the file refused the write
+};
+
+// What a walk over one copy's device list came to, for the program's report.
+struct ListWrite {
+  bool hasList = false;  // the copy lists at least one device
+  int written[kMaxDevices] = {};
+  size_t writtenCount = 0;
+  int skipped[kMaxDevices] = {};
+  size_t skippedCount = 0;
+  bool failed = false;
+  bool Ok() const { return writtenCount > 0 && !failed; }
+};
+
 int Get_COM(SetupState& s, int device);               // 1..99, else 0
 int8_t Read_Device_Channel(SetupState& s, int device);
-void Change_Device_Address(SetupState& s, int device, uint32_t address);
-void Change_Device_Channel(SetupState& s, int device, uint32_t channel);
-int SetIniCH(SetupState& s, uint32_t channel);
+FieldWrite Change_Device_Address(SetupState& s, int device, uint32_t address);
+FieldWrite Change_Device_Channel(SetupState& s, int device, uint32_t channel);
+// Writes the channel into every listed device of every copy in use; gives 1. `report`, when
+// given, receives the outcome per copy: [0] the Windows-directory copy, [1] the per-user one.
+int SetIniCH(SetupState& s, uint32_t channel, ListWrite* report = nullptr);
 
 // Rewrites the address of every device listed in the working copy.
-void ChangeAddressOfListedDevices(SetupState& s, uint32_t address);
+ListWrite ChangeAddressOfListedDevices(SetupState& s, uint32_t address);
 
 }  // namespace qv::setup

@@ -56,7 +56,8 @@ class Panel {
   virtual void RunUserInterface() = 0;
   virtual void QuitUserInterface(int code) = 0;
   virtual void DiscardPanel(int panel) = 0;
-  virtual int32_t GetCtrlValInt(int panel, int control) = 0;
+  // The text of a control as the user typed it (terminated, cut to size); gives its length.
+  virtual size_t GetCtrlText(int panel, int control, char* out, size_t size) = 0;
   virtual void SetCtrlAttribute(int panel, int control, int attribute, int value) = 0;
   // Modal; returns when dismissed.
   virtual void MessagePopup(const char* title, const char* text) = 0;
@@ -67,10 +68,15 @@ using ComCallback = void (*)(int port, int eventMask, void* callbackData);
 
 constexpr int kComEventRxChar = 1;  // any character received
 
+// Why OpenComConfig failed.
+constexpr int kComOpenNotFound = -1;
+constexpr int kComOpenBusy = -2;
+constexpr int kComOpenOther = -3;
+
 class ComLink {
  public:
   virtual ~ComLink() = default;
-  // Gives 0 on success.
+  // Gives 0 on success, else one of the kComOpen... codes.
   virtual int OpenComConfig(int port, const char* deviceName, uint32_t baud, int parity,
                             int dataBits, int stopBits, int inQueueSize, int outQueueSize) = 0;
   virtual int InstallComCallback(int port, int eventMask, int notifyCount, int eventChar,

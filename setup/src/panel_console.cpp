@@ -1,9 +1,10 @@
 // Terminal panel: the panel's text and a "Serial #" prompt on standard input and output.
 // Enter stands for the OK button (a terminal has no separate button to dim), so a typed line
-// commits the number field and then presses OK; end of input closes the panel.
-#include <cerrno>
+// is put into the number field, committed, and OK pressed; end of input closes the panel.
+// Input may be typed or piped: every line is a number as typed, and messages never read input.
+#include <unistd.h>
+
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "panel.h"
@@ -12,7 +13,8 @@ namespace qv::setup {
 
 namespace {
 
-constexpr size_t kLineSize = 64;
+constexpr size_t kLineSize = 256;
+constexpr size_t kFieldSize = 32;  // what the number field holds, terminator included
 
 // Reads one line into buf; the rest of an overlong line is discarded. False at end of input.
 bool ReadLine(char* buf, size_t size, bool& overlong) {
@@ -28,20 +30,6 @@ bool ReadLine(char* buf, size_t size, bool& overlong) {
     }
   }
   if (len > 0 && buf[len - 1] == '\r') buf[--len] = '\0';
-  return true;
-}
-
-// A whole signed 32-bit number with nothing else on the line but blanks.
-bool ParseNumber(const char* text, int32_t& out) {
-  while (*text == ' ' || *text == '\t') ++text;
-  if (*text == '\0') return false;
-  errno = 0;
-  char* end = nullptr;
-  long long v = std::strtoll(text, &end, 10);
-  if (end == text || errno == ERANGE) return false;
-  while (*end == ' ' || *end == '\t') ++end;
-  if (*end != '\0' || v < INT32_MIN || v > INT32_MAX) return false;
-  out = static_cast<int32_t>(v);
   return true;
 }
 
@@ -64,6 +52,7 @@ class ConsolePanel final : public Panel {
 
   void RunUserInterface() override {
     quit_ = false;
+    const bool typed = isatty(STDIN_FILENO) == 1;
     char line[kLineSize];
     while (!quit_) {
       std::printf("%s: ", kSerialLabel);
@@ -71,16 +60,17 @@ class ConsolePanel final : public Panel {
       bool overlong = false;
       if (!ReadLine(line, sizeof line, overlong)) {
         std::printf("\n");
+        std::fflush(stdout);
         if (cb_.panel) cb_.panel(kHandle, EVENT_CLOSE, cb_.callbackData, 0, 0);
         break;
       }
-      int32_t v = 0;
-      if (overlong || !ParseNumber(line, v)) {
-        // Like a numeric control, the field takes whole numbers only.
-        if (line[0] != '\0' || overlong) std::printf("Please type a whole number.\n");
-        continue;
-      }
-      value_ = v;
+      // Piped lines are shown after the prompt, as a terminal would have echoed them.
+      if (!typed) std::printf("%s\n", line);
+      // The field holds what fits; a longer line is kept as text that reads as no number.
+      if (overlong || std::strlen(line) >= kFieldSize)
+        std::snprintf(field_, sizeof field_, "%.*s...", static_cast<int>(kFieldSize - 4), line);
+      else
+        std::snprintf(field_, sizeof field_, "%s", line);
       if (cb_.serialNumber)
         cb_.serialNumber(kHandle, PANEL_SERIAL_NUMBER, EVENT_COMMIT, cb_.callbackData, 0, 0);
       if (cb_.change) cb_.change(kHandle, PANEL_CHANGE, EVENT_COMMIT, cb_.callbackData, 0, 0);
@@ -89,24 +79,23 @@ class ConsolePanel final : public Panel {
 
   void QuitUserInterface(int) override { quit_ = true; }
   void DiscardPanel(int) override { std::fflush(stdout); }
-  int32_t GetCtrlValInt(int, int control) override {
-    return control == PANEL_SERIAL_NUMBER ? value_ : 0;
+  size_t GetCtrlText(int, int control, char* out, size_t size) override {
+    if (size == 0) return 0;
+    const int n = std::snprintf(out, size, "%s", control == PANEL_SERIAL_NUMBER ? field_ : "");
+    return n < 0 ? 0 : (static_cast<size_t>(n) < size ? static_cast<size_t>(n) : size - 1);
   }
   void SetCtrlAttribute(int, int, int, int) override {}
 
+  // Shown and done: the next line typed is the next number, not a dismissal.
   void MessagePopup(const char* title, const char* text) override {
-    std::printf("\n%s\n\n%s\n\n[%s] press Enter ", title, text, kChangeLabel);
+    std::printf("\n%s\n\n%s\n\n", title, text);
     std::fflush(stdout);
-    int c;
-    while ((c = std::fgetc(stdin)) != EOF && c != '\n') {
-    }
-    std::printf("\n");
   }
 
  private:
   static constexpr int kHandle = 1;
   PanelCallbacks cb_;
-  int32_t value_ = 0;
+  char field_[kFieldSize] = {};
   bool quit_ = false;
 };
 

@@ -4,15 +4,23 @@
 
 namespace qv::setup {
 
-void ScriptedPanel::TypeAndOk(int32_t number) {
-  Add({Action::Type, PANEL_SERIAL_NUMBER, number});
-  Add({Action::Commit, PANEL_SERIAL_NUMBER, 0});
-  Add({Action::Commit, PANEL_CHANGE, 0});
+void ScriptedPanel::TypeAndOk(const std::string& text) {
+  Add({Action::Type, PANEL_SERIAL_NUMBER, text});
+  Add({Action::Commit, PANEL_CHANGE, {}});
 }
 
-void ScriptedPanel::TypeAndPressOk(int32_t number) {
-  Add({Action::Type, PANEL_SERIAL_NUMBER, number});
-  Add({Action::Commit, PANEL_CHANGE, 0});
+void ScriptedPanel::TypeAndEnter(const std::string& text) {
+  Add({Action::Type, PANEL_SERIAL_NUMBER, text});
+  Add({Action::Enter, PANEL_SERIAL_NUMBER, {}});
+}
+
+size_t ScriptedPanel::GetCtrlText(int, int control, char* out, size_t size) {
+  if (size == 0) return 0;
+  const std::string& t = control == PANEL_SERIAL_NUMBER ? serial_ : std::string();
+  const size_t n = t.size() < size - 1 ? t.size() : size - 1;
+  std::memcpy(out, t.data(), n);
+  out[n] = '\0';
+  return n;
 }
 
 int ScriptedPanel::LoadPanel(const char* resource, int resourceId, const PanelCallbacks& cb) {
@@ -35,7 +43,12 @@ void ScriptedPanel::RunUserInterface() {
     const Action a = script_[actionsPlayed++];
     switch (a.kind) {
       case Action::Type:
-        serial_ = a.value;
+        serial_ = a.text;
+        if (cb_.serialNumber)
+          cb_.serialNumber(kHandle, PANEL_SERIAL_NUMBER, EVENT_COMMIT, cb_.callbackData, 0, 0);
+        break;
+      case Action::Enter:
+        if (cb_.change) cb_.change(kHandle, PANEL_CHANGE, EVENT_COMMIT, cb_.callbackData, 0, 0);
         break;
       case Action::Commit:
         if (a.control == PANEL_SERIAL_NUMBER && cb_.serialNumber)

@@ -11,18 +11,21 @@ namespace qv::setup {
 class ScriptedPanel final : public Panel {
  public:
   struct Action {
-    enum Kind { Type, Commit, Close } kind;
+    // Type: the field's text becomes `text`, and is committed as the dialog does on each
+    // change. Commit: a click on `control` (not delivered to a dimmed OK). Enter: the Enter
+    // key in the field, which reaches Change whether or not OK is dimmed.
+    enum Kind { Type, Commit, Enter, Close } kind;
     int control = 0;
-    int32_t value = 0;
+    std::string text;
   };
   struct Popup {
     std::string title, text;
   };
 
-  // Type a number into SERIAL_NUMBER, commit it, then press OK.
-  void TypeAndOk(int32_t number);
-  // Type a number and press OK without committing the field first.
-  void TypeAndPressOk(int32_t number);
+  // Type a text into SERIAL_NUMBER, then click OK.
+  void TypeAndOk(const std::string& text);
+  // Type a text into SERIAL_NUMBER, then press Enter.
+  void TypeAndEnter(const std::string& text);
   // A press on a dimmed OK button delivers nothing, as on the real panel.
   size_t ignoredPresses = 0;
   void Add(Action a) { script_.push_back(a); }
@@ -45,9 +48,7 @@ class ScriptedPanel final : public Panel {
   void RunUserInterface() override;
   void QuitUserInterface(int) override { quit = true; }
   void DiscardPanel(int) override { discarded = true; }
-  int32_t GetCtrlValInt(int, int control) override {
-    return control == PANEL_SERIAL_NUMBER ? serial_ : 0;
-  }
+  size_t GetCtrlText(int, int control, char* out, size_t size) override;
   void SetCtrlAttribute(int, int control, int attribute, int value) override {
     if (control == PANEL_CHANGE && attribute == ATTR_DIMMED) {
       dimmedHistory.push_back(value);
@@ -61,7 +62,7 @@ class ScriptedPanel final : public Panel {
  private:
   std::vector<Action> script_;
   PanelCallbacks cb_;
-  int32_t serial_ = 0;
+  std::string serial_;
   bool changeDimmed_ = false;
   static constexpr int kHandle = 1;
 };

@@ -1,9 +1,11 @@
 // Win32 dialog panel, built from the resource script. This file is a platform back end: CMake
 // compiles it only for Windows, in place of the terminal panel.
+//
+// The number is judged as it is typed: every change of the field commits it, so OK is enabled
+// exactly while the field holds a valid number. Enter in the field presses OK even while it is
+// dimmed, so an invalid number gets its message instead of a silent, dimmed button.
 #include <windows.h>
 
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include "panel.h"
@@ -31,7 +33,11 @@ class DialogPanel final : public Panel {
   }
 
   void DisplayPanel(int) override {
+    // The field's length bounds what Change reads back; OK follows the (empty) field.
+    SendDlgItemMessageA(hwnd_, IDC_SERIAL_NUMBER, EM_LIMITTEXT, kFieldChars, 0);
+    CommitNumber();
     ShowWindow(hwnd_, SW_SHOW);
+    SetForegroundWindow(hwnd_);
     SetFocus(GetDlgItem(hwnd_, IDC_SERIAL_NUMBER));
   }
 
@@ -39,6 +45,12 @@ class DialogPanel final : public Panel {
     quit_ = false;
     MSG msg;
     while (!quit_ && GetMessageA(&msg, nullptr, 0, 0) > 0) {
+      // Enter in the field: the dialog manager would drop it while OK is dimmed.
+      if (msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN &&
+          msg.hwnd == GetDlgItem(hwnd_, IDC_SERIAL_NUMBER)) {
+        PressOk();
+        continue;
+      }
       if (!IsDialogMessageA(hwnd_, &msg)) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
@@ -53,18 +65,14 @@ class DialogPanel final : public Panel {
     hwnd_ = nullptr;
   }
 
-  int32_t GetCtrlValInt(int, int control) override {
-    if (control != PANEL_SERIAL_NUMBER) return 0;
-    char text[32] = {};
-    GetDlgItemTextA(hwnd_, IDC_SERIAL_NUMBER, text, sizeof text);
-    errno = 0;
-    char* end = nullptr;
-    long long v = std::strtoll(text, &end, 10);
-    if (end == text) return 0;
-    // The field holds a 32-bit integer, as a numeric control would.
-    if (errno == ERANGE || v > INT32_MAX) return INT32_MAX;
-    if (v < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(v);
+  size_t GetCtrlText(int, int control, char* out, size_t size) override {
+    if (size == 0) return 0;
+    out[0] = '\0';
+    if (control != PANEL_SERIAL_NUMBER || hwnd_ == nullptr) return 0;
+    const int cap = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(size);
+    const UINT n = GetDlgItemTextA(hwnd_, IDC_SERIAL_NUMBER, out, cap);
+    out[size - 1] = '\0';
+    return n < size ? n : size - 1;
   }
 
   void SetCtrlAttribute(int, int control, int attribute, int value) override {
@@ -89,14 +97,10 @@ class DialogPanel final : public Panel {
         const int id = LOWORD(wp);
         const int code = HIWORD(wp);
         if (id == IDC_SERIAL_NUMBER && code == EN_CHANGE) {
-          self->edited_ = true;
-        } else if (id == IDC_SERIAL_NUMBER && code == EN_KILLFOCUS) {
           self->CommitNumber();
         } else if ((id == IDC_CHANGE || id == IDOK) && code == BN_CLICKED) {
-          // Enter in the field commits it before the default button acts.
-          self->CommitNumber();
-          if (IsWindowEnabled(GetDlgItem(hwnd, IDC_CHANGE)) && self->cb_.change)
-            self->cb_.change(kHandle, PANEL_CHANGE, EVENT_COMMIT, self->cb_.callbackData, 0, 0);
+          // A click reaches here only while OK is enabled; Enter on a focused OK as well.
+          self->PressOk();
         } else if (id == IDCANCEL) {
           self->Close();
         }
@@ -111,10 +115,12 @@ class DialogPanel final : public Panel {
   }
 
   void CommitNumber() {
-    if (!edited_) return;
-    edited_ = false;
     if (cb_.serialNumber)
       cb_.serialNumber(kHandle, PANEL_SERIAL_NUMBER, EVENT_COMMIT, cb_.callbackData, 0, 0);
+  }
+
+  void PressOk() {
+    if (cb_.change) cb_.change(kHandle, PANEL_CHANGE, EVENT_COMMIT, cb_.callbackData, 0, 0);
   }
 
   void Close() {
@@ -122,11 +128,11 @@ class DialogPanel final : public Panel {
   }
 
   static constexpr int kHandle = 1;
+  static constexpr WPARAM kFieldChars = 31;
   HINSTANCE instance_ = nullptr;
   HWND hwnd_ = nullptr;
   PanelCallbacks cb_;
   bool quit_ = false;
-  bool edited_ = false;
 };
 
 }  // namespace

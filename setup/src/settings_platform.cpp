@@ -1,4 +1,6 @@
 // SettingsStore over the platform's profile files and environment.
+#include <cstdio>
+
 #include "qvlink/platform/environment.h"
 #include "qvlink/platform/profile.h"
 #include "settings_store.h"
@@ -13,9 +15,20 @@ class PlatformStore final : public SettingsStore {
                       const char* fileName) override {
     return platform::ReadProfileString(section, key, "", buf, bufSize, fileName);
   }
-  void WriteString(const char* section, const char* key, const char* value,
+  bool WriteString(const char* section, const char* key, const char* value,
                    const char* fileName) override {
-    platform::WriteProfileString(section, key, value, fileName);
+    return platform::WriteProfileString(section, key, value, fileName);
+  }
+  bool ResolvePath(const char* fileName, char* out, size_t outSize) override {
+    return platform::ResolveProfilePath(fileName, out, outSize);
+  }
+  bool FileExists(const char* fileName) override {
+    char path[1024];
+    if (!platform::ResolveProfilePath(fileName, path, sizeof path)) return false;
+    std::FILE* f = std::fopen(path, "rb");
+    if (f == nullptr) return false;
+    std::fclose(f);
+    return true;
   }
   bool GetEnv(const char* name, char* out, size_t outSize) override {
     return platform::GetEnvironment(name, out, outSize);

@@ -12,8 +12,12 @@ class SettingsStore {
   // GetPrivateProfileString semantics with no default: characters copied, 0 when absent.
   virtual uint32_t ReadString(const char* section, const char* key, char* buf, uint32_t bufSize,
                               const char* fileName) = 0;
-  virtual void WriteString(const char* section, const char* key, const char* value,
+  // False when the file could not be written (read-only, no permission, no directory).
+  virtual bool WriteString(const char* section, const char* key, const char* value,
                            const char* fileName) = 0;
+  // The path a profile file name stands for, for messages; false when it does not fit.
+  virtual bool ResolvePath(const char* fileName, char* out, size_t outSize) = 0;
+  virtual bool FileExists(const char* fileName) = 0;
   // False when unset or too long for out.
   virtual bool GetEnv(const char* name, char* out, size_t outSize) = 0;
   virtual char PathSeparator() = 0;

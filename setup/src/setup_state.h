@@ -8,6 +8,7 @@ namespace qv::setup {
 class Panel;
 class ComLink;
 class SettingsStore;
+class Reporter;
 
 constexpr size_t kPathSize = 512;
 constexpr size_t kRxBufSize = 150;
@@ -18,6 +19,10 @@ struct SetupState {
   Panel* panel = nullptr;
   ComLink* com = nullptr;
   SettingsStore* store = nullptr;
+  Reporter* report = nullptr;  // none: nothing is said besides the panel
+
+  // The exit code the program gives once its panel is gone.
+  int exitCode = 0;
 
   int giPanelHandle = 0;
   int8_t gcCOMPort = 0;

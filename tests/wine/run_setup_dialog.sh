@@ -84,7 +84,7 @@ run_build() {
   grep -q '^DeviceParams=COM5,115200,0,81,15' "$WINE_WINDIR/QV121032.ini" && ok "$1 channel 15 written" ||
     bad "$1 channel not written: $(tr -d '\r' <"$WINE_WINDIR/QV121032.ini" | grep DeviceParams | tr '\n' ' ')"
 
-  if (cd "$2" && wine_run ./dialog_press.exe enter 0 65534 -5 12345); then ok "$1 typed numbers"; else bad "$1 typed numbers"; fi
+  if (cd "$2" && wine_run ./dialog_press.exe enter 0 4321abc 65534 -5 12345); then ok "$1 typed numbers"; else bad "$1 typed numbers"; fi
 
   # The program ends by itself once a valid number is taken (with a deadline).
   i=0

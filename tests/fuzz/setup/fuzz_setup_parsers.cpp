@@ -1,11 +1,12 @@
-// The setup program's untrusted-input parsers: the modem byte stream, DeviceParams values and
-// device lists.
+// The setup program's untrusted-input parsers: the modem byte stream, DeviceParams values,
+// device lists and the typed serial number with its message.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "device_settings_file.h"
 #include "modem_at.h"
+#include "setup_flow.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qv::setup::SetupState s;
@@ -20,5 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qv::setup::ScanDeviceParams(text, p);
   int devices[qv::setup::kMaxDevices];
   qv::setup::SplitDeviceList(text, devices, qv::setup::kMaxDevices);
+  int32_t number = 0;
+  if (qv::setup::ParseSerialText(text, number) != qv::setup::SerialText::Number && number != 0)
+    __builtin_trap();
+  char message[64];
+  if (qv::setup::FormatInvalidSerialText(text, message, sizeof message) >= sizeof message)
+    __builtin_trap();
   return 0;
 }

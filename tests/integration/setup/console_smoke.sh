@@ -1,41 +1,115 @@
 #!/bin/sh
-# Runs the terminal panel of qvlink-setup inside tmux: an invalid number shows the message,
-# a valid one is written as the adapter address and the program ends with 0.
+# qvlink-setup in a terminal, as a person meets it, against qvlink-sim's modem on COM5:
+# typed in tmux (a wrong number followed at once by a right one), piped, --help, a wrong
+# argument, and no INI file. Checks the screen, the exit codes and the INI file.
+# Usage: console_smoke.sh QVLINK_SETUP QVLINK_SIM
 set -eu
 setup_bin=$1
+sim_bin=$2
 work=$(mktemp -d)
 session="qvsetup$$"
-trap 'tmux kill-session -t "$session" 2>/dev/null || true; rm -rf "$work"' EXIT
-mkdir -p "$work/profile" "$work/ports"
-printf '[VendorInformation]\nDevices=101\n\n[DeviceInformation101]\nDeviceParams=COM7,115200,0,81,20\n' \
-  > "$work/profile/QV121032.ini"
+sim_pid=
+cleanup() {
+  tmux kill-session -t "$session" 2>/dev/null || true
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+mkdir -p "$work/profile" "$work/ports" "$work/empty"
+ini="$work/profile/QV121032.ini"
+fresh_ini() {
+  printf '[VendorInformation]\nDevices=101,102\n\n[DeviceInformation101]\nDeviceParams=COM5,115200,0,81\n\n[DeviceInformation102]\nDeviceParams=COM5,115200,0,81\n' >"$ini"
+}
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+expect_params() {
+  n=$(grep -cx "DeviceParams=$1" "$ini" || true)
+  [ "$n" -eq 2 ] || { cat "$ini" >&2; fail "both devices should hold $1"; }
+}
 
-tmux new-session -d -s "$session" -x 110 -y 30 \
-  "env -u LOCALAPPDATA QV_PROFILE_DIR='$work/profile' QV_PORT_DIR='$work/ports' '$setup_bin'; echo EXIT=\$?; read x"
+# A modem with the address 1234 on channel 15.
+"$sim_bin" --port-dir "$work/ports" --port COM5 --my 1234 --channel 15 --no-bus >"$work/sim.out" 2>&1 &
+sim_pid=$!
+i=0
+while [ ! -e "$work/ports/COM5" ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i + 1)); done
+[ -e "$work/ports/COM5" ] || fail "qvlink-sim did not make COM5"
+run_env="env -u LOCALAPPDATA QV_PROFILE_DIR=$work/profile QV_PORT_DIR=$work/ports"
+
+# --- Typed in a terminal.
+fresh_ini
+tmux new-session -d -s "$session" -x 250 -y 50 \
+  "$run_env '$setup_bin' 2>'$work/typed.err'; echo EXIT=\$?; read x"
 
 # Polls the screen for a text, up to 10 s.
 wait_for() {
   i=0
   while [ $i -lt 200 ]; do
-    if tmux capture-pane -p -t "$session" | grep -qF -- "$1"; then return 0; fi
+    if tmux capture-pane -p -t "$session" -S -100 | grep -qF -- "$1"; then return 0; fi
     i=$((i + 1))
     sleep 0.05
   done
-  echo "timed out waiting for: $1" >&2
-  tmux capture-pane -p -t "$session" >&2
-  return 1
+  tmux capture-pane -p -t "$session" -S -100 >&2
+  fail "timed out waiting for: $1"
 }
 
+wait_for "Talking to the radio modem on COM5 ..."
+wait_for "Radio modem found: serial number 0013A20040A1B2C3."
+wait_for "Radio channel 15 recorded for devices 101, 102 in $ini."
 wait_for "Enter the last 5 digits of the serial number on your QvLink, then click OK."
 wait_for "Serial #:"
-tmux send-keys -t "$session" "0" Enter
+# A slip and its correction typed at once, before the message has been seen.
+tmux send-keys -t "$session" "0" Enter "4321" Enter
 wait_for "You entered: 0, which is not a valid serial number."
-grep -q "COM7,115200,0,81,20" "$work/profile/QV121032.ini"
-tmux send-keys -t "$session" Enter
-tmux send-keys -t "$session" "4321" Enter
+wait_for "Address 4321 written for devices 101, 102 in $ini (radio channel 15)."
 wait_for "EXIT=0"
-grep -qx "DeviceParams=COM7,115200,4321,81,20" "$work/profile/QV121032.ini" || {
-  cat "$work/profile/QV121032.ini" >&2
-  exit 1
-}
+expect_params "COM5,115200,4321,81,15"
+[ ! -s "$work/typed.err" ] || fail "typed run said on stderr: $(cat "$work/typed.err")"
+tmux kill-session -t "$session"
+
+# --- Piped, as a script pairs a device: junk, then a number.
+fresh_ini
+code=0
+printf '4321abc\n12345\n' | $run_env "$setup_bin" >"$work/piped.out" 2>"$work/piped.err" || code=$?
+[ "$code" -eq 0 ] || fail "piped run gave exit $code: $(cat "$work/piped.err")"
+grep -qF "You entered: 4321abc, which is not a valid serial number." "$work/piped.out" ||
+  fail "piped junk not refused: $(cat "$work/piped.out")"
+grep -qF "Address 12345 written for devices 101, 102 in $ini (radio channel 15)." "$work/piped.out" ||
+  fail "piped run did not confirm: $(cat "$work/piped.out")"
+expect_params "COM5,115200,12345,81,15"
+
+# --- End of input before a valid number: nothing written, exit 3, told on stderr.
+fresh_ini
+code=0
+printf '0\n' | $run_env "$setup_bin" >"$work/eof.out" 2>"$work/eof.err" || code=$?
+[ "$code" -eq 3 ] || fail "end of input gave exit $code"
+grep -q "address was not written" "$work/eof.err" || fail "end of input not told: $(cat "$work/eof.err")"
+expect_params "COM5,115200,0,81,15"
+
+# --- --help and a wrong argument: no port opened, nothing written.
+fresh_ini
+before=$(cat "$ini")
+code=0
+$run_env "$setup_bin" --help >"$work/help.out" 2>"$work/help.err" </dev/null || code=$?
+[ "$code" -eq 0 ] || fail "--help gave exit $code"
+grep -q "^Usage: qvlink-setup" "$work/help.out" || fail "--help printed no usage"
+grep -q "Exit status" "$work/help.out" || fail "--help printed no exit codes"
+grep -q "Talking" "$work/help.out" && fail "--help talked to the modem"
+code=0
+$run_env "$setup_bin" --pair >"$work/arg.out" 2>"$work/arg.err" </dev/null || code=$?
+[ "$code" -eq 2 ] || fail "a wrong argument gave exit $code"
+[ "$(wc -l <"$work/arg.err")" -eq 1 ] || fail "a wrong argument said: $(cat "$work/arg.err")"
+[ ! -s "$work/arg.out" ] || fail "a wrong argument printed: $(cat "$work/arg.out")"
+[ "$(cat "$ini")" = "$before" ] || fail "--help or a wrong argument changed the INI file"
+
+# --- No INI file: said, and the exit code says the address was not written.
+code=0
+printf '4321\n' | env -u LOCALAPPDATA QV_PROFILE_DIR="$work/empty" QV_PORT_DIR="$work/ports" \
+  "$setup_bin" >"$work/noini.out" 2>"$work/noini.err" || code=$?
+[ "$code" -eq 1 ] || fail "no INI file gave exit $code"
+grep -qF "no QV121032.ini at $work/empty/QV121032.ini" "$work/noini.err" ||
+  fail "no INI file not told: $(cat "$work/noini.err")"
+[ ! -e "$work/empty/QV121032.ini" ] || fail "an INI file was made"
+
 echo "console smoke passed"

@@ -12,7 +12,9 @@
 
 #include "panel.h"
 #include "panel_scripted.h"
+#include "qvlink/platform/serial_port.h"
 #include "qvlink/sim/simulator.h"
+#include "report.h"
 #include "settings_store.h"
 #include "setup_flow.h"
 
@@ -60,6 +62,12 @@ const char* kIni =
     "; keep me\r\n"
     "[ProtocolInformation1]\r\n"
     "ProtocolString=J1939\r\n";
+
+struct SaidLines final : Reporter {
+  std::vector<std::string> progress, failures;
+  void Progress(const char* line) override { progress.emplace_back(line); }
+  void Failure(const char* line) override { failures.emplace_back(line); }
+};
 
 struct SetupOverPty : ::testing::Test {
   fs::path dir;
@@ -112,7 +120,7 @@ TEST_F(SetupOverPty, ModemWithoutAddressGetsOneAndTheSerialGoesToBothCopies) {
   StartModem();
   WithVirtualCopy(
       "[VendorInformation]\nDevices=101\n[DeviceInformation101]\nDeviceParams=COM5,115200,7,81,20\n");
-  panel.TypeAndOk(12345);
+  panel.TypeAndOk("12345");
 
   ASSERT_EQ(RunSetup(s, 0, nullptr), 0);
 
@@ -149,12 +157,12 @@ TEST_F(SetupOverPty, ModemChannelIsWrittenAndInvalidNumbersAreRefused) {
   cfg.modemMy = 0x1234;
   cfg.modemChannel = 0x0F;
   StartModem();
-  panel.TypeAndPressOk(0);
-  panel.TypeAndPressOk(65534);
-  panel.TypeAndPressOk(-1);
-  panel.Add({ScriptedPanel::Action::Close, 0, 0});
+  panel.TypeAndEnter("0");
+  panel.TypeAndEnter("65534");
+  panel.TypeAndEnter("-1");
+  panel.Add({ScriptedPanel::Action::Close, 0, {}});
 
-  ASSERT_EQ(RunSetup(s, 0, nullptr), 0);
+  ASSERT_EQ(RunSetup(s, 0, nullptr), kExitNoNumber);
 
   const auto cmds = Commands();
   EXPECT_EQ(cmds, (std::vector<std::string>{"SH", "SL", "MY", "CH"}));
@@ -172,10 +180,10 @@ TEST_F(SetupOverPty, ModemChannelIsWrittenAndInvalidNumbersAreRefused) {
   EXPECT_EQ(after, expected);
 }
 
-TEST_F(SetupOverPty, SilentModemGivesChannel13AndMissingPortTouchesNothing) {
+TEST_F(SetupOverPty, SilentModemGivesChannel13AndABusyOrMissingPortTouchesNothing) {
   StartModem();
   simulator->setModemAnswers(false);
-  ASSERT_EQ(RunSetup(s, 0, nullptr), 0);
+  ASSERT_EQ(RunSetup(s, 0, nullptr), kExitNoNumber);
   size_t fromPc = 0;
   for (const auto& f : simulator->frames()) fromPc += f.fromPc ? 1 : 0;
   EXPECT_EQ(fromPc, 20u);  // ten SH and ten SL queries, nothing after
@@ -185,18 +193,33 @@ TEST_F(SetupOverPty, SilentModemGivesChannel13AndMissingPortTouchesNothing) {
     expected.replace(p, 17, "COM5,115200,0,81,13\r");
   EXPECT_EQ(Slurp(ini), expected);
 
-  // No such port: panel shown, nothing written.
-  simulator.reset();
-  fs::remove(dir / "ports" / "COM5");
+  // The port held by another program, then gone: the panel is shown, nothing is written and
+  // each is told in one line.
+  simulator->setModemAnswers(true);
   Spit(ini, kIni);
-  ScriptedPanel second;
-  SetupState s2;
-  s2.panel = &second;
-  s2.com = &PlatformComLink();
-  s2.store = &PlatformSettingsStore();
-  ASSERT_EQ(RunSetup(s2, 0, nullptr), 0);
-  EXPECT_TRUE(second.displayed);
-  EXPECT_EQ(Slurp(ini), kIni);
+  platform::SerialPort holder;
+  ASSERT_EQ(holder.open("COM5", platform::SerialConfig{}), platform::SerialOpenError::None);
+  for (const char* failure : {"COM5 is in use by another program", "COM5: no such port"}) {
+    ScriptedPanel second;
+    SaidLines said;
+    SetupState s2;
+    s2.panel = &second;
+    s2.com = &PlatformComLink();
+    s2.store = &PlatformSettingsStore();
+    s2.report = &said;
+    const size_t framesBefore = simulator ? simulator->frames().size() : 0;
+    ASSERT_EQ(RunSetup(s2, 0, nullptr), kExitNoNumber);
+    EXPECT_TRUE(second.displayed);
+    EXPECT_EQ(Slurp(ini), kIni);
+    if (simulator) {
+      EXPECT_EQ(simulator->frames().size(), framesBefore);
+    }
+    ASSERT_EQ(said.failures.size(), 2u);
+    EXPECT_EQ(said.failures[0], failure);
+    holder.close();
+    simulator.reset();
+    fs::remove(dir / "ports" / "COM5");
+  }
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 // Profile reader and writer: Win32 private-profile semantics on POSIX files.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -229,17 +232,107 @@ TEST(ProfileWriteEdges, RoundTripAndNoTemporaryLeftBehind) {
   EXPECT_EQ(entries, 1);
 }
 
-TEST(ProfileWriteEdges, KeepsFileModeAndWritesThroughSymlink) {
+// Who owns the file and who writes it: "other" is uid/gid 65534, which needs root to set up.
+enum class Who { Writer, Other };
+
+struct PermCase {
+  const char* what;
+  mode_t fileMode;
+  Who owner;
+  mode_t dirMode;
+  bool hardLink;
+  bool writerIsOther;  // as root, the write runs in a child that has dropped to 65534
+  bool expectOk;
+  bool expectSameInode;
+};
+
+const PermCase kPermCases[] = {
+    {"writable file keeps mode 0600", 0600, Who::Writer, 0755, false, false, true, false},
+    {"read-only file is refused", 0444, Who::Writer, 0755, false, false, false, true},
+    {"another user's file keeps owner and mode", 0640, Who::Other, 0755, false, false, true, false},
+    {"hard-linked file is written in place", 0644, Who::Writer, 0755, true, false, true, true},
+    {"file in a read-only directory is written in place", 0644, Who::Writer, 0555, false, true,
+     true, true},
+    {"file the writer may not write is refused", 0644, Who::Other, 0755, false, true, false, true},
+};
+
+class ProfileWritePermissions : public ::testing::TestWithParam<PermCase> {};
+
+TEST_P(ProfileWritePermissions, FollowTheFilesOwnerAndMode) {
+  const PermCase& c = GetParam();
+  const bool root = geteuid() == 0;
+  if (c.owner == Who::Other && !root) GTEST_SKIP() << "needs root to set up another user's file";
+  const bool drop = c.writerIsOther && root;
+  TempDir dir;
+  const std::string before = "[S]\nK=1\n";
+  dir.write("t.ini", before);
+  const std::string f = dir.file("t.ini");
+  if (c.hardLink) {
+    ASSERT_EQ(link(f.c_str(), dir.file("other-name.ini").c_str()), 0);
+  }
+  // The file's owner: 65534 for "other", and also when the writer itself is 65534 and owns it.
+  const bool ownedBy65534 = c.owner == Who::Other ? !drop : drop;
+  if (ownedBy65534) {
+    ASSERT_EQ(chown(f.c_str(), 65534, 65534), 0);
+  }
+  ASSERT_EQ(chmod(f.c_str(), c.fileMode), 0);
+  ASSERT_EQ(chmod(dir.path().c_str(), c.dirMode), 0);
+  struct stat old {};
+  ASSERT_EQ(stat(f.c_str(), &old), 0);
+
+  bool ok = false;
+  if (drop) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      const bool dropped = setgid(65534) == 0 && setuid(65534) == 0;
+      _exit(dropped && WriteProfileString("S", "K", "2", f.c_str()) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  } else {
+    ok = WriteProfileString("S", "K", "2", f.c_str());
+  }
+  chmod(dir.path().c_str(), 0755);
+
+  EXPECT_EQ(ok, c.expectOk) << c.what;
+  EXPECT_EQ(dir.read("t.ini"), c.expectOk ? "[S]\nK=2\n" : before) << c.what;
+  if (c.hardLink) {
+    EXPECT_EQ(dir.read("other-name.ini"), "[S]\nK=2\n") << c.what;
+  }
+  struct stat now {};
+  ASSERT_EQ(stat(f.c_str(), &now), 0);
+  EXPECT_EQ(now.st_mode, old.st_mode) << c.what;
+  EXPECT_EQ(now.st_uid, old.st_uid) << c.what;
+  EXPECT_EQ(now.st_gid, old.st_gid) << c.what;
+  EXPECT_EQ(now.st_nlink, old.st_nlink) << c.what;
+  if (c.expectSameInode) {
+    EXPECT_EQ(now.st_ino, old.st_ino) << c.what;
+  }
+  size_t entries = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+    (void)e;
+    ++entries;
+  }
+  EXPECT_EQ(entries, c.hardLink ? 2u : 1u) << c.what << ": a temporary file was left";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ProfileWritePermissions, ::testing::ValuesIn(kPermCases),
+                         [](const ::testing::TestParamInfo<PermCase>& row) {
+                           std::string n;
+                           for (const char* p = row.param.what; *p != '\0'; ++p)
+                             n += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+                           return n;
+                         });
+
+TEST(ProfileWriteEdges, WritesThroughSymlink) {
   TempDir dir;
   dir.write("real.ini", "[S]\nK=1\n");
-  ASSERT_EQ(chmod(dir.file("real.ini").c_str(), 0600), 0);
   std::filesystem::create_symlink(dir.file("real.ini"), dir.file("link.ini"));
   ASSERT_TRUE(WriteProfileString("S", "K", "2", dir.file("link.ini").c_str()));
   EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.ini")));
   EXPECT_EQ(dir.read("real.ini"), "[S]\nK=2\n");
-  struct stat st {};
-  ASSERT_EQ(stat(dir.file("real.ini").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST(ProfileWriteEdges, FailsWhenDirectoryIsMissing) {

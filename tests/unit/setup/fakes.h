@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "panel.h"
+#include "report.h"
 #include "settings_store.h"
 
 namespace qv::setup::test {
@@ -163,11 +164,23 @@ class FakeStore final : public SettingsStore {
     buf[n] = '\0';
     return static_cast<uint32_t>(n);
   }
-  void WriteString(const char* section, const char* key, const char* value,
+  std::vector<std::string> readOnly;  // files whose writes fail
+  bool WriteString(const char* section, const char* key, const char* value,
                    const char* fileName) override {
+    if (std::find(readOnly.begin(), readOnly.end(), fileName) != readOnly.end()) return false;
     writes.push_back({fileName, section, key, value});
     files[fileName][section][key] = value;
+    return true;
   }
+  bool ResolvePath(const char* fileName, char* out, size_t outSize) override {
+    const std::string p = std::string(fileName).find('/') == std::string::npos
+                              ? std::string("C:\\Windows\\") + fileName
+                              : fileName;
+    if (p.size() + 1 > outSize) return false;
+    std::memcpy(out, p.c_str(), p.size() + 1);
+    return true;
+  }
+  bool FileExists(const char* fileName) override { return files.count(fileName) != 0; }
   bool GetEnv(const char* name, char* out, size_t outSize) override {
     auto it = env.find(name);
     if (it == env.end() || it->second.size() + 1 > outSize) return false;
@@ -176,6 +189,20 @@ class FakeStore final : public SettingsStore {
   }
   char sep = '\\';
   char PathSeparator() override { return sep; }
+};
+
+// Keeps every line the program said.
+class FakeReporter final : public Reporter {
+ public:
+  std::vector<std::string> progress, failures;
+  void Progress(const char* line) override { progress.emplace_back(line); }
+  void Failure(const char* line) override { failures.emplace_back(line); }
+  // All lines of one kind joined, for substring checks.
+  static std::string Joined(const std::vector<std::string>& lines) {
+    std::string out;
+    for (const auto& l : lines) out += l + "\n";
+    return out;
+  }
 };
 
 }  // namespace qv::setup::test

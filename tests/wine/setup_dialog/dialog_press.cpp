@@ -1,11 +1,19 @@
-// Drives the "QvLink Setup" dialog of another process by window messages.
-//   dialog_press.exe wait                 waits (30 s) for the dialog to be shown, checks its texts
-//   dialog_press.exe enter N [N ...]      types each number in "Serial #" and presses OK; every
-//                                         number but the last must leave OK dimmed
+// Drives the "QvLink Setup" dialog of another process with keys, as a person at the keyboard:
+// each key goes to the control that has the focus, through the program's own message loop
+// (WM_CHAR for characters and Backspace, WM_KEYDOWN/WM_KEYUP for Enter and Tab).
+//   dialog_press.exe wait              waits (30 s) for the dialog to be shown, checks its texts,
+//                                      OK dimmed over the empty field, the focus in the field
+//   dialog_press.exe enter N [N ...]   types each entry into "Serial #", checking OK as each key
+//                                      lands. Every entry but the last is pressed with Enter and
+//                                      must bring the "Invalid Serial Number" message, which is
+//                                      dismissed with Enter and the field cleared with Backspace.
+//                                      The last must enable OK; Tab goes to OK and back, and
+//                                      Enter in the field ends the program.
 // Prints "ok NAME" or "FAIL NAME: why" per check and "N passed, N failed"; exit 1 on a failure.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -21,57 +29,145 @@ void Check(bool ok, const std::string& name, const std::string& why = "") {
   std::fflush(stdout);
 }
 
-HWND WaitForDialog(DWORD ms) {
+HWND WaitForWindow(const char* title, DWORD ms) {
   const DWORD start = GetTickCount();
   for (;;) {
-    HWND h = FindWindowA(nullptr, "QvLink Setup");
+    HWND h = FindWindowA(nullptr, title);
     if (h != nullptr && IsWindowVisible(h)) return h;
     if (GetTickCount() - start > ms) return nullptr;
     Sleep(20);
   }
 }
 
-std::string TextOf(HWND dialog, int id) {
-  char text[256] = {};
-  SendMessageA(GetDlgItem(dialog, id), WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+// Polls a condition for up to 5 s: the other process handles each key in its own time.
+template <typename F>
+bool Within5s(F condition) {
+  const DWORD start = GetTickCount();
+  while (!condition()) {
+    if (GetTickCount() - start > 5000) return false;
+    Sleep(10);
+  }
+  return true;
+}
+
+std::string TextOf(HWND window) {
+  char text[512] = {};
+  SendMessageA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
   return text;
 }
 
-void Press(HWND dialog, int id) {
-  // What a click sends the dialog: BN_CLICKED from the button.
-  SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+std::string TextOf(HWND dialog, int id) { return TextOf(GetDlgItem(dialog, id)); }
+
+// The control with the keyboard focus in the thread that owns `window`.
+HWND FocusOf(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+bool OkEnabled(HWND d) { return IsWindowEnabled(GetDlgItem(d, IDC_CHANGE)) != FALSE; }
+
+// Waits until the focus is inside `window` (a dialog gets it back after a message box).
+HWND FocusInside(HWND window) {
+  HWND f = nullptr;
+  Within5s([&] {
+    f = FocusOf(window);
+    return f != nullptr && (f == window || IsChild(window, f));
+  });
+  return f;
+}
+
+// A key lands on the focused control; the caller waits for what it does.
+void Key(HWND window, UINT vk) {
+  HWND target = FocusInside(window);
+  if (target == nullptr) target = window;
+  // Repeat count 1 and the scan code; a key-up also has the previous-state and transition bits.
+  const UINT down = 1u | (MapVirtualKeyA(vk, 0) & 0xFFu) << 16;
+  PostMessageA(target, WM_KEYDOWN, vk, static_cast<LPARAM>(down));
+  PostMessageA(target, WM_KEYUP, vk, static_cast<LPARAM>(down | 0xC0000000u));
+}
+
+// Whether the dialog should take `text` as a serial number: a whole number 1 to 65533.
+bool Acceptable(const std::string& text) {
+  if (text.empty() || text.size() > 6) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  const long v = std::strtol(text.c_str(), nullptr, 10);
+  return v >= 1 && v <= 65533;
+}
+
+// Types `entry` (or, with backspace, erases it) key by key; after each key the field must show
+// it and OK must be enabled exactly while the field holds an acceptable number.
+void Type(HWND d, const std::string& entry, const std::string& name, bool backspace = false) {
+  HWND field = GetDlgItem(d, IDC_SERIAL_NUMBER);
+  std::string now = backspace ? entry : std::string();
+  bool shown = true, judged = true;
+  for (size_t i = 0; i < entry.size(); ++i) {
+    const char c = backspace ? '\b' : entry[i];
+    now = backspace ? now.substr(0, now.size() - 1) : now + c;
+    HWND target = FocusInside(d);
+    PostMessageA(target != nullptr ? target : field, WM_CHAR, static_cast<unsigned char>(c), 1);
+    shown = shown && Within5s([&] { return TextOf(field) == now; });
+    judged = judged && Within5s([&] { return OkEnabled(d) == Acceptable(now); });
+  }
+  const std::string what = backspace ? "Backspace clears " + name : name + " typed";
+  Check(shown, what, "the field shows \"" + TextOf(field) + "\"");
+  Check(judged, what + ": OK follows the field at every key",
+        "OK " + std::string(OkEnabled(d) ? "enabled" : "dimmed") + " over \"" + TextOf(field) + "\"");
 }
 
 int Wait() {
-  HWND d = WaitForDialog(30000);
+  HWND d = WaitForWindow("QvLink Setup", 30000);
   Check(d != nullptr, "the dialog is shown", "no visible window \"QvLink Setup\" within 30 s");
   if (d == nullptr) return 1;
   Check(TextOf(d, IDC_TEXTMSG) == "Enter the last 5 digits of the serial number on your QvLink, then click OK.",
         "the instruction text", TextOf(d, IDC_TEXTMSG));
   Check(TextOf(d, IDC_SERIAL_LABEL) == "Serial #", "the \"Serial #\" label", TextOf(d, IDC_SERIAL_LABEL));
   Check(TextOf(d, IDC_CHANGE) == "OK", "the OK button", TextOf(d, IDC_CHANGE));
-  Check(IsWindowEnabled(GetDlgItem(d, IDC_CHANGE)) != FALSE, "OK starts enabled");
+  Check(!OkEnabled(d), "OK starts dimmed over the empty field");
+  Check(FocusInside(d) == GetDlgItem(d, IDC_SERIAL_NUMBER), "the focus starts in the number field");
   return 0;
 }
 
-int Enter(int count, char** numbers) {
-  HWND d = WaitForDialog(30000);
+// One wrong entry: typed, judged as each key lands, refused by Enter with the message, which
+// Enter dismisses; then cleared with Backspace.
+void Refused(HWND d, const std::string& entry) {
+  const std::string name = "\"" + entry + "\"";
+  Type(d, entry, name);
+  Check(!OkEnabled(d), name + " leaves OK dimmed", "OK enabled");
+  Key(d, VK_RETURN);
+  HWND box = WaitForWindow("Invalid Serial Number", 5000);
+  Check(box != nullptr, "Enter on " + name + " shows \"Invalid Serial Number\"", "no message");
+  if (box == nullptr) return;
+  const std::string expected = "You entered: " + entry + ", which is not a valid serial number.";
+  const std::string text = TextOf(box, 0xFFFF);
+  Check(text.rfind(expected, 0) == 0, "the message names " + name, text);
+  Key(box, VK_RETURN);
+  Check(Within5s([&] { return !IsWindow(box); }), "Enter dismisses the message", "still shown");
+  Check(FocusInside(d) == GetDlgItem(d, IDC_SERIAL_NUMBER), "the focus is back in the field");
+  Type(d, entry, name, true);
+}
+
+int Enter(int count, char** entries) {
+  HWND d = WaitForWindow("QvLink Setup", 30000);
   Check(d != nullptr, "the dialog is there", "no visible window \"QvLink Setup\"");
   if (d == nullptr) return 1;
-  for (int i = 0; i < count; ++i) {
-    const bool last = i == count - 1;
-    SendMessageA(GetDlgItem(d, IDC_SERIAL_NUMBER), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(numbers[i]));
-    Press(d, IDC_CHANGE);
-    if (!last) {
-      Check(IsWindow(d) && IsWindowEnabled(GetDlgItem(d, IDC_CHANGE)) == FALSE,
-            std::string("serial number ") + numbers[i] + " refused: OK dimmed", "OK still enabled or dialog gone");
-    }
-  }
+  for (int i = 0; i + 1 < count; ++i) Refused(d, entries[i]);
+
+  const std::string last = entries[count - 1];
+  Type(d, last, "\"" + last + "\"");
+  Check(OkEnabled(d), "\"" + last + "\" enables OK", "OK still dimmed");
+  HWND field = GetDlgItem(d, IDC_SERIAL_NUMBER), ok = GetDlgItem(d, IDC_CHANGE);
+  Key(d, VK_TAB);
+  Check(Within5s([&] { return FocusOf(d) == ok; }), "Tab moves to OK", "focus not on OK");
+  Key(d, VK_TAB);
+  Check(Within5s([&] { return FocusOf(d) == field; }), "Tab moves back to the field",
+        "focus not in the field");
+  Key(d, VK_RETURN);
   // The valid number ends the program: its dialog goes away.
-  const DWORD start = GetTickCount();
-  while (IsWindow(d) && GetTickCount() - start < 10000) Sleep(20);
-  Check(!IsWindow(d), std::string("serial number ") + numbers[count - 1] + " accepted: the dialog closes",
-        "still open after 10 s");
+  Check(Within5s([&] { return !IsWindow(d); }),
+        "Enter on \"" + last + "\" is accepted: the dialog closes", "still open after 5 s");
   return 0;
 }
 

@@ -23,7 +23,10 @@ uint32_t ReadProfileString(const char* section, const char* key, const char* def
 
 // Sets [section] key = value, replacing the value in place and keeping every other line,
 // comment and the order of the file; adds a missing section or key; creates the file.
-// Writes a temporary file and renames it over the old one. Returns false on failure.
+// Returns false on failure, also for a file without write permission (the POSIX form of the
+// read-only attribute). POSIX: the new text goes to a temporary file renamed over the old one,
+// which keeps the old owner and mode; a file with several hard links, or one whose owner or
+// directory does not allow that, is rewritten in place.
 bool WriteProfileString(const char* section, const char* key, const char* value,
                         const char* fileName);
 
