@@ -23,13 +23,17 @@ QV_EXPORT int16_t QV_STDCALL RP1210_ClientConnect(void* hwndClient, int16_t nDev
                                                   int16_t nIsAppPacketizingIncomingMsgs);
 /* Returns 0, 129, or the driver's close result. */
 QV_EXPORT int16_t QV_STDCALL RP1210_ClientDisconnect(int16_t nClientID);
-/* Returns 0 or an RP1210 error code. */
+/* Returns 0 or an RP1210 error code. A CAN message is one frame: type byte, 4-byte identifier,
+ * at most 8 data bytes (more: 141; no whole identifier: 160). */
 QV_EXPORT int16_t QV_STDCALL RP1210_SendMessage(int16_t nClientID, const char* fpchClientMessage, int16_t nMessageSize,
                                                 int16_t nNotifyStatusOnTx, int16_t nBlockOnSend);
-/* Returns the number of bytes written to fpchAPIMessage, 0 when no message, or an error code. */
+/* Returns the number of bytes written to fpchAPIMessage, 0 when no message, or an error code.
+ * A message longer than nBufferSize is refused with 141 and dropped, never kept for a later read. */
 QV_EXPORT int16_t QV_STDCALL RP1210_ReadMessage(int16_t nClientID, char* fpchAPIMessage, int16_t nBufferSize,
                                                 int16_t nBlockOnRead);
-/* Returns 0, an RP1210 error code, or the driver's result of the forwarded command. */
+/* Returns 0, an RP1210 error code, or the driver's result of the forwarded command. A command
+ * that reads data refuses a null fpchClientCommand with nMessageSize above 0, or a negative
+ * nMessageSize, with 160 and sends nothing. */
 QV_EXPORT int16_t QV_STDCALL RP1210_SendCommand(int16_t nCommandNumber, int16_t nClientID, char* fpchClientCommand,
                                                 int16_t nMessageSize);
 /* Writes one character to each pointer (no terminator); returns 0. */
