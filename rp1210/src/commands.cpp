@@ -86,6 +86,24 @@ int ClaimAddress(const ClientSlot& slot, const Bytes& d) {
   return result;
 }
 
+// RP1210C Get_Protocol_Connection_Speed: the bus speed as text, written into the command buffer.
+constexpr uint8_t kGetProtocolConnectionSpeed = 45;
+constexpr int kSpeedTextMax = 17;
+
+int ConnectionSpeed(const ClientSlot& slot, char* out, int16_t size) {
+  const int code = CommandProtocolCode(slot.protocolName);
+  if (code < 0) return ERR_INVALID_PROTOCOL;
+  const char* speed = code == QV_PROTOCOL_J1708                              ? "9600"
+                      : code == QV_PROTOCOL_J1939 || code == QV_PROTOCOL_CAN ? "250000"
+                                                                             : nullptr;
+  if (speed == nullptr) return ERR_COMMAND_NOT_SUPPORTED;  // no bus of its own
+  const int needed = static_cast<int>(std::strlen(speed)) + 1;
+  static_assert(sizeof "250000" <= kSpeedTextMax);
+  if (out == nullptr || size < needed) return ERR_MESSAGE_TOO_LONG;  // as for a short status buffer
+  std::memcpy(out, speed, static_cast<size_t>(needed));
+  return 0;
+}
+
 }  // namespace
 
 int CommandProtocolCode(const char* name) {
@@ -227,11 +245,13 @@ int ForwardCommand(const ClientSlot& slot, int16_t nCommandNumber, const uint8_t
   return ERR_COMMAND_NOT_SUPPORTED;
 }
 
-int16_t SendCommand(int16_t nCommandNumber, int16_t nClientID, const char* data, int16_t nMessageSize) {
+int16_t SendCommand(int16_t nCommandNumber, int16_t nClientID, char* data, int16_t nMessageSize) {
   int result;
   const ClientSlot* slot = FindClient(nClientID);
   if (slot == nullptr)
     result = ERR_INVALID_CLIENT_ID;
+  else if (static_cast<uint8_t>(nCommandNumber) == kGetProtocolConnectionSpeed)
+    result = ConnectionSpeed(*slot, data, nMessageSize);  // the one command that writes its buffer
   else
     result = ForwardCommand(*slot, nCommandNumber, reinterpret_cast<const uint8_t*>(data), nMessageSize);
   if (TraceOn()) {

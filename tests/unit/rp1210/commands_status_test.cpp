@@ -389,3 +389,66 @@ TEST(VersionAndErrorText, Values) {
   }
   EXPECT_EQ(longest, 30u);
 }
+
+TEST_F(Rp1210Test, DetailedVersionLastErrorAndIoctl) {
+  char texts[3][20];
+  std::memset(texts, 'z', sizeof texts);
+  EXPECT_EQ(RP1210_ReadDetailedVersion(1, texts[0], texts[1], texts[2]), 129);
+  EXPECT_EQ(texts[0][0], 'z');
+  ASSERT_EQ(Connect("J1939"), 1);
+  ASSERT_EQ(RP1210_ReadDetailedVersion(1, texts[0], texts[1], texts[2]), 0);
+  EXPECT_STREQ(texts[0], "2.0");  // as RP1210_ReadVersion's API characters
+  const std::string dll = texts[1];
+  EXPECT_TRUE(!dll.empty() && dll.find_first_not_of("0123456789.") == std::string::npos) << dll;
+  EXPECT_STREQ(texts[2], "unknown");
+  for (auto& t : texts) EXPECT_EQ(t[17], 'z');  // 16 characters and the zero at most
+  EXPECT_EQ(RP1210_ReadDetailedVersion(1, nullptr, nullptr, nullptr), 0);
+  EXPECT_TRUE(Driver().of("SendQVCommand").empty());
+
+  char text[81], plain[81];
+  for (int16_t code : {int16_t{0}, int16_t{129}, int16_t{143}, int16_t{163}}) {
+    int32_t sub = 7;
+    ASSERT_EQ(RP1210_GetErrorMsg(code, plain), 0);
+    EXPECT_EQ(RP1210_GetLastErrorMsg(code, &sub, text, 1), 0) << code;
+    EXPECT_STREQ(text, plain);
+    EXPECT_EQ(sub, -1);
+  }
+  int32_t sub = 7;
+  EXPECT_EQ(RP1210_GetLastErrorMsg(164, &sub, text, 1), 155);
+  EXPECT_EQ(RP1210_GetLastErrorMsg(129, nullptr, text, 9), 0);  // the client id is not needed
+  EXPECT_EQ(RP1210_GetLastErrorMsg(129, &sub, nullptr, 1), 155);
+
+  uint8_t in[8], out[8];
+  std::memset(in, 0x5A, sizeof in);
+  std::memset(out, 0x5A, sizeof out);
+  for (int32_t ioctl : {0, 1, 3, 0x1000, -1}) {
+    EXPECT_EQ(RP1210_Ioctl(1, ioctl, nullptr, nullptr), 143) << ioctl;
+    EXPECT_EQ(RP1210_Ioctl(1, ioctl, in, out), 143) << ioctl;
+  }
+  EXPECT_EQ(Bytes(out, out + 8), Bytes(8, 0x5A));
+  EXPECT_EQ(RP1210_Ioctl(2, 1, nullptr, nullptr), 129);
+}
+
+// Command 45 writes the bus speed and its zero into the command buffer; nothing goes to the adapter.
+TEST_F(Rp1210Test, ProtocolConnectionSpeedIsWrittenAsText) {
+  ASSERT_EQ(Connect("J1939"), 1);
+  ASSERT_EQ(Connect("J1708"), 2);
+  ASSERT_EQ(Connect("CAN"), 3);
+  ASSERT_EQ(Connect("IO"), 4);
+  const struct {
+    int16_t number, client, size, result;
+    std::string text;
+  } rows[] = {{45, 1, 17, 0, "250000"}, {45, 3, 17, 0, "250000"}, {45, 2, 17, 0, "9600"}, {45, 2, 5, 0, "9600"},
+              {301, 2, 17, 0, "9600"},  {45, 2, 4, 141, ""},        {45, 1, 0, 141, ""},     {45, 4, 17, 143, ""}};
+  for (const auto& row : rows) {
+    char buf[20];
+    std::memset(buf, 0x55, sizeof buf);
+    EXPECT_EQ(RP1210_SendCommand(row.number, row.client, buf, row.size), row.result) << row.client << "/" << row.size;
+    Bytes expected(row.text.begin(), row.text.end());
+    if (row.result == 0) expected.push_back(0);
+    expected.resize(sizeof buf, 0x55);
+    EXPECT_EQ(Bytes(buf, buf + sizeof buf), expected) << row.client << "/" << row.size;
+  }
+  EXPECT_EQ(RP1210_SendCommand(45, 1, nullptr, 17), 141);
+  EXPECT_TRUE(Driver().calls.size() == Driver().of("Initialize_Hardware").size());
+}
