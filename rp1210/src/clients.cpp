@@ -20,11 +20,7 @@ bool KnownProtocol(const char* protocol) {
   return false;
 }
 
-void FreeSlot(int index) {
-  Context& c = Ctx();
-  c.slots[index] = ClientSlot{};
-  c.held[index].present = false;
-}
+void FreeSlot(int index) { Ctx().slots[index] = ClientSlot{}; }
 
 int CountSlotsOnPort(const char* portName) {
   int count = 0;
@@ -33,17 +29,14 @@ int CountSlotsOnPort(const char* portName) {
   return count;
 }
 
-void UncountClient(const char* protocolName) {
+// Lowers the counter this client's connect raised, whatever its stored name reads as now.
+void UncountClient(CountedAs counted) {
   Context& c = Ctx();
-  if (Contains(protocolName, "VKL")) return;
-  if (Contains(protocolName, "J1708")) {
-    if (c.j1708Clients > 0) --c.j1708Clients;
-  } else if (Contains(protocolName, "ATEC")) {
-  } else if (Contains(protocolName, "J1939")) {
-    if (c.j1939Clients > 0) --c.j1939Clients;
-  } else if (Contains(protocolName, "CAN")) {
-    if (c.canClients > 0) --c.canClients;
-  }
+  uint8_t* counter = counted == CountedAs::J1939   ? &c.j1939Clients
+                     : counted == CountedAs::J1708 ? &c.j1708Clients
+                     : counted == CountedAs::Can   ? &c.canClients
+                                                   : nullptr;
+  if (counter != nullptr && *counter > 0) --*counter;
 }
 
 int ConnectSteps(void* hwndClient, int16_t nDeviceID, const char* protocol, int16_t appPacketizing,
@@ -95,20 +88,24 @@ int ConnectSteps(void* hwndClient, int16_t nDeviceID, const char* protocol, int1
   std::memset(slot.protocolName, 0, sizeof slot.protocolName);
   std::strncpy(slot.protocolName, protocol, kStoredProtocolChars);
   slot.clientId = static_cast<uint8_t>(index + 1);
-  c.held[index].present = false;
+  slot.countedAs = CountedAs::None;
+  slot.droppedReads = 0;
 
   const int id = index + 1;
   if (Contains(protocol, "CAN")) {
     ++c.canClients;
+    slot.countedAs = CountedAs::Can;
     return id;
   }
   if (Contains(protocol, "VKL")) return id;
   if (Contains(protocol, "J1708")) {
     ++c.j1708Clients;
+    slot.countedAs = CountedAs::J1708;
     return id;
   }
   if (Contains(protocol, "J1939")) {
     ++c.j1939Clients;
+    slot.countedAs = CountedAs::J1939;
     return id;
   }
   if (Contains(protocol, "Device") || Contains(protocol, "Network") || Contains(protocol, "IO")) return id;
@@ -169,7 +166,7 @@ int16_t ClientDisconnect(int16_t nClientID) {
     c.filters.j1939Count = 0;
   }
 
-  UncountClient(slot->protocolName);
+  UncountClient(slot->countedAs);
   FreeSlot(nClientID - 1);
   if (c.j1939Clients == 0 && c.j1708Clients == 0 && c.canClients == 0) CloseTraceLog();
   return 0;

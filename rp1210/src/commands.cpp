@@ -31,35 +31,49 @@ int SendJ1708List(uint8_t code, uint8_t command) {
   return Device(code, command, f.j1708, f.j1708Count * 6);
 }
 
+// RP1210 CAN filter entries are 9 bytes (type, mask, header), standard and extended alike.
+constexpr int kCanFilterEntryBytes = 9;
+
 int BuildCanLists(const Bytes& d) {
   FilterLists& f = Ctx().filters;
-  const int walked = d.n - 1;
-  if (d[0] == 0) {
-    int count = 0;
-    for (int off = 0; off < walked; off += 8) ++count;
-    if (count > kCanMaxEntries) return ERR_MAX_FILTERS_EXCEEDED;
-    f.canStdCount = 0;
-    for (int off = 0; off < walked; off += 8) {
-      uint8_t* e = f.canStd + f.canStdCount * 8;
+  int count = 0;
+  for (int off = 0; off < d.n - 1; off += kCanFilterEntryBytes) {
+    // An entry cut short would be completed with bytes the application never passed.
+    if (off + kCanFilterEntryBytes > d.n) return ERR_MESSAGE_NOT_SENT;
+    ++count;
+  }
+  if (count > kCanMaxEntries) return ERR_MAX_FILTERS_EXCEEDED;
+  const bool standard = d[0] == 0;  // the first entry's type decides for the whole list
+  uint8_t* list = standard ? f.canStd : f.canExt;
+  for (int i = 0; i < count; ++i) {
+    const int off = i * kCanFilterEntryBytes;
+    uint8_t* e = list + i * 8;
+    if (standard) {
       const uint8_t entry[8] = {0, 0, d[off + 7], d[off + 8], 0, 0, d[off + 3], d[off + 4]};
       std::memcpy(e, entry, 8);
-      ++f.canStdCount;
+    } else {
+      for (int k = 0; k < 4; ++k) e[k] = d[off + 5 + k];
+      for (int k = 0; k < 4; ++k) e[4 + k] = d[off + 1 + k];
     }
-    Device(2, 17, f.canStd, f.canStdCount * 8);
+  }
+  if (standard) {
+    f.canStdCount = static_cast<uint8_t>(count);
+    Device(2, 17, f.canStd, count * 8);
   } else {
-    int count = 0;
-    for (int off = 0; off < walked; off += 9) ++count;
-    if (count > kCanMaxEntries) return ERR_MAX_FILTERS_EXCEEDED;
-    f.canExtCount = 0;
-    for (int off = 0; off < walked; off += 9) {
-      uint8_t* e = f.canExt + f.canExtCount * 8;
-      for (int i = 0; i < 4; ++i) e[i] = d[off + 5 + i];
-      for (int i = 0; i < 4; ++i) e[4 + i] = d[off + 1 + i];
-      ++f.canExtCount;
-    }
-    Device(2, 16, f.canExt, f.canExtCount * 8);
+    f.canExtCount = static_cast<uint8_t>(count);
+    Device(2, 16, f.canExt, count * 8);
   }
   return 0;
+}
+
+// Commands that take the application's data bytes (19 only as a J1939 address claim).
+bool ReadsData(uint8_t number) {
+  switch (number) {
+    case 4: case 5: case 7: case 14: case 15: case 16: case 18: case 23:
+      return true;
+    default:
+      return false;
+  }
 }
 
 int ClaimAddress(const ClientSlot& slot, const Bytes& d) {
@@ -70,6 +84,24 @@ int ClaimAddress(const ClientSlot& slot, const Bytes& d) {
   const int result = InternalSend(slot, msg, sizeof msg, 0);
   if (c.appPacketizing == 0 && DriverBound()) c.binding.api.setTransportAddress(c.deviceId, d[0]);
   return result;
+}
+
+// RP1210C Get_Protocol_Connection_Speed: the bus speed as text, written into the command buffer.
+constexpr uint8_t kGetProtocolConnectionSpeed = 45;
+constexpr int kSpeedTextMax = 17;
+
+int ConnectionSpeed(const ClientSlot& slot, char* out, int16_t size) {
+  const int code = CommandProtocolCode(slot.protocolName);
+  if (code < 0) return ERR_INVALID_PROTOCOL;
+  const char* speed = code == QV_PROTOCOL_J1708                              ? "9600"
+                      : code == QV_PROTOCOL_J1939 || code == QV_PROTOCOL_CAN ? "250000"
+                                                                             : nullptr;
+  if (speed == nullptr) return ERR_COMMAND_NOT_SUPPORTED;  // no bus of its own
+  const int needed = static_cast<int>(std::strlen(speed)) + 1;
+  static_assert(sizeof "250000" <= kSpeedTextMax);
+  if (out == nullptr || size < needed) return ERR_MESSAGE_TOO_LONG;  // as for a short status buffer
+  std::memcpy(out, speed, static_cast<size_t>(needed));
+  return 0;
 }
 
 }  // namespace
@@ -129,10 +161,15 @@ int ForwardCommand(const ClientSlot& slot, int16_t nCommandNumber, const uint8_t
   const uint8_t own = static_cast<uint8_t>(code);
   const bool isCan = code == QV_PROTOCOL_CAN, isJ1939 = code == QV_PROTOCOL_J1939,
              isJ1708 = code == QV_PROTOCOL_J1708;
-  if (isJ1939 && nCommandNumber == 19) return ClaimAddress(slot, d);
+  const uint8_t number = static_cast<uint8_t>(nCommandNumber);
+  const bool claim = isJ1939 && nCommandNumber == 19;
+  // Bytes the application says it passed but did not: read as none, they would still change
+  // the adapter's state (an empty filter list), so nothing is sent.
+  if ((claim || ReadsData(number)) && (nMessageSize < 0 || (data == nullptr && nMessageSize > 0)))
+    return ERR_MESSAGE_NOT_SENT;
+  if (claim) return ClaimAddress(slot, d);
 
   static const uint8_t zeros[8] = {};
-  const uint8_t number = static_cast<uint8_t>(nCommandNumber);
   switch (number) {
     case 0:
       return c.j1939Clients + c.j1708Clients + c.canClients > 1 ? ERR_MULTIPLE_CLIENTS_CONNECTED : 0;
@@ -208,11 +245,13 @@ int ForwardCommand(const ClientSlot& slot, int16_t nCommandNumber, const uint8_t
   return ERR_COMMAND_NOT_SUPPORTED;
 }
 
-int16_t SendCommand(int16_t nCommandNumber, int16_t nClientID, const char* data, int16_t nMessageSize) {
+int16_t SendCommand(int16_t nCommandNumber, int16_t nClientID, char* data, int16_t nMessageSize) {
   int result;
   const ClientSlot* slot = FindClient(nClientID);
   if (slot == nullptr)
     result = ERR_INVALID_CLIENT_ID;
+  else if (static_cast<uint8_t>(nCommandNumber) == kGetProtocolConnectionSpeed)
+    result = ConnectionSpeed(*slot, data, nMessageSize);  // the one command that writes its buffer
   else
     result = ForwardCommand(*slot, nCommandNumber, reinterpret_cast<const uint8_t*>(data), nMessageSize);
   if (TraceOn()) {

@@ -6,7 +6,7 @@
 
 namespace qv::rp1210 {
 
-int16_t SendCommand(int16_t nCommandNumber, int16_t nClientID, const char* data, int16_t nMessageSize);
+int16_t SendCommand(int16_t nCommandNumber, int16_t nClientID, char* data, int16_t nMessageSize);
 
 // The command steps without the trace line (used by the disconnect of a HALDEX client).
 int ForwardCommand(const ClientSlot& slot, int16_t nCommandNumber, const uint8_t* data, int16_t nMessageSize);

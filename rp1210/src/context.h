@@ -15,10 +15,16 @@ constexpr int kMaxClients = 10;
 constexpr int kSlotNameSize = 16;
 constexpr int kStoredProtocolChars = 7;
 
+// The network counter a client's connect raised. Kept in its slot because the stored
+// 7-character name can classify differently from the whole string the connect saw.
+enum class CountedAs : uint8_t { None, J1939, J1708, Can };
+
 struct ClientSlot {
   uint8_t clientId;  // 0: free
   char portName[kSlotNameSize];
   char protocolName[kSlotNameSize];
+  CountedAs countedAs;
+  uint32_t droppedReads;  // messages refused for want of room in the application's buffer
 };
 
 // The ten driver entry points, in binding order.
@@ -62,14 +68,6 @@ struct FilterLists {
   uint8_t canExt[kCanMaxEntries * 8];
 };
 
-// A received message the application's buffer had no room for, kept for its next read.
-struct HeldMessage {
-  bool present;
-  uint8_t echoFlag;
-  uint32_t length;
-  uint8_t data[QV_MESSAGE_RETURNED_DATA_MAX];
-};
-
 // Services the library takes from the platform, replaceable by unit tests.
 using ProfileReader = uint32_t (*)(const char* section, const char* key, const char* defaultText, char* buf,
                                    uint32_t bufSize, const char* fileName);
@@ -96,7 +94,6 @@ struct Context {
   DriverBinding binding;
   TraceLog log;
   FilterLists filters;
-  HeldMessage held[kMaxClients];
   Services services;
 };
 

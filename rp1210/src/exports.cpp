@@ -1,4 +1,4 @@
-// The eight RP1210 entry points.
+// The RP1210 entry points: the eight of the original interface and three of RP1210C.
 #include "QV121032.h"
 #include "clients.h"
 #include "commands.h"
@@ -55,6 +55,23 @@ QV_EXPORT int16_t QV_STDCALL RP1210_GetHardwareStatus(int16_t nClientID, char* f
                                                       int16_t) {
   const LockGuard entry(EntryLock());
   return GetHardwareStatus(nClientID, fpchClientInfo, nInfoSize);
+}
+
+QV_EXPORT int16_t QV_STDCALL RP1210_ReadDetailedVersion(int16_t nClientID, char* fpchAPIVersionInfo,
+                                                        char* fpchDLLVersionInfo, char* fpchFWVersionInfo) {
+  const LockGuard entry(EntryLock());
+  return ReadDetailedVersion(nClientID, fpchAPIVersionInfo, fpchDLLVersionInfo, fpchFWVersionInfo);
+}
+
+QV_EXPORT int16_t QV_STDCALL RP1210_GetLastErrorMsg(int16_t ErrorCode, int32_t* SubErrorCode, char* fpchDescription,
+                                                    int16_t) {
+  const LockGuard entry(EntryLock());
+  return GetLastErrorMsg(ErrorCode, SubErrorCode, fpchDescription);
+}
+
+QV_EXPORT int16_t QV_STDCALL RP1210_Ioctl(int16_t nClientID, int32_t nIoctlID, void* pInput, void* pOutput) {
+  const LockGuard entry(EntryLock());
+  return Ioctl(nClientID, nIoctlID, pInput, pOutput);
 }
 
 }  // extern "C"

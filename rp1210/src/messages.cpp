@@ -11,7 +11,9 @@ namespace qv::rp1210 {
 namespace {
 
 constexpr int kJ1939HeaderBytes = 6;
-constexpr int kJ1939ReadMargin = 10;
+constexpr int kJ1939ShortestRead = 10;  // the receive format's header with no data
+constexpr int kCanTypeAndIdentifier = 5;  // type byte, then a 4-byte identifier for both kinds
+constexpr int kCanMaxDataBytes = 8;
 
 int TransmitRecord(MessageRecord* r) {
   if (!DriverBound()) return ERR_DLL_NOT_INITIALIZED;
@@ -30,53 +32,47 @@ int Send(const ClientSlot& slot, const uint8_t* m, int n, uint8_t block) {
   return TransmitRecord(&r);
 }
 
-// Copies a finished message to the application, or holds it when the buffer is too small.
-int Deliver(int index, const ProtocolChoice& p, const uint8_t* d, uint32_t length, uint8_t echoFlag,
-            uint8_t* buffer, int size, uint8_t savedTransport) {
-  Context& c = Ctx();
-  HeldMessage& held = c.held[index];
+// A message the application's buffer cannot hold is refused and dropped: kept, it would stand
+// in front of every later message of a client that always reads with the same buffer.
+int Drop(ClientSlot& slot, int16_t nClientID, int size, int needed) {
+  ++slot.droppedReads;
+  if (TraceOn()) {
+    char line[kConnectLineSize];
+    std::snprintf(line, sizeof line, "RXDROP,ClientID=%d,Size=%d,Need=%d,Dropped=%u", nClientID, size, needed,
+                  static_cast<unsigned>(slot.droppedReads));
+    WriteTraceLine(line);
+  }
+  return ERR_MESSAGE_TOO_LONG;
+}
+
+// Copies a delivered message to the application whole, or drops it.
+int Deliver(ClientSlot& slot, int16_t nClientID, const ProtocolChoice& p, const uint8_t* d, uint32_t length,
+            uint8_t echoFlag, uint8_t* buffer, int size, uint8_t savedTransport) {
   if (p.layout == Layout::J1939) {
     uint8_t work[QV_MESSAGE_RETURNED_DATA_MAX + 2 + 8];
-    const int total = ConvertJ1939Received(d, length, echoFlag, savedTransport, c.claimedAddress, work);
-    if (total > size - kJ1939ReadMargin) {
-      if (d != held.data) std::memcpy(held.data, d, length);
-      held.length = length;
-      held.echoFlag = echoFlag;
-      held.present = true;
-      return ERR_MESSAGE_TOO_LONG;
-    }
+    const int total = ConvertJ1939Received(d, length, echoFlag, savedTransport, Ctx().claimedAddress, work);
+    if (total > size) return Drop(slot, nClientID, size, total);
     std::memcpy(buffer, work, static_cast<size_t>(total));
-    held.present = false;
     return total;
   }
-  if (static_cast<int64_t>(length) > size) {
-    if (d != held.data) std::memcpy(held.data, d, length);
-    held.length = length;
-    held.echoFlag = echoFlag;
-    held.present = true;
-    return ERR_MESSAGE_TOO_LONG;
-  }
+  const int total = static_cast<int>(length);
+  if (total > size) return Drop(slot, nClientID, size, total);
   std::memcpy(buffer, d, length);
-  if (static_cast<int64_t>(length) < size) buffer[length] = 0;  // the record's trailing zero
-  held.present = false;
-  return static_cast<int>(length);
+  if (total < size) buffer[total] = 0;  // the record's trailing zero, when there is room for it
+  return total;
 }
 
 int Read(int16_t nClientID, uint8_t* buffer, int16_t size, int16_t block) {
-  const ClientSlot* slot = FindClient(nClientID);
+  ClientSlot* slot = FindClient(nClientID);
   if (slot == nullptr) return ERR_INVALID_CLIENT_ID;
   const ProtocolChoice p = ReadProtocol(slot->protocolName);
   if (p.code < 0) return ERR_INVALID_PROTOCOL;
   char protocolName[sizeof slot->protocolName];
   std::memcpy(protocolName, slot->protocolName, sizeof protocolName);
-  // No room for even the RP1210 header: refuse before a message is taken from the driver.
-  if (buffer == nullptr || size <= 0 || (p.layout == Layout::J1939 && size <= kJ1939ReadMargin))
+  // No room for even the shortest message: refuse before one is taken from the driver.
+  if (buffer == nullptr || size <= 0 || (p.layout == Layout::J1939 && size < kJ1939ShortestRead))
     return ERR_MESSAGE_TOO_LONG;
   const uint8_t savedTransport = p.layout == Layout::J1939 ? (buffer[8] & 0x80) : 0;
-  const int index = nClientID - 1;
-  HeldMessage& held = Ctx().held[index];
-  if (held.present)
-    return Deliver(index, p, held.data, held.length, held.echoFlag, buffer, size, savedTransport);
 
   if (!DriverBound()) return ERR_DLL_NOT_INITIALIZED;
   MessageRecord r{};
@@ -97,7 +93,7 @@ int Read(int16_t nClientID, uint8_t* buffer, int16_t size, int16_t block) {
   // converting the empty record would hand the application a message that never came.
   if (got <= 0 || length == 0) return 0;
   if (length > QV_MESSAGE_RETURNED_DATA_MAX) length = QV_MESSAGE_RETURNED_DATA_MAX;
-  return Deliver(index, p, QvReturnedData(&r), length, r.echoFlag, buffer, size, savedTransport);
+  return Deliver(*slot, nClientID, p, QvReturnedData(&r), length, r.echoFlag, buffer, size, savedTransport);
 }
 
 }  // namespace
@@ -151,9 +147,9 @@ int BuildSendRecord(const ProtocolChoice& p, const uint8_t* m, int n, uint8_t bl
       r->transportMode = appPacketizing != 0 ? 16 : ((m[3] & 0x80) ? 0x80 : 0);
       return 0;
     case Layout::Can:
-      // The type byte alone carries no identifier to send.
-      if (n < 2) return ERR_MESSAGE_NOT_SENT;
-      if (n - 1 > QV_MESSAGE_BODY_SIZE) return ERR_MESSAGE_TOO_LONG;
+      // One classic CAN frame: a longer one would leave as a J1939 transport message.
+      if (n < kCanTypeAndIdentifier) return ERR_MESSAGE_NOT_SENT;
+      if (n - kCanTypeAndIdentifier > kCanMaxDataBytes) return ERR_MESSAGE_TOO_LONG;
       std::memcpy(r->body, m + 1, static_cast<size_t>(n - 1));
       r->length = static_cast<uint32_t>(n - 1);
       if (m[0] == 0)

@@ -41,6 +41,29 @@ int16_t GetErrorMsg(int16_t code, char* description) {
   return 0;
 }
 
+int16_t ReadDetailedVersion(int16_t nClientID, char* apiVersion, char* dllVersion, char* firmwareVersion) {
+  if (FindClient(nClientID) == nullptr) return ERR_INVALID_CLIENT_ID;
+  // The API text matches RP1210_ReadVersion's characters. The adapter's version reaches the PC
+  // only as a Device message, which belongs to whichever application reads it, so it is not known.
+  const char* const texts[] = {"2.0", QV_RP1210_VERSION_TEXT, "unknown"};
+  char* const outs[] = {apiVersion, dllVersion, firmwareVersion};
+  for (int i = 0; i < 3; ++i) {
+    if (outs[i] == nullptr) continue;
+    std::snprintf(outs[i], kDetailedVersionSize, "%s", texts[i]);
+  }
+  return 0;
+}
+
+int16_t GetLastErrorMsg(int16_t code, int32_t* subErrorCode, char* description) {
+  if (subErrorCode != nullptr) *subErrorCode = -1;
+  return GetErrorMsg(code, description);
+}
+
+int16_t Ioctl(int16_t nClientID, int32_t, void*, void*) {
+  if (FindClient(nClientID) == nullptr) return ERR_INVALID_CLIENT_ID;
+  return ERR_COMMAND_NOT_SUPPORTED;
+}
+
 int16_t ReadVersion(char* dllMajor, char* dllMinor, char* apiMajor, char* apiMinor) {
   if (dllMajor != nullptr) *dllMajor = static_cast<char>(0xB0);
   if (dllMinor != nullptr) *dllMinor = 'a';

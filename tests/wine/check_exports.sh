@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Static checks of the Windows binaries, for builds that this machine cannot run:
 # - QV_API.dll exports exactly the twenty driver entry points and QV121032.dll exactly the
-#   eight RP1210 ones, undecorated;
+#   eleven RP1210 ones (the original eight and three of RP1210C), undecorated;
 # - in the i686 build each entry point is __stdcall: its internal symbol carries the
 #   callee-popped argument size (_Name@N) with the N of its signature;
 # - every binary imports from system DLLs only (the C++ runtime is linked in statically);
@@ -21,7 +21,7 @@ SendQVCommand:20 SetVerboseMode:8 Set_Filter:8 Set_Transport_Address:8 Set_Trigg
 Transmit_Message:8 UploadDataLog:8"
 rp1210_exports="RP1210_ClientConnect:24 RP1210_ClientDisconnect:4 RP1210_GetErrorMsg:8
 RP1210_GetHardwareStatus:16 RP1210_ReadMessage:16 RP1210_ReadVersion:16 RP1210_SendCommand:16
-RP1210_SendMessage:20"
+RP1210_SendMessage:20 RP1210_ReadDetailedVersion:16 RP1210_GetLastErrorMsg:16 RP1210_Ioctl:16"
 system_dlls='^(kernel32|user32|advapi32|psapi|msvcrt|gdi32|comctl32|comdlg32|shell32|ole32|ws2_32|ntdll|api-ms-win-.*)\.dll$'
 
 exports_of() {  # names in the export table, one per line

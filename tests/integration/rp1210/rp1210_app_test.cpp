@@ -149,4 +149,155 @@ TEST_F(Rp1210App, BlockingReadEndsWhenTheDeviceClosesAndStatusFollowsClients) {
   EXPECT_EQ(std::vector<char>(block, block + 16), std::vector<char>(16, 0));
 }
 
+// Only what a test injects reaches the bus side, so every message read is one it expects.
+class Rp1210Quiet : public Rp1210Session {
+ protected:
+  qv::sim::SimConfig Config() override {
+    qv::sim::SimConfig cfg;
+    cfg.busTraffic = false;
+    return cfg;
+  }
+};
+
+std::vector<char> CanEntry(uint8_t type, uint32_t mask, uint32_t header) {
+  std::vector<char> e = {static_cast<char>(type)};
+  for (uint32_t v : {mask, header})
+    for (int shift = 24; shift >= 0; shift -= 8) e.push_back(static_cast<char>(v >> shift));
+  return e;
+}
+
+// RF payloads of the filter commands (16 or 17) on protocol code 2 the adapter received.
+// The driver's filter state lives for the process, so an empty list to clear the adapter's
+// filters may go out first after an earlier test; those carry no entries.
+std::vector<Bytes> FilterCommands(const qv::sim::Simulator& sim, uint8_t command, bool withEntries) {
+  std::vector<Bytes> out;
+  for (const auto& rf : sim.rfToAdapter())
+    if (rf.rf.size() >= 2 && (rf.rf[0] & 0x7F) == 2 && rf.rf[1] == command && (!withEntries || rf.rf.size() > 2))
+      out.push_back(rf.rf);
+  return out;
+}
+
+TEST_F(Rp1210Quiet, CanFilterEntriesReachTheAdapterNineBytesApart) {
+  const int16_t id = Connect("CAN");
+  ASSERT_EQ(id, 1);
+  sim_->clearLogs();  // the start-up's empty lists
+  auto join = [](std::initializer_list<std::vector<char>> parts) {
+    std::vector<char> out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+  };
+  const auto a = CanEntry(0, 0x7FF, 0x7E8), b = CanEntry(0, 0x7F0, 0x7E0), c = CanEntry(0, 0x700, 0x100);
+  std::vector<char> overflow;
+  for (int i = 0; i < 21; ++i) overflow = join({overflow, a});
+  const struct {
+    const char* name;
+    std::vector<char> data;
+    int16_t result;
+  } rows[] = {{"two standard", join({a, b}), 0},
+              {"twenty-one", overflow, 162},
+              {"three standard", join({a, b, c}), 0},
+              {"extended type after a standard one", join({a, CanEntry(1, 0x1FFFFFFF, 0x18FEF100)}), 0}};
+  for (auto row : rows)
+    EXPECT_EQ(Api().command(5, id, row.data.data(), static_cast<int16_t>(row.data.size())), row.result) << row.name;
+  const std::vector<Bytes> expected = {
+      {0x82, 17, 0, 0, 0x07, 0xE8, 0, 0, 0x07, 0xFF, 0, 0, 0x07, 0xE0, 0, 0, 0x07, 0xF0},
+      {0x82, 17, 0, 0, 0x07, 0xE8, 0, 0, 0x07, 0xFF, 0, 0, 0x07, 0xE0, 0, 0, 0x07, 0xF0, 0, 0, 0x01, 0x00, 0, 0, 0x07,
+       0x00},
+      {0x82, 17, 0, 0, 0x07, 0xE8, 0, 0, 0x07, 0xFF, 0, 0, 0xF1, 0x00, 0, 0, 0xFF, 0xFF},
+  };
+  ASSERT_TRUE(sim_->waitFor([&] { return FilterCommands(*sim_, 17, true).size() >= expected.size(); }, 5000));
+  EXPECT_EQ(FilterCommands(*sim_, 17, true), expected);
+}
+
+TEST_F(Rp1210Quiet, CanSendsThatAreNotOneFrameNeverLeave) {
+  const int16_t id = Connect("CAN");
+  ASSERT_EQ(id, 1);
+  const char m[] = {1, 0x18, static_cast<char>(0xFE), static_cast<char>(0xF1), 0x00, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+  EXPECT_EQ(Api().send(id, m, 14, 0, 0), 141);  // 9 data bytes
+  EXPECT_EQ(Api().send(id, m, 4, 0, 0), 160);   // identifier cut short
+  EXPECT_EQ(Api().send(id, m, 0, 0, 0), 160);
+  EXPECT_EQ(Api().send(id, m, 13, 0, 0), 0);
+  ASSERT_TRUE(sim_->waitFor([&] { return !sim_->busFramesFromPc().empty(); }, 5000));
+  const auto frames = sim_->busFramesFromPc();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].id.pgn, 0xFEF1u);
+  EXPECT_EQ(frames[0].data, (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_TRUE(sim_->longFromPc().empty());
+}
+
+// Read as no entries, null data would empty the adapter's J1939 list (the driver sends an empty
+// command 16, then clears again before the next list); refused, only the next real entry goes.
+TEST_F(Rp1210Quiet, NullCommandDataLeavesTheAdapterFiltersAlone) {
+  const int16_t id = Connect("J1939");
+  ASSERT_EQ(id, 1);
+  char first[] = {0x05, 0x00, static_cast<char>(0xEF), 0x00, 0, 0x5A, 0};
+  ASSERT_EQ(Api().command(4, id, first, 7), 0);
+  const Bytes firstRf = {0x82, 16, 0x00, 0xEF, 0x00, 0x5A, 0x00, 0xFF, 0x00, 0xFF};
+  ASSERT_TRUE(sim_->waitFor([&] { return !FilterCommands(*sim_, 16, true).empty() &&
+                                         FilterCommands(*sim_, 16, true).back() == firstRf; }, 5000));
+  sim_->clearLogs();
+  EXPECT_EQ(Api().command(4, id, nullptr, 7), 160);
+  char second[] = {0x05, 0x00, static_cast<char>(0xEF), 0x00, 0, 0x5B, 0};
+  ASSERT_EQ(Api().command(4, id, second, 7), 0);
+  const Bytes secondRf = {0x82, 16, 0x00, 0xEF, 0x00, 0x5B, 0x00, 0xFF, 0x00, 0xFF};
+  ASSERT_TRUE(sim_->waitFor([&] { return !FilterCommands(*sim_, 16, true).empty(); }, 5000));
+  EXPECT_EQ(FilterCommands(*sim_, 16, false), std::vector<Bytes>{secondRf});
+}
+
+// An 8-byte J1939 frame is L = 16 bytes from the driver and L + 2 = 18 for the application.
+TEST_F(Rp1210Quiet, J1939ReadsFitWholeOrAreDroppedAndTheNextMessageFollows) {
+  const int16_t id = Connect("J1939");
+  ASSERT_EQ(id, 1);
+  char off[1] = {0};
+  ASSERT_EQ(Api().command(16, id, off, 1), 0);  // echo is the driver's, kept from earlier clients
+  const struct {
+    int16_t size, result;
+  } rows[] = {{17, 141}, {18, 18}, {17, 141}, {27, 18}, {28, 18}};
+  uint8_t k = 0;
+  for (auto row : rows) {
+    ++k;
+    const uint32_t forwarded = sim_->counters().busFramesToPc;
+    sim_->injectBusJ1939(6, 0xFF00u + k, 0x21, 0xFF, Bytes(8, k));
+    ASSERT_EQ(sim_->counters().busFramesToPc, forwarded + 1);  // passed the adapter's filters
+    std::vector<char> buf(64, 0x55);
+    EXPECT_EQ(Api().read(id, buf.data(), row.size, 1), row.result) << int(k);
+    if (row.result == 141) {
+      EXPECT_EQ(std::vector<char>(buf.begin(), buf.begin() + 8), std::vector<char>(8, 0x55));  // nothing written
+      continue;
+    }
+    EXPECT_EQ(Pgn(buf.data()), 0xFF00u + k);  // this row's message, not one dropped before it
+    EXPECT_EQ(std::vector<char>(buf.begin() + 10, buf.begin() + 18), std::vector<char>(8, static_cast<char>(k)));
+    EXPECT_EQ(buf[18], 0x55);
+  }
+  std::vector<char> buf(64);
+  EXPECT_EQ(Api().read(id, buf.data(), 64, 0), 0);  // nothing kept back
+}
+
+// Each odd name beside a J1939 client that stays: after it leaves, the status block and
+// command 0 see the one J1939 client only.
+TEST_F(Rp1210Quiet, OddProtocolNamesLeaveNoCounterBehind) {
+  const int16_t keep = Connect("J1939");
+  ASSERT_EQ(keep, 1);
+  const struct {
+    const char* name;
+    bool can;
+  } rows[] = {{"J1708CAN", true}, {"VKLCAN", true}, {"HALDEXCAN", true}, {"HALDEXIO", false}};
+  for (auto row : rows) {
+    const int16_t id = Connect(row.name);
+    ASSERT_EQ(id, 2) << row.name;
+    char block[16];
+    ASSERT_EQ(Api().status(keep, block, 16, 0), 0);
+    EXPECT_EQ(block[1], row.can ? 2 : 1) << row.name;
+    EXPECT_EQ(block[7], row.can ? 1 : 0) << row.name;
+    EXPECT_EQ(Api().command(0, keep, nullptr, 0), row.can ? 157 : 0) << row.name;
+    ASSERT_EQ(Disconnect(id), 0) << row.name;
+    ASSERT_EQ(Api().status(keep, block, 16, 0), 0);
+    EXPECT_EQ(block[1], 1) << row.name;
+    EXPECT_EQ(block[3], 1) << row.name;
+    EXPECT_EQ(block[5], 0) << row.name;
+    EXPECT_EQ(block[7], 0) << row.name;
+    EXPECT_EQ(Api().command(0, keep, nullptr, 0), 0) << row.name;
+  }
+}
+
 }  // namespace

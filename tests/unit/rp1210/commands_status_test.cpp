@@ -35,15 +35,6 @@ std::ostream& operator<<(std::ostream& os, const Sent& s) {
 
 }  // namespace
 
-TEST_F(Rp1210Test, CommandValidationAndReset) {
-  EXPECT_EQ(Cmd(0, 1, {}), 129);
-  ASSERT_EQ(Connect("J1939"), 1);
-  EXPECT_EQ(Cmd(0, 1, {}), 0);
-  ASSERT_EQ(Connect("J1708"), 2);
-  EXPECT_EQ(Cmd(0, 1, {}), 157);
-  EXPECT_TRUE(Commands().empty());
-}
-
 TEST_F(Rp1210Test, J1939FilterEntries) {
   ASSERT_EQ(Connect("J1939"), 1);
   EXPECT_EQ(Cmd(4, 1, {0x01, 0x00, 0xEF, 0x00, 0, 0, 0}), 0);
@@ -68,13 +59,10 @@ TEST_F(Rp1210Test, FilterListsHaveRoomLimits) {
   EXPECT_EQ(Cmd(4, 1, Bytes(20 * 7, 1)), 0);
   EXPECT_EQ(Cmd(7, 2, Bytes(11, 128)), 162);
   EXPECT_EQ(Cmd(7, 2, Bytes(10, 128)), 0);
-  EXPECT_EQ(Cmd(5, 3, Bytes(1 + 21 * 9, 1)), 162);
-  EXPECT_EQ(Cmd(5, 3, Bytes(1 + 20 * 9, 1)), 0);
   const auto sent = Commands();
-  ASSERT_EQ(sent.size(), 3u);
+  ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[0].data.size(), 160u);
   EXPECT_EQ(sent[1].data.size(), 60u);
-  EXPECT_EQ(sent[2].data.size(), 160u);
   // A partial entry at the end reads zeros for what the application did not pass.
   EXPECT_EQ(Cmd(4, 1, {0x01, 0x00, 0xEA}), 0);
   EXPECT_EQ(Commands().back(), (Sent{2, 16, {0x00, 0xEA, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x00}}));
@@ -111,9 +99,6 @@ TEST_F(Rp1210Test, CanCommands) {
   EXPECT_EQ(Cmd(17, 1, {}), 0);
   EXPECT_EQ(Cmd(16, 1, {1}), 0);
   EXPECT_EQ(Cmd(14, 1, {9, 8}), 0);
-  // Standard: type, mask(4), header(4); steps of 8 over nMessageSize - 1 bytes.
-  EXPECT_EQ(Cmd(5, 1, {0, 0, 0, 0x07, 0xFF, 0, 0, 0x07, 0xDF}), 0);
-  EXPECT_EQ(Cmd(5, 1, {1, 0x1F, 0xFF, 0xFF, 0xFF, 0x18, 0xFE, 0xF1, 0x00}), 0);
   EXPECT_EQ(Cmd(90, 1, {1, 2}), 0);
   const std::vector<Sent> expected = {
       {2, 17, {0, 0, 0, 0}},
@@ -122,11 +107,100 @@ TEST_F(Rp1210Test, CanCommands) {
       {2, 16, {}},
       {2, 52, {1}},
       {7, 14, {9, 8}},
-      {2, 17, {0, 0, 0x07, 0xDF, 0, 0, 0x07, 0xFF}},
-      {2, 16, {0x18, 0xFE, 0xF1, 0x00, 0x1F, 0xFF, 0xFF, 0xFF}},
       {7, 90, {}},
   };
   EXPECT_EQ(Commands(), expected);
+}
+
+namespace {
+
+// One RP1210 CAN filter entry: type byte, mask, header, most significant first.
+Bytes CanEntry(uint8_t type, uint32_t mask, uint32_t header) {
+  return {type,
+          static_cast<uint8_t>(mask >> 24), static_cast<uint8_t>(mask >> 16), static_cast<uint8_t>(mask >> 8),
+          static_cast<uint8_t>(mask),
+          static_cast<uint8_t>(header >> 24), static_cast<uint8_t>(header >> 16), static_cast<uint8_t>(header >> 8),
+          static_cast<uint8_t>(header)};
+}
+
+Bytes Join(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+}  // namespace
+
+// Entries 9 bytes apart for both kinds, whole entries only, at most 20. Rows run in order on
+// one client, so a refused row must leave the list the previous row built.
+TEST_F(Rp1210Test, CanFilterListsTakeNineByteEntries) {
+  ASSERT_EQ(Connect("CAN"), 1);
+  const Bytes a = CanEntry(0, 0x7FF, 0x7E8), b = CanEntry(0, 0x7F0, 0x7E0), c = CanEntry(0, 0x700, 0x100);
+  const Bytes x = CanEntry(1, 0x1FFFFFFF, 0x18FEF100);
+  Bytes twentyOne;
+  for (int i = 0; i < 21; ++i) twentyOne = Join({twentyOne, CanEntry(0, 0x7FF, 0x700u + i)});
+  const Bytes twenty(twentyOne.begin(), twentyOne.end() - 9);
+  Bytes twentyList;
+  for (int i = 0; i < 20; ++i) twentyList = Join({twentyList, {0, 0, 0x07, static_cast<uint8_t>(i), 0, 0, 0x07, 0xFF}});
+  const Bytes abData = Join({a, b});
+  const Bytes ab = {0, 0, 0x07, 0xE8, 0, 0, 0x07, 0xFF, 0, 0, 0x07, 0xE0, 0, 0, 0x07, 0xF0};
+  struct Row {
+    const char* name;
+    Bytes data;
+    int16_t result;
+    std::vector<Sent> sent;
+    uint8_t stdCount, extCount;
+  };
+  const Row rows[] = {
+      {"two standard", abData, 0, {{2, 17, ab}}, 2, 0},
+      {"three standard", Join({a, b, c}), 0, {{2, 17, Join({ab, {0, 0, 0x01, 0x00, 0, 0, 0x07, 0x00}})}}, 3, 0},
+      {"cut short", Bytes(abData.begin(), abData.end() - 1), 160, {}, 3, 0},
+      {"type byte only of a second entry", Join({a, {0}}), 0, {{2, 17, Bytes(ab.begin(), ab.begin() + 8)}}, 1, 0},
+      {"half an entry", Bytes(a.begin(), a.begin() + 5), 160, {}, 1, 0},
+      {"standard first decides", Join({a, x}), 0,
+       {{2, 17, Join({Bytes(ab.begin(), ab.begin() + 8), {0, 0, 0xF1, 0x00, 0, 0, 0xFF, 0xFF}})}}, 2, 0},
+      {"extended first decides", Join({x, a}), 0,
+       {{2, 16, {0x18, 0xFE, 0xF1, 0x00, 0x1F, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x07, 0xE8, 0x00, 0x00, 0x07, 0xFF}}},
+       2, 2},
+      {"twenty-one", twentyOne, 162, {}, 2, 2},
+      {"twenty", twenty, 0, {{2, 17, twentyList}}, 20, 2},
+  };
+  for (const Row& row : rows) {
+    Driver().calls.clear();
+    EXPECT_EQ(Cmd(5, 1, row.data), row.result) << row.name;
+    EXPECT_EQ(Commands(), row.sent) << row.name;
+    EXPECT_EQ(Ctx().filters.canStdCount, row.stdCount) << row.name;
+    EXPECT_EQ(Ctx().filters.canExtCount, row.extCount) << row.name;
+  }
+}
+
+// A null pointer with a size: nothing is sent and no list changes, for every command that
+// reads data; a negative size likewise.
+TEST_F(Rp1210Test, CommandDataThatIsNotThereIsRefused) {
+  ASSERT_EQ(Connect("J1939"), 1);
+  ASSERT_EQ(Connect("J1708"), 2);
+  ASSERT_EQ(Connect("CAN"), 3);
+  ASSERT_EQ(Cmd(4, 1, {0x01, 0x00, 0xEF, 0x00, 0, 0, 0}), 0);
+  ASSERT_EQ(Cmd(7, 2, {128, 136}), 0);
+  ASSERT_EQ(Cmd(5, 3, CanEntry(0, 0x7FF, 0x7DF)), 0);
+  Driver().calls.clear();
+  const struct {
+    int16_t number, client;
+  } rows[] = {{4, 1}, {5, 3}, {7, 2}, {14, 1}, {15, 2}, {16, 1}, {16, 3}, {18, 2}, {19, 1}, {23, 2}};
+  char data[16] = {1, 2, 3};
+  for (const auto& row : rows) {
+    EXPECT_EQ(RP1210_SendCommand(row.number, row.client, nullptr, 7), 160) << row.number;
+    EXPECT_EQ(RP1210_SendCommand(row.number, row.client, data, -1), 160) << row.number;
+  }
+  EXPECT_TRUE(Driver().calls.empty());
+  EXPECT_EQ(Ctx().filters.j1939Count, 1);
+  EXPECT_EQ(Ctx().filters.j1708Count, 2);
+  EXPECT_EQ(Ctx().filters.canStdCount, 1);
+  EXPECT_EQ(Ctx().claimedAddress, 0);
+  // Commands that read no data do not look at the pointer.
+  EXPECT_EQ(RP1210_SendCommand(17, 2, nullptr, 7), 0);
+  EXPECT_EQ(RP1210_SendCommand(19, 2, nullptr, 7), 0);
+  EXPECT_EQ(Commands(), (std::vector<Sent>{{1, 16, {}}}));
 }
 
 TEST_F(Rp1210Test, AddressClaimAndOtherNumbers) {
@@ -206,13 +280,50 @@ TEST(AppFilter, FixedPositions) {
   EXPECT_EQ(Bytes(out, out + 7), (Bytes{1, 0, 0, 0, 0, 0, 0}));
 }
 
-TEST_F(Rp1210Test, HaldexDisconnectSendsItsByte) {
-  ASSERT_EQ(Connect("J1939HALDEX"), 1);  // stored as J1939HA: no HALDEX
-  ASSERT_EQ(RP1210_ClientDisconnect(1), 0);
-  EXPECT_TRUE(Commands().empty());
-  ASSERT_EQ(Connect("IOHALDEX"), 1);  // stored as IOHALDE: still not the whole word
-  ASSERT_EQ(RP1210_ClientDisconnect(1), 0);
-  ASSERT_EQ(Connect("IHALDEX"), 136);
+// A client's disconnect lowers the counter its connect raised, whatever its stored 7-character
+// name reads as: the status block, command 0 (reset, refused with two counted clients) and the
+// trace log follow the clients present.
+TEST_F(Rp1210Test, OddNamesLowerTheCounterTheirConnectRaised) {
+  auto& ini = Files()["QV121032.ini"];
+  ini["Logging"]["LoggingType"] = "1";
+  ini["Logging"]["FileName"] = logPath;
+  EXPECT_EQ(Cmd(0, 1, {}), 129);
+  const Bytes can = {5, 2, 1, 1, 0, 0, 1, 1};
+  const struct {
+    const char* name;
+    const char* stored;
+    Bytes with;  // status block bytes 0 to 7 while both clients are connected
+  } rows[] = {{"J1708", "J1708", {5, 2, 1, 1, 1, 1, 0, 0}},
+              {"J1708CAN", "J1708CA", can},
+              {"VKLCAN", "VKLCAN", can},
+              {"HALDEXCAN", "HALDEXC", can},
+              {"HALDEXIO", "HALDEXI", {5, 1, 1, 1, 0, 0, 0, 0}}};
+  for (const auto& row : rows) {
+    Driver().calls.clear();
+    ASSERT_EQ(Connect("J1939"), 1) << row.name;  // stays while the odd client comes and goes
+    ASSERT_EQ(Connect(row.name), 2) << row.name;
+    EXPECT_STREQ(Ctx().slots[1].protocolName, row.stored);
+    char block[16];
+    ASSERT_EQ(RP1210_GetHardwareStatus(1, block, 16, 0), 0);
+    EXPECT_EQ(Bytes(block, block + 8), row.with) << row.name;
+    EXPECT_EQ(Cmd(0, 1, {}), row.with[1] > 1 ? 157 : 0) << row.name;
+
+    ASSERT_EQ(RP1210_ClientDisconnect(2), 0) << row.name;
+    ASSERT_EQ(RP1210_GetHardwareStatus(1, block, 16, 0), 0);
+    EXPECT_EQ(Bytes(block, block + 8), (Bytes{5, 1, 1, 1, 0, 0, 0, 0})) << row.name;
+    EXPECT_EQ(Cmd(0, 1, {}), 0) << row.name;
+    // A stored name with HALDEX holds no protocol the command path knows, so its disconnect
+    // byte is refused there and nothing reaches the adapter; the close goes on.
+    EXPECT_TRUE(Commands().empty()) << row.name;
+    const auto restore = Driver().of("Restore_Hardware");
+    ASSERT_EQ(restore.size(), 1u);
+    EXPECT_EQ(restore[0].protocol, row.stored);
+    EXPECT_EQ(restore[0].flag, 1);
+
+    ASSERT_EQ(RP1210_ClientDisconnect(1), 0) << row.name;
+    EXPECT_EQ(Ctx().j1939Clients + Ctx().j1708Clients + Ctx().canClients, 0) << row.name;
+    EXPECT_EQ(Ctx().log.file, nullptr) << row.name;  // the last counted client closes the log
+  }
 }
 
 TEST_F(Rp1210Test, HardwareStatusBlock) {
@@ -271,4 +382,67 @@ TEST(VersionAndErrorText, Values) {
     longest = std::max(longest, std::strlen(text));
   }
   EXPECT_EQ(longest, 30u);
+}
+
+TEST_F(Rp1210Test, DetailedVersionLastErrorAndIoctl) {
+  char texts[3][20];
+  std::memset(texts, 'z', sizeof texts);
+  EXPECT_EQ(RP1210_ReadDetailedVersion(1, texts[0], texts[1], texts[2]), 129);
+  EXPECT_EQ(texts[0][0], 'z');
+  ASSERT_EQ(Connect("J1939"), 1);
+  ASSERT_EQ(RP1210_ReadDetailedVersion(1, texts[0], texts[1], texts[2]), 0);
+  EXPECT_STREQ(texts[0], "2.0");  // as RP1210_ReadVersion's API characters
+  const std::string dll = texts[1];
+  EXPECT_TRUE(!dll.empty() && dll.find_first_not_of("0123456789.") == std::string::npos) << dll;
+  EXPECT_STREQ(texts[2], "unknown");
+  for (auto& t : texts) EXPECT_EQ(t[17], 'z');  // 16 characters and the zero at most
+  EXPECT_EQ(RP1210_ReadDetailedVersion(1, nullptr, nullptr, nullptr), 0);
+  EXPECT_TRUE(Driver().of("SendQVCommand").empty());
+
+  char text[81], plain[81];
+  for (int16_t code : {int16_t{0}, int16_t{129}, int16_t{143}, int16_t{163}}) {
+    int32_t sub = 7;
+    ASSERT_EQ(RP1210_GetErrorMsg(code, plain), 0);
+    EXPECT_EQ(RP1210_GetLastErrorMsg(code, &sub, text, 1), 0) << code;
+    EXPECT_STREQ(text, plain);
+    EXPECT_EQ(sub, -1);
+  }
+  int32_t sub = 7;
+  EXPECT_EQ(RP1210_GetLastErrorMsg(164, &sub, text, 1), 155);
+  EXPECT_EQ(RP1210_GetLastErrorMsg(129, nullptr, text, 9), 0);  // the client id is not needed
+  EXPECT_EQ(RP1210_GetLastErrorMsg(129, &sub, nullptr, 1), 155);
+
+  uint8_t in[8], out[8];
+  std::memset(in, 0x5A, sizeof in);
+  std::memset(out, 0x5A, sizeof out);
+  for (int32_t ioctl : {0, 1, 3, 0x1000, -1}) {
+    EXPECT_EQ(RP1210_Ioctl(1, ioctl, nullptr, nullptr), 143) << ioctl;
+    EXPECT_EQ(RP1210_Ioctl(1, ioctl, in, out), 143) << ioctl;
+  }
+  EXPECT_EQ(Bytes(out, out + 8), Bytes(8, 0x5A));
+  EXPECT_EQ(RP1210_Ioctl(2, 1, nullptr, nullptr), 129);
+}
+
+// Command 45 writes the bus speed and its zero into the command buffer; nothing goes to the adapter.
+TEST_F(Rp1210Test, ProtocolConnectionSpeedIsWrittenAsText) {
+  ASSERT_EQ(Connect("J1939"), 1);
+  ASSERT_EQ(Connect("J1708"), 2);
+  ASSERT_EQ(Connect("CAN"), 3);
+  ASSERT_EQ(Connect("IO"), 4);
+  const struct {
+    int16_t number, client, size, result;
+    std::string text;
+  } rows[] = {{45, 1, 17, 0, "250000"}, {45, 3, 17, 0, "250000"}, {45, 2, 17, 0, "9600"}, {45, 2, 5, 0, "9600"},
+              {301, 2, 17, 0, "9600"},  {45, 2, 4, 141, ""},        {45, 1, 0, 141, ""},     {45, 4, 17, 143, ""}};
+  for (const auto& row : rows) {
+    char buf[20];
+    std::memset(buf, 0x55, sizeof buf);
+    EXPECT_EQ(RP1210_SendCommand(row.number, row.client, buf, row.size), row.result) << row.client << "/" << row.size;
+    Bytes expected(row.text.begin(), row.text.end());
+    if (row.result == 0) expected.push_back(0);
+    expected.resize(sizeof buf, 0x55);
+    EXPECT_EQ(Bytes(buf, buf + sizeof buf), expected) << row.client << "/" << row.size;
+  }
+  EXPECT_EQ(RP1210_SendCommand(45, 1, nullptr, 17), 141);
+  EXPECT_TRUE(Driver().calls.size() == Driver().of("Initialize_Hardware").size());
 }

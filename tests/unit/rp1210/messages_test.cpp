@@ -76,19 +76,37 @@ TEST_F(Rp1210Test, SendRefusals) {
   EXPECT_EQ(Send(4, {1, 2, 3}), 129);
   EXPECT_EQ(Send(0, {1, 2, 3}), 129);
   EXPECT_EQ(Send(1, {0, 0xEA, 0, 6, 0}), 160);  // shorter than the J1939 header
-  EXPECT_EQ(Send(2, {}), 160);
-  EXPECT_EQ(Send(2, {0}), 160);
   EXPECT_EQ(RP1210_SendMessage(3, nullptr, 4, 0, 0), 160);
   EXPECT_EQ(RP1210_SendMessage(3, "ab", -1, 0, 0), 160);
   EXPECT_EQ(Send(3, Bytes(2068, 1)), 141);
   EXPECT_EQ(Send(3, Bytes(2067, 1)), 0);
   EXPECT_EQ(Send(1, Bytes(2070, 1)), 141);
   EXPECT_EQ(Send(1, Bytes(2069, 1)), 0);
-  EXPECT_EQ(Send(2, Bytes(2069, 1)), 141);
-  EXPECT_EQ(Send(2, Bytes(2068, 1)), 0);
-  EXPECT_EQ(Driver().of("Transmit_Message").size(), 3u);
+  EXPECT_EQ(Driver().of("Transmit_Message").size(), 2u);
   Driver().transmitResult = 152;
   EXPECT_EQ(Send(3, {1, 2}), 152);
+}
+
+// A CAN message is one classic frame: type byte, 4-byte identifier (both kinds), 0 to 8 data bytes.
+TEST_F(Rp1210Test, CanSendsOnlyWhatIsOneFrame) {
+  ASSERT_EQ(Connect("CAN"), 1);
+  const struct {
+    size_t size;
+    int16_t result;
+  } rows[] = {{0, 160}, {1, 160}, {4, 160}, {5, 0}, {13, 0}, {14, 141}, {2068, 141}};
+  for (const auto& row : rows) {
+    Driver().calls.clear();
+    Bytes m(row.size, 0x5A);
+    if (!m.empty()) m[0] = 1;
+    EXPECT_EQ(Send(1, m), row.result) << row.size;
+    const auto tx = Driver().of("Transmit_Message");
+    if (row.result != 0) {
+      EXPECT_TRUE(tx.empty()) << row.size;
+      continue;
+    }
+    ASSERT_EQ(tx.size(), 1u);
+    EXPECT_EQ(Body(tx[0].record), Bytes(m.begin() + 1, m.end())) << row.size;
+  }
 }
 
 TEST_F(Rp1210Test, J1939ReadTranslation) {
@@ -147,33 +165,55 @@ TEST_F(Rp1210Test, J1939ReadPriorityMaskFollowsByteEight) {
   EXPECT_EQ(buf[9], 0);
 }
 
-TEST_F(Rp1210Test, ReadTooSmallKeepsTheMessage) {
+// A message is delivered whole or refused with 141 and dropped, so the next read moves on.
+TEST_F(Rp1210Test, ReadDeliversWholeMessagesAndDropsWhatDoesNotFit) {
+  auto& ini = Files()["QV121032.ini"];
+  ini["Logging"]["LoggingType"] = "1";
+  ini["Logging"]["FileName"] = logPath;
   ASSERT_EQ(Connect("J1939"), 1);
   ASSERT_EQ(Connect("J1708"), 2);
-  Bytes j1939 = {0, 0, 0, 1, 0x18, 0xFE, 0xCA, 0xF9, 1, 2, 3, 4, 5};
-  Driver().inbox.push_back({j1939, 0});
-  char buf[64];
-  EXPECT_EQ(RP1210_ReadMessage(1, buf, 20, 0), 141);  // 15 bytes need 25 of buffer
-  EXPECT_EQ(RP1210_ReadMessage(1, buf, 25, 0), 15);
-  EXPECT_EQ(buf[14], 5);
-  EXPECT_EQ(Driver().of("Receive_Message").size(), 1u);  // the held copy was delivered
-  EXPECT_EQ(RP1210_ReadMessage(1, buf, 10, 0), 141);      // no room for the header at all
-  EXPECT_EQ(Driver().of("Receive_Message").size(), 1u);  // and the driver was not asked
-
+  const Bytes j1939 = {0, 0, 0, 1, 0x18, 0xFE, 0xCA, 0xF9, 1, 2, 3, 4, 5};  // L = 13
+  const Bytes j1939Out = {0, 0, 0, 1, 0xCA, 0xFE, 0x00, 0x06, 0xF9, 0x00, 1, 2, 3, 4, 5};  // L + 2
   Bytes j1708(10);
   for (int i = 0; i < 10; ++i) j1708[i] = static_cast<uint8_t>(0xA0 + i);
-  Driver().inbox.push_back({j1708, 0});
-  EXPECT_EQ(RP1210_ReadMessage(2, buf, 9, 0), 141);
-  std::memset(buf, 0x55, sizeof buf);
-  EXPECT_EQ(RP1210_ReadMessage(2, buf, 64, 0), 10);
-  EXPECT_EQ(Bytes(buf, buf + 11), (Bytes{0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7, 0xA8, 0xA9, 0}));
-  Driver().inbox.push_back({j1708, 0});
-  std::memset(buf, 0x55, sizeof buf);
-  EXPECT_EQ(RP1210_ReadMessage(2, buf, 10, 0), 10);  // exactly fits: no trailing zero
-  EXPECT_EQ(buf[10], 0x55);
+  Bytes j1708Zero = j1708;
+  j1708Zero.push_back(0);
+  struct Row {
+    int16_t client, size, result;
+    bool taken;     // the driver was asked for the message
+    Bytes written;  // the buffer's first bytes; the rest stays as it was
+  };
+  const Row rows[] = {
+      {1, 9, 141, false, {}},       // no J1939 message fits: the driver is not asked
+      {1, 14, 141, true, {}},       // L + 1
+      {1, 15, 15, true, j1939Out},  // L + 2: whole, no trailing zero
+      {1, 24, 15, true, j1939Out},  // L + 11
+      {1, 25, 15, true, j1939Out},  // L + 12
+      {2, 0, 141, false, {}},
+      {2, 9, 141, true, {}},
+      {2, 10, 10, true, j1708},      // exactly fits: no room for the zero
+      {2, 11, 10, true, j1708Zero},  // the record's trailing zero
+  };
+  uint32_t drops[2] = {};
+  for (const Row& row : rows) {
+    Driver().inbox = {{row.client == 1 ? j1939 : j1708, 0}};
+    char buf[64];
+    std::memset(buf, 0x55, sizeof buf);
+    EXPECT_EQ(RP1210_ReadMessage(row.client, buf, row.size, 0), row.result) << row.client << "/" << row.size;
+    Bytes expected = row.written;
+    expected.resize(sizeof buf, 0x55);
+    EXPECT_EQ(Bytes(buf, buf + sizeof buf), expected) << row.client << "/" << row.size;
+    EXPECT_EQ(Driver().inbox.empty(), row.taken) << row.client << "/" << row.size;
+    if (row.taken && row.result == 141) ++drops[row.client - 1];
+    EXPECT_EQ(Ctx().slots[row.client - 1].droppedReads, drops[row.client - 1]);
+    Driver().inbox.clear();
+    EXPECT_EQ(RP1210_ReadMessage(row.client, buf, 64, 0), 0);  // nothing was kept back
+  }
   EXPECT_EQ(RP1210_ReadMessage(2, nullptr, 10, 0), 141);
-  EXPECT_EQ(RP1210_ReadMessage(2, buf, 0, 0), 141);
-  EXPECT_EQ(Driver().of("Receive_Message")[1].record.protocol, 1);
+  const std::string log = ReadLog();
+  EXPECT_NE(log.find("RXDROP,ClientID=1,Size=14,Need=15,Dropped=1\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("RXDROP,ClientID=2,Size=9,Need=10,Dropped=1\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Size=9,Need=15"), std::string::npos);  // refused before any message was taken
 }
 
 TEST_F(Rp1210Test, ReadResultsAndProtocols) {

@@ -1,7 +1,9 @@
 // A Windows RP1210 application run by Wine against the Linux simulator on COM5.
 //   rp1210_session.exe session    QV121032.dll from LoadLibraryA: J1939 and J1708 clients,
 //                                 EEC1, the VIN by broadcast, 1785-byte sends, commands,
-//                                 status, version, error texts, notifications to a window
+//                                 status, version, error texts, notifications to a window,
+//                                 the RP1210C calls (detailed version, last error, ioctl,
+//                                 connection speed)
 //   rp1210_session.exe registry   QV_API.dll opened with device number 1, whose port comes
 //                                 from HKLM\Software\Morvane\QV_Device\Device01
 // Prints "ok NAME" or "FAIL NAME: why" per check and "N passed, N failed"; exit 1 on a failure.
@@ -46,6 +48,9 @@ struct Rp1210 {
   decltype(&RP1210_GetHardwareStatus) status = nullptr;
   decltype(&RP1210_ReadVersion) version = nullptr;
   decltype(&RP1210_GetErrorMsg) errorText = nullptr;
+  decltype(&RP1210_ReadDetailedVersion) detailedVersion = nullptr;
+  decltype(&RP1210_GetLastErrorMsg) lastError = nullptr;
+  decltype(&RP1210_Ioctl) ioctl = nullptr;
 
   template <typename F>
   bool Bind(F& fn, const char* name) {
@@ -58,7 +63,9 @@ struct Rp1210 {
     return Bind(connect, "RP1210_ClientConnect") && Bind(disconnect, "RP1210_ClientDisconnect") &&
            Bind(send, "RP1210_SendMessage") && Bind(read, "RP1210_ReadMessage") &&
            Bind(command, "RP1210_SendCommand") && Bind(status, "RP1210_GetHardwareStatus") &&
-           Bind(version, "RP1210_ReadVersion") && Bind(errorText, "RP1210_GetErrorMsg");
+           Bind(version, "RP1210_ReadVersion") && Bind(errorText, "RP1210_GetErrorMsg") &&
+           Bind(detailedVersion, "RP1210_ReadDetailedVersion") && Bind(lastError, "RP1210_GetLastErrorMsg") &&
+           Bind(ioctl, "RP1210_Ioctl");
   }
 };
 
@@ -153,7 +160,7 @@ int ReadPgn(Rp1210& api, int16_t id, uint32_t pgn, std::vector<char>& out, int a
 
 int Session() {
   Rp1210 api;
-  Check(api.Load(), "load QV121032.dll and bind the eight entry points", "LoadLibraryA/GetProcAddress failed");
+  Check(api.Load(), "load QV121032.dll and bind the eleven entry points", "LoadLibraryA/GetProcAddress failed");
   if (failed) return 1;
   NotifyWindow window;
   Check(window.Start(), "hidden notification window", "CreateWindowExA failed");
@@ -246,6 +253,26 @@ int Session() {
     Check(e == 0 && std::strlen(text) > 0, "error text of 129", "returned " + Num(e));
     char nothing[81] = {};
     Check(api.errorText(5, nothing) != 0, "no text for an unknown code", "returned 0");
+  }
+
+  {
+    char apiText[17] = {}, dllText[17] = {}, fwText[17] = {};
+    const int16_t r = api.detailedVersion(j1939, apiText, dllText, fwText);
+    Check(r == 0 && std::strcmp(apiText, "2.0") == 0 && dllText[0] != 0 && std::strcmp(fwText, "unknown") == 0,
+          "RP1210C detailed version", "returned " + Num(r) + ": " + apiText + " / " + dllText + " / " + fwText);
+    Check(api.detailedVersion(9, apiText, dllText, fwText) == 129, "detailed version of an unknown client");
+    int sub = 0;
+    char text[81] = {}, plain[81] = {};
+    api.errorText(141, plain);
+    const int16_t e = api.lastError(141, &sub, text, j1939);
+    Check(e == 0 && sub == -1 && std::strcmp(text, plain) == 0, "RP1210C last error text",
+          "returned " + Num(e) + ", sub-error " + Num(sub) + ", " + text);
+    Check(api.ioctl(j1939, 1, nullptr, nullptr) == 143, "RP1210C ioctl is not supported");
+    char speed[17] = {};
+    const int16_t s1 = api.command(45, j1939, speed, 17);
+    Check(s1 == 0 && std::strcmp(speed, "250000") == 0, "command 45: J1939 speed", "returned " + Num(s1) + ": " + speed);
+    const int16_t s2 = api.command(45, j1708, speed, 17);
+    Check(s2 == 0 && std::strcmp(speed, "9600") == 0, "command 45: J1708 speed", "returned " + Num(s2) + ": " + speed);
   }
 
   Check(window.WaitAbove(0, 5000), "notifications posted to the window",
