@@ -2,7 +2,8 @@
 // thread connects and disconnects throughout (while a client detaches, the driver refuses
 // sends with 142 and sends nothing: the senders retry those). Every numbered message reaches the bus once, in
 // its sender's order; no reader ever sees time stamps go backwards. Runs QV_SOAK_SECONDS
-// (default 8) seconds.
+// (default 8, at most an hour) seconds; message numbers cannot wrap in that time at line speed.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -19,7 +20,7 @@ using Clock = std::chrono::steady_clock;
 int SoakSeconds() {
   const char* v = std::getenv("QV_SOAK_SECONDS");
   const int s = v ? std::atoi(v) : 0;
-  return s > 0 ? s : 8;
+  return s > 0 ? std::min(s, 3600) : 8;
 }
 
 class Concurrency : public Rp1210Session {};
@@ -43,7 +44,8 @@ TEST_F(Concurrency, TenClientsOnTenThreadsLoseNothing) {
       uint32_t last = 0;
       for (int seq = 0; Clock::now() < end;) {
         const char msg[] = {0x00, static_cast<char>(0xFF), 0x00, 0x06, static_cast<char>(0xF9), static_cast<char>(0xFF),
-                            static_cast<char>(0xC0 + i), static_cast<char>(seq & 0xFF), static_cast<char>(seq >> 8)};
+                            static_cast<char>(0xC0 + i), static_cast<char>(seq & 0xFF), static_cast<char>(seq >> 8 & 0xFF),
+                            static_cast<char>(seq >> 16 & 0xFF)};
         const int16_t r = Api().send(ids[i], msg, sizeof msg, 0, 1);
         if (r == 0) {
           ++sent[i];
@@ -66,7 +68,9 @@ TEST_F(Concurrency, TenClientsOnTenThreadsLoseNothing) {
   }
   threads.emplace_back([&] {
     for (int seq = 0; Clock::now() < end;) {
-      const char msg[] = {static_cast<char>(0x90), static_cast<char>(seq & 0x7F), static_cast<char>(seq >> 7 & 0x7F)};
+      // Four 7-bit digits: 2^28 numbers, far beyond what the line carries in an hour.
+      const char msg[] = {static_cast<char>(0x90), static_cast<char>(seq & 0x7F), static_cast<char>(seq >> 7 & 0x7F),
+                          static_cast<char>(seq >> 14 & 0x7F), static_cast<char>(seq >> 21 & 0x7F)};
       const int16_t r = Api().send(j1708, msg, sizeof msg, 0, 1);
       if (r == 0) {
         ++sent[4];
@@ -106,16 +110,16 @@ TEST_F(Concurrency, TenClientsOnTenThreadsLoseNothing) {
   ASSERT_TRUE(sim_->waitFor([&] { return sim_->busFramesFromPc().size() + sim_->j1708FromPc().size() >= static_cast<size_t>(total); }, 5000));
   std::map<int, int> next;
   for (const auto& f : sim_->busFramesFromPc()) {
-    if (f.data.size() != 3 || f.data[0] < 0xC0 || f.data[0] > 0xC3) continue;
-    const int seq = f.data[1] | f.data[2] << 8;
+    if (f.data.size() != 4 || f.data[0] < 0xC0 || f.data[0] > 0xC3) continue;
+    const int seq = f.data[1] | f.data[2] << 8 | f.data[3] << 16;
     EXPECT_EQ(seq, next[f.data[0]]) << "sender " << int(f.data[0] - 0xC0);
     next[f.data[0]] = seq + 1;
   }
   for (int i = 0; i < 4; ++i) EXPECT_EQ(next[0xC0 + i], sent[i].load()) << "sender " << i;
   int j = 0;
   for (const auto& m : sim_->j1708FromPc()) {
-    if (m.size() < 3 || m[0] != 0x90) continue;
-    EXPECT_EQ(m[1] | m[2] << 7, j);
+    if (m.size() < 5 || m[0] != 0x90) continue;
+    EXPECT_EQ(m[1] | m[2] << 7 | m[3] << 14 | m[4] << 21, j);
     ++j;
   }
   EXPECT_EQ(j, sent[4].load());
