@@ -462,11 +462,9 @@ int RunLatency(int count) {
   char note[160];
   std::snprintf(note, sizeof note, "%d messages; lost: application %d, bare reader %d; limit: bare poll reader",
                 count, count - static_cast<int>(app.size()), bareLost);
-  char p99goal[48];
-  std::snprintf(p99goal, sizeof p99goal, "within 2 ms of bare (%s)", pa.p99 <= pb.p99 + 2.0 ? "met" : "missed");
   PrintRows({
       {"1a", "receive latency p50 (send to ReadMessage)", "ms", "-", pa.p50, pb.p50, note},
-      {"1b", "receive latency p99", "ms", p99goal, pa.p99, pb.p99, ""},
+      {"1b", "receive latency p99", "ms", "-", pa.p99, pb.p99, ""},
       {"1c", "receive latency max", "ms", "-", pa.max, pb.max, ""},
   });
   return 0;

@@ -16,7 +16,7 @@ ROWS = [
     ("4", "long messages (1785 bytes, RTS/CTS and BAM) vs line time + waits"),
     ("5", "connect and disconnect vs the fixed waits"),
     ("6", "idle cost: CPU share and resident memory"),
-    ("7", "micro-benchmarks vs memcpy of the same bytes"),
+    ("7", "micro-benchmarks vs their previous run"),
 ]
 
 
@@ -28,49 +28,76 @@ def load(path):
         return None
 
 
-def micro_rows(data):
-    """Rows of the Google Benchmark run: each figure beside its memcpy counterpart."""
+# Goals per row: (text, test of the row). A row without one reports its figure only.
+GOALS = {
+    "1b": ("within 1 ms of the bare reader", lambda r: r["figure"] <= r["limit"] + 1.0),
+    "3b": (">= 0.90 of the line limit", lambda r: r["ratio"] >= 0.90),
+    "4c": ("<= 1.10 x line time", lambda r: r["ratio"] <= 1.10),
+    "4d": ("<= 1.10 x line time", lambda r: r["ratio"] <= 1.10),
+    "5a": ("<= 1.06 x fixed waits", lambda r: r["ratio"] <= 1.06),
+    "5b": ("<= 1.06 x fixed waits", lambda r: r["ratio"] <= 1.06),
+    "5d": ("<= 1.05 x fixed waits", lambda r: r["ratio"] <= 1.05),
+    "6a": ("under 0.5 % of a core", lambda r: r["figure"] < 0.5),
+    "6b": ("under 4 MiB", lambda r: r["figure"] < 4.0),
+}
+
+
+def judge(row):
+    """Sets the row's goal text and whether it was met (None: no goal)."""
+    goal = GOALS.get(row["row"])
+    if goal is not None:
+        row["goal"] = goal[0]
+        row["met"] = bool(goal[1](row))
+    elif row.get("goal", "").endswith("(met)") or row.get("goal", "").endswith("(missed)"):
+        # The part judged the row itself (it alone saw the losses).
+        row["met"] = row["goal"].endswith("(met)")
+        row["goal"] = row["goal"].rsplit(" (", 1)[0]
+    else:
+        row["met"] = None
+
+
+def micro_rows(data, previous):
+    """Rows of the Google Benchmark run, each beside its own figure of the previous run."""
     by_name = {b["name"]: b for b in data.get("benchmarks", []) if b.get("run_type", "iteration") == "iteration"}
 
-    def ns(b):
+    def figure(b, unit):
+        if unit == "MB/s":
+            return b["bytes_per_second"] / 1e6
         scale = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}[b.get("time_unit", "ns")]
         return b["cpu_time"] * scale
 
     rows = []
-
-    def throughput(row, name, bench, limit_bench, goal):
-        b, l = by_name.get(bench), by_name.get(limit_bench)
-        if b is None or l is None or "error_occurred" in b:
-            rows.append({"row": row, "name": name, "status": "not measured"})
-            return
-        f, lim = b["bytes_per_second"] / 1e6, l["bytes_per_second"] / 1e6
-        rows.append({"row": row, "name": name, "unit": "MB/s", "figure": f, "limit": lim,
-                     "ratio": f / lim, "goal": goal, "note": "limit: " + limit_bench})
-
-    def per_message(row, name, bench):
+    for row, name, bench, unit in (
+            ("7a", "frame reader, 1-record RX frames (28 B)", "BM_FrameReader/1", "MB/s"),
+            ("7b", "frame reader, 5-record RX frames (100 B)", "BM_FrameReader/5", "MB/s"),
+            ("7c", "byte queue put+take, 30 B records", "BM_ByteQueue/30", "MB/s"),
+            ("7d", "byte queue put+take, 128 B records", "BM_ByteQueue/128", "MB/s"),
+            ("7e", "driver: encode J1939 send (RF + TX frame)", "BM_DriverEncodeJ1939Send", "ns/msg"),
+            ("7f", "driver: encode long-message chunk", "BM_DriverEncodeLongChunk", "ns/msg"),
+            ("7g", "driver: decode 5-record batch", "BM_DriverDecodeBatch", "ns/msg"),
+            ("7h", "sim: encode RX16 frame", "BM_SimEncodeRx16", "ns/msg"),
+            ("7i", "sim: parse TX request", "BM_SimParseTxRequest", "ns/msg"),
+            ("7j", "sim: J1939 id encode+decode", "BM_SimJ1939Id", "ns/msg")):
         b = by_name.get(bench)
-        if b is None or "error_occurred" in b or "bytes" not in b:
+        if b is None or "error_occurred" in b:
             rows.append({"row": row, "name": name, "status": "not measured"})
-            return
-        copy = by_name.get("BM_Copy/%d" % int(b["bytes"]))
-        if copy is None:
-            rows.append({"row": row, "name": name, "status": "not measured", "note": "no memcpy of its size"})
-            return
-        f, lim = ns(b), ns(copy)
-        rows.append({"row": row, "name": name, "unit": "ns/msg", "figure": f, "limit": lim, "ratio": f / lim,
-                     "goal": "none set", "note": "limit: memcpy of its %d output bytes" % int(b["bytes"])})
-
-    throughput("7a", "frame reader, 1-record RX frames (28 B)", "BM_FrameReader/1", "BM_FrameReaderMemcpy/1", "none set")
-    throughput("7b", "frame reader, 5-record RX frames (100 B)", "BM_FrameReader/5", "BM_FrameReaderMemcpy/5", "none set")
-    throughput("7c", "byte queue put+take, 30 B records", "BM_ByteQueue/30", "BM_ByteQueueMemcpy/30", "none set")
-    throughput("7d", "byte queue put+take, 128 B records", "BM_ByteQueue/128", "BM_ByteQueueMemcpy/128", "none set")
-    per_message("7e", "driver: encode J1939 send (RF + TX frame)", "BM_DriverEncodeJ1939Send")
-    per_message("7f", "driver: encode long-message chunk", "BM_DriverEncodeLongChunk")
-    per_message("7g", "driver: decode 5-record batch", "BM_DriverDecodeBatch")
-    per_message("7h", "sim: encode RX16 frame", "BM_SimEncodeRx16")
-    per_message("7i", "sim: parse TX request", "BM_SimParseTxRequest")
-    per_message("7j", "sim: J1939 id encode+decode", "BM_SimJ1939Id")
+            continue
+        f = figure(b, unit)
+        before = previous.get(row)
+        note = "limit: this row's figure in the previous run" if before else "no previous run: limit is this run"
+        lim = before if before else f
+        rows.append({"row": row, "name": name, "unit": unit, "figure": f, "limit": lim, "ratio": f / lim,
+                     "goal": "regression figure", "note": note})
     return rows
+
+
+def previous_micro(build):
+    """Figures of the micro rows in the last full run's report, to set this run's beside them."""
+    old = load(os.path.join(build, "report.json"))
+    if not old or old.get("smoke"):
+        return {}
+    return {r["row"]: r["figure"] for r in old.get("rows", [])
+            if r["row"].startswith("7") and r.get("figure") and r.get("status") != "not measured"}
 
 
 def fmt(v):
@@ -89,7 +116,7 @@ def main():
     parts = {}
     micro = load(os.path.join(build, "bench-micro.json"))
     if micro is not None:
-        parts["7"] = micro_rows(micro)
+        parts["7"] = micro_rows(micro, previous_micro(build))
     for row, file in (("1", "bench-latency.json"), ("2", "bench-throughput.json"), ("3", "bench-transmit.json"),
                       ("4", "bench-long.json"), ("5", "bench-connect.json"),
                       ("6", "bench-idle.json")):
@@ -104,6 +131,9 @@ def main():
             rows.append({"row": row, "name": title, "status": "not measured"})
         else:
             rows.extend(got)
+    for r in rows:
+        if r.get("status") != "not measured":
+            judge(r)
 
     build_type = "unknown"
     try:
@@ -124,8 +154,9 @@ def main():
             table.append((r["row"], "not measured", "-", "-", "-", r["name"]))
         else:
             unit = r.get("unit", "")
+            met = {True: " (met)", False: " (missed)", None: ""}[r["met"]]
             table.append((r["row"], "%s %s" % (fmt(r["figure"]), unit), "%s %s" % (fmt(r["limit"]), unit),
-                          fmt(r["ratio"]), r.get("goal", ""), r["name"]))
+                          fmt(r["ratio"]), r.get("goal", "-") + met, r["name"]))
     widths = [max(len(str(x[i])) for x in table + [head]) for i in range(len(head))]
     line = "  ".join("%-*s" % (widths[i], head[i]) for i in range(len(head)))
     print(line)
@@ -149,6 +180,9 @@ def main():
     if micro is not None:
         # Debian ships libbenchmark built as "debug": its own loop, not the code measured (Release).
         machine["benchmark_library_build_type"] = micro.get("context", {}).get("library_build_type", "")
+    goals = [r for r in rows if r.get("met") is not None]
+    missed = [r["row"] for r in goals if not r["met"]]
+    print("goals: %d of %d met%s" % (len(goals) - len(missed), len(goals), "; missed: " + " ".join(missed) if missed else ""))
     report = {
         "date": time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime()),
         "machine": machine,
