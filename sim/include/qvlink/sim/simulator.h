@@ -90,6 +90,9 @@ struct SimConfig {
   uint8_t rssi = 0x28;
   bool rxPacket64 = false;          // RX frames as 0x80 instead of 0x81
   size_t maxRfPayload = 100;        // longer TX requests are refused with status 3; 0 = no limit
+  // The TX status of a delivered frame follows the adapter's immediate answer to it (a slow
+  // radio's report arriving after the next chunk of a long message, say).
+  bool txStatusAfterReply = false;
   // Adapter
   uint16_t adapterAddress = 12345;  // the radio address it answers at
   uint64_t adapterSerial64 = 0x0013A20040B0C0D0ULL;  // source of 0x80 frames
@@ -99,6 +102,10 @@ struct SimConfig {
   // Version reply layout: true 00 9B 1B hi lo (the query byte repeated after the type),
   // false 00 9B hi lo (the type byte 27 itself is the 0x1B the start-up probe looks for).
   bool versionReplyRepeatsQuery = true;
+  // A slow or half-deaf link for the start-up probe: each version reply held back this long
+  // (later traffic overtakes it), or, with versionReplies false, never sent.
+  uint32_t versionReplyDelayMs = 0;
+  bool versionReplies = true;
   bool j1939PassUntilFiltered = true;
   uint32_t keepAliveIntervalMs = 0; // 0 = only on sendKeepAlive()
   uint32_t longReportTimeoutMs = 1250;  // wait for the PC's progress report per chunk
@@ -300,7 +307,8 @@ class Simulator {
   void clearFaults();
   // Parses a comma list, as the program's --faults: drop=N[:pc], dup=N[:pc], delay=N:MS[:pc],
   // corrupt=checksum|bit|length|noise[:N], droprate=P, split, noack=N, modem-silent,
-  // adapter-silent. ":pc" selects the PC-to-modem direction. False on a bad item (none applied).
+  // adapter-silent, late-txstatus (txStatusAfterReply), version-delay=MS, no-version.
+  // ":pc" selects the PC-to-modem direction. False on a bad item (none applied).
   bool applyFaults(const std::string& list);
 
  private:
