@@ -22,12 +22,14 @@
 //    (or 0xFFFF) on the adapter's channel is delivered; a frame id 1..255 gets a TX status 0x89:
 //    0 delivered, 1 no acknowledgement (wrong address, wrong channel, adapter silent or powered
 //    off, injected "no ack" fault). RF data longer than SimConfig::maxRfPayload is not sent and
-//    gets status 3. The adapter's RF data come back as RX 0x81 (or 0x80 when rxPacket64), with
+//    gets status 3 (txStatusAfterReply: a delivered frame's status follows the adapter's
+//    immediate answer to it). The adapter's RF data come back as RX 0x81 (or 0x80 when rxPacket64), with
 //    source adapterAddress (or adapterSerial64), RSSI SimConfig::rssi, options 0.
 //  * Adapter, every message it sends has bit 7 of RF byte 1 set (the marker). Stamped messages
 //    (J1708, J1939) carry RF byte 2 = count of the bytes after it in the record, RF bytes 3-6 a
 //    big-endian time-stamp key, unique and increasing across all protocols, never 0.
-//      - Version query 00 1B  -> 00 9B 1B verHi verLo (see versionReplyRepeatsQuery).
+//      - Version query 00 1B  -> 00 9B 1B verHi verLo (see versionReplyRepeatsQuery; held
+//        back by versionReplyDelayMs, withheld when versionReplies is false).
 //      - Any command with bit 7 of the protocol code set -> acknowledgement C, K|0x80.
 //      - Keep-alive request (sendKeepAlive or keepAliveIntervalMs) 00 91; the PC's reply
 //        00 11 00 00 is counted.
