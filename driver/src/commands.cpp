@@ -97,8 +97,10 @@ int CanFilters(CommandState& s, CommandSink& sink, const uint8_t* d, size_t n) {
 }  // namespace
 
 uint8_t NextFilterState(const uint8_t* data, size_t n) {
-  if (FirstEightZero(data, n)) return 1;
-  return n != 0 ? 2 : 3;
+  // An empty list carries no bytes to be zero (it comes as a null pointer): state 3, so the
+  // next list is not taken for one after a pass-all and the start-up pass list survives.
+  if (n == 0) return 3;
+  return FirstEightZero(data, n) ? 1 : 2;
 }
 
 void ClearAdapterFilters(CommandSink& sink, uint8_t protocol) {

@@ -60,7 +60,8 @@ int RunCommand(CommandState& s, CommandSink& sink, uint8_t protocol, uint8_t com
 // Clears a protocol's filters on the adapter (close and the filter rules).
 void ClearAdapterFilters(CommandSink& sink, uint8_t protocol);
 
-// The filterState value after a filter command: 1 all-zero, 2 non-empty, 3 empty.
+// The filterState value after a filter command: 1 all-zero (the given bytes, at most 8),
+// 2 other non-empty data, 3 no data.
 uint8_t NextFilterState(const uint8_t* data, size_t n);
 
 // Fills bytes 0 and 2..8 of a hardware status block.

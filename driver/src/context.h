@@ -169,6 +169,11 @@ struct Device {
   std::atomic<uint8_t> rtsRunningTotal{0};
   std::atomic<uint8_t> bamRunningTotal{0};
   std::atomic<uint8_t> rtsSendState{kRtsSendFree};
+  // Held by the one RTS/CTS send that is handing chunks over: a second one waits for it
+  // instead of taking rtsSendState over in the middle of a transfer.
+  std::atomic<bool> rtsSenderInside{false};
+  // Frame identifier whose TX status the one acknowledged waiter expects (0: nobody waits).
+  std::atomic<uint8_t> awaitedTxFrameId{0};
   MessageRecord addressClaimRecord = {};      // stateLock
   std::atomic<bool> addressClaimFlag{false};
   uint8_t longEchoCopy[kLongEchoMax] = {};    // reassemblyLock

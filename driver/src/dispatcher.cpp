@@ -63,7 +63,10 @@ RouteOutcome RouteFrame(Device& d, uint8_t* frame, size_t n) {
     return RouteOutcome::Handled;
   }
   if (api == qv::frame::kApiTxStatus) {
-    if (n >= 6 && frame[5] != 1) SetEvent(d, kEvTxStatus);
+    // Only the status of the frame a sender waits for counts: a late one of an earlier frame
+    // would release the next send before its own frame was delivered.
+    const uint8_t awaited = d.awaitedTxFrameId.load();
+    if (n >= 6 && frame[5] != 1 && awaited != 0 && frame[4] == awaited) SetEvent(d, kEvTxStatus);
     return RouteOutcome::Handled;
   }
   proto::RxHead head;
@@ -190,21 +193,23 @@ void TransportAckThread(void* arg) {
   while (!d.stopFlag.load()) {
     d.events[kEvTransportAck]->wait(platform::kWaitForever);
     if (d.stopFlag.load()) break;
-    const uint8_t kind = d.pendingAck.load();
-    if (kind == 0) continue;
+    // Taken, with the count it reports, before the report goes out: a chunk that arrives
+    // while the report waits for its TX status sets a new request for the next round.
+    uint8_t kind = 0;
     size_t received = 0;
     {
       platform::LockGuard g(d.reassemblyLock);
+      kind = d.pendingAck.exchange(0);
       const Reassembly& a = kind == 0x10 ? d.rts : d.bam;
       received = a.fill - kReassemblyHeader;
     }
+    if (kind == 0) continue;
     MessageRecord rec = {};
     rec.protocol = QV_PROTOCOL_J1939;
     rec.body[0] = kind;
     rec.body[1] = static_cast<uint8_t>(received & 0xFF);
     rec.length = 2;
     SendDeviceCommand(d, proto::kCmdProgressReport, rec);
-    d.pendingAck.store(0);
   }
 }
 

@@ -259,6 +259,7 @@ void HandleRecord(Device& d, const uint8_t* r, size_t n) {
           platform::LockGuard g2(d.messageQueueLock);
           ByteQueue_Put(d.j1939Queue, e, copy + 15);
           pushed = true;
+          d.longEchoLength = 0;  // one echo per long send; later TP.CM echoes are their own
         }
       }
       if (!pushed) {

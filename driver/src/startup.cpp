@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "context.h"
+#include "device_protocol.h"
 #include "io_threads.h"
 #include "qvlink/platform/registry.h"
 #include "receive.h"
@@ -81,11 +82,22 @@ std::optional<uint16_t> QueryAdapterVersion(Device& d) {
   return std::nullopt;
 }
 
-// AdapterVersionAtLeast, also telling whether the adapter answered at all.
-bool AdapterVersionAtLeast(Device& d, uint16_t threshold, bool& answered) {
+// No answer within the tries counts as a version below the threshold.
+bool AdapterVersionAtLeast(Device& d, uint16_t threshold) {
   const auto v = QueryAdapterVersion(d);
-  if (v) answered = true;
   return v && *v >= threshold;
+}
+
+// The protocol start waits for the modem's report that the adapter's radio took the frame,
+// with RF acknowledgement on or off: it is where a silent adapter shows, since a version
+// reply may come too late on a slow link without the adapter being gone.
+int StartProtocol(Device& d, uint8_t side) {
+  const uint8_t data[1] = {kOptProtocolStart};
+  uint8_t payload[proto::kMaxTxPayload];
+  const size_t n = proto::EncodeDeviceCommand(payload, sizeof payload, side, kCmdOption, data, sizeof data);
+  OutgoingFrame f;
+  if (n == 0 || !MakeTxFrame(d, f, side, payload, n)) return ERR_MESSAGE_TOO_LONG;
+  return SendFrameAndWait(d, f, true);
 }
 
 bool ModemAnswers(Device& d) {
@@ -149,25 +161,22 @@ int Handshake(Device& d, const DeviceSettings& s, uint8_t code) {
     Sleep(d, kChannelMs);
   }
   Sleep(d, kSettleMs);
-  bool answered = false;
   if (s.rfAck == 1 || s.rfAck == 2) {
     const bool modem = ModemAnswers(d);
-    if (s.rfAck == 2 || (modem && AdapterVersionAtLeast(d, 0x2217, answered))) {
+    if (s.rfAck == 2 || (modem && AdapterVersionAtLeast(d, 0x2217))) {
       Command(d, QV_PROTOCOL_DEVICE, kCmdOption, {0x09, 0x09});
       d.rfAckEnabled.store(true);
     }
   }
   bool feature = false;
-  if (AdapterVersionAtLeast(d, 0x3100, answered)) {
-    feature = !AdapterVersionAtLeast(d, 0x4000, answered) || AdapterVersionAtLeast(d, 0x4100, answered);
+  if (AdapterVersionAtLeast(d, 0x3100)) {
+    feature = !AdapterVersionAtLeast(d, 0x4000) || AdapterVersionAtLeast(d, 0x4100);
   }
   d.versionFeature.store(feature);
-  // An adapter that never answered a version query is not there: say so instead of opening.
-  if (!answered) return ERR_INVALID_DEVICE;
 
   const uint8_t side = AdapterSide(code);
   Sleep(d, kStepMs);
-  if (Command(d, side, kCmdOption, {kOptProtocolStart}) != 0) return ERR_INVALID_DEVICE;
+  if (StartProtocol(d, side) != 0) return ERR_INVALID_DEVICE;
   Sleep(d, kStepMs);
   Command(d, side, kCmdOption, {0x02, 0x01});
   Sleep(d, kStepMs);

@@ -35,14 +35,31 @@ bool ReplyEvent(uint8_t protocol, EventId& ev) {
   }
 }
 
+// Clears the awaited TX status frame identifier on every way out of a wait.
+struct AwaitedTxStatus {
+  Device& d;
+  ~AwaitedTxStatus() { d.awaitedTxFrameId.store(0); }
+};
+
 int WaitClaimed(Device& d, OutgoingFrame& f, bool acknowledged) {
-  if (f.protocol == QV_PROTOCOL_J1939) ResetEvent(d, kEvJ1939Confirm);
-  if (acknowledged) proto::SetFrameId(f.frame, f.size, NextFrameId(d));
+  // A reply or TX status left over from an earlier send (or a keep-alive request) must not
+  // release this one: both events start clear, and a TX status counts only for this frame.
+  EventId reply = kEvTxStatus;
+  const bool hasReply = ReplyEvent(f.protocol, reply);
+  if (hasReply) ResetEvent(d, reply);
+  ResetEvent(d, kEvTxStatus);
+  AwaitedTxStatus awaited{d};
+  if (acknowledged) {
+    const uint8_t id = NextFrameId(d);
+    proto::SetFrameId(f.frame, f.size, id);
+    d.awaitedTxFrameId.store(id);
+  }
   HandOver(d, f);
   EventId ev = kEvTxStatus;
   uint32_t waitMs = kTxStatusWaitMs;
   if (!acknowledged) {
-    if (!ReplyEvent(f.protocol, ev)) return ERR_Success;
+    if (!hasReply) return ERR_Success;
+    ev = reply;
     waitMs = kReplyWaitMs;
   }
   for (uint32_t attempt = 0; attempt < kReplyAttempts; ++attempt) {
@@ -255,11 +272,54 @@ int SendDeviceCommand(Device& d, uint8_t command, MessageRecord& rec) {
   return SendFrame(d, f);
 }
 
+namespace {
+
+// The echo copy belongs to one send: a failed send leaves nothing for a later echo to use.
+void DropLongEchoCopy(Device& d) {
+  platform::LockGuard g(d.reassemblyLock);
+  d.longEchoLength = 0;
+}
+
+// Whole RTS/CTS sends one at a time, released on every way out.
+struct RtsSender {
+  Device& d;
+  bool held = false;
+  ~RtsSender() {
+    if (held) d.rtsSenderInside.store(false, std::memory_order_release);
+  }
+};
+
+// Waits until no other RTS/CTS send is handing chunks over (false when the device closes),
+// then until the previous transfer's end is reported or 25 polls have passed (it is taken
+// over), and marks the new transfer as running.
+bool ClaimRtsSend(Device& d, RtsSender& sender) {
+  for (;;) {
+    bool expected = false;
+    if (d.rtsSenderInside.compare_exchange_strong(expected, true, std::memory_order_acq_rel)) break;
+    if (d.threadsStopping()) return false;
+    d.seam->sleepMs(kRtsSendPollMs);
+  }
+  sender.held = true;
+  for (uint32_t polls = 0;; ++polls) {
+    uint8_t expected = kRtsSendFree;
+    if (d.rtsSendState.compare_exchange_strong(expected, kRtsSendBusy, std::memory_order_acq_rel)) return true;
+    if (polls >= kRtsSendPolls) {
+      d.rtsSendState.store(kRtsSendBusy);  // the previous transfer's end never came: taken over
+      return true;
+    }
+    d.seam->sleepMs(kRtsSendPollMs);
+  }
+}
+
+}  // namespace
+
 int SendLongJ1939(Device& d, MessageRecord& rec) {
   const size_t total = rec.length - 4;
   if (total > 1785) return ERR_MESSAGE_TOO_LONG;  // cannot be announced in J1939 transport
   const bool bam = rec.transportMode == proto::kTransportBam;
   if (!bam && rec.transportMode != proto::kTransportRts) return ERR_COULD_NOT_TX;
+  RtsSender sender{d};
+  if (!bam && !ClaimRtsSend(d, sender)) return ERR_COULD_NOT_TX;
   if (d.echoSettingJ1939.load()) {
     platform::LockGuard g(d.reassemblyLock);
     std::memcpy(d.longEchoCopy, rec.body, total + 4);
@@ -268,17 +328,6 @@ int SendLongJ1939(Device& d, MessageRecord& rec) {
   rec.length = static_cast<uint32_t>(total);
   rec.handedOver = 0;
   std::atomic<uint8_t>& running = bam ? d.bamRunningTotal : d.rtsRunningTotal;
-  if (!bam) {
-    uint32_t polls = 0;
-    while (d.rtsSendState.load() == kRtsSendBusy) {
-      if (polls++ >= kRtsSendPolls) {
-        d.rtsSendState.store(kRtsSendFree);  // the previous send is taken over
-        break;
-      }
-      d.seam->sleepMs(kRtsSendPollMs);
-    }
-    d.rtsSendState.store(kRtsSendBusy);
-  }
   running.store(0);
   const uint8_t* data = rec.body + 4;
   const size_t chunks = proto::ChunkCount(total);
@@ -292,17 +341,21 @@ int SendLongJ1939(Device& d, MessageRecord& rec) {
     running.store(static_cast<uint8_t>(running.load() + carried));
     return true;
   };
+  auto fail = [&] {
+    DropLongEchoCopy(d);
+    return ERR_COULD_NOT_TX;
+  };
   OutgoingFrame f;
-  if (!buildChunk(1, f) || SendFrame(d, f) != ERR_Success) return ERR_COULD_NOT_TX;
+  if (!buildChunk(1, f) || SendFrame(d, f) != ERR_Success) return fail();
   d.seam->sleepMs(5);
   uint8_t ann[16];
   const size_t an = proto::EncodeLongAnnouncement(ann, sizeof ann, bam, rec.body, rec.destAddress, rec.sourceAddress,
                                                   static_cast<uint16_t>(total));
   OutgoingFrame af;
-  if (!MakeTxFrame(d, af, QV_PROTOCOL_J1939, ann, an) || SendFrameAndWait(d, af, false) != ERR_Success) return ERR_COULD_NOT_TX;
+  if (!MakeTxFrame(d, af, QV_PROTOCOL_J1939, ann, an) || SendFrameAndWait(d, af, false) != ERR_Success) return fail();
   for (size_t j = 2; j <= chunks; ++j) {
     OutgoingFrame cf;
-    if (!buildChunk(j, cf) || SendChunkAndWait(d, cf) != ERR_Success) return ERR_COULD_NOT_TX;
+    if (!buildChunk(j, cf) || SendChunkAndWait(d, cf) != ERR_Success) return fail();
   }
   return ERR_Success;
 }

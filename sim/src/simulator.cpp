@@ -148,6 +148,9 @@ struct Simulator::Impl {
   AdapterState adapter;
   uint32_t lastStamp = 0;
 
+  // adapter RF held back (version replies), in due order
+  std::deque<std::pair<uint32_t, Bytes>> heldRf;
+
   // J1939 batch being packed
   Bytes batch;
   uint32_t batchDue = 0;
@@ -211,6 +214,7 @@ struct Simulator::Impl {
     adapter.channel = ch;
     adapter.powerCycles = cycles;
     batch.clear();
+    heldRf.clear();
     for (auto& l : pcLong) l = PcLong{};
     for (auto& l : busLong) l = BusLong{};
     for (auto& q : busLongQueue) q.clear();
@@ -443,13 +447,19 @@ struct Simulator::Impl {
       status = 1;
     }
     rfLog.push_back(RfToAdapter{now(), fid, dest, rf, status == 0});
-    if (fid != 0) {
+    const bool late = cfg.txStatusAfterReply && status == 0;
+    if (fid != 0 && !late) {
       counters.txStatusSent++;
       emitFrame(encodeTxStatus(fid, status));
     }
     if (status == 0) {
       counters.txDelivered++;
       adapterHandle(rf);
+    }
+    if (fid != 0 && late) {
+      flushBatch();  // what the adapter answered goes first
+      counters.txStatusSent++;
+      emitFrame(encodeTxStatus(fid, status));
     }
   }
 
@@ -578,7 +588,11 @@ struct Simulator::Impl {
         if (cfg.versionReplyRepeatsQuery) reply.push_back(0x1B);
         reply.push_back(static_cast<uint8_t>(cfg.firmwareVersion >> 8));
         reply.push_back(static_cast<uint8_t>(cfg.firmwareVersion));
-        rfToPc(reply);
+        if (!cfg.versionReplies) break;
+        if (cfg.versionReplyDelayMs != 0)
+          heldRf.emplace_back(now() + cfg.versionReplyDelayMs, reply);
+        else
+          rfToPc(reply);
       }
         break;
       case kKeepAlive: adapter.keepAliveReplies++; break;
@@ -900,6 +914,11 @@ struct Simulator::Impl {
       const Bytes body = delayedIn.front().body;
       delayedIn.pop_front();
       modemHandle(body);
+    }
+    while (!heldRf.empty() && heldRf.front().first <= t) {
+      const Bytes rf = heldRf.front().second;
+      heldRf.pop_front();
+      rfToPc(rf);
     }
     if (!batch.empty() && t >= batchDue) flushBatch();
     for (int kind = 0; kind < 2; ++kind)
@@ -1272,6 +1291,12 @@ bool Simulator::applyFaults(const std::string& list) {
       actions.push_back({[this] { setModemAnswers(false); }});
     } else if (it.key == "adapter-silent" && a.empty()) {
       actions.push_back({[this] { setAdapterAnswers(false); }});
+    } else if (it.key == "late-txstatus" && a.empty()) {
+      actions.push_back({[this] { QV_SIM_LOCKED; impl_->cfg.txStatusAfterReply = true; }});
+    } else if (it.key == "version-delay" && args.size() == 1 && num(args[0], ms)) {
+      actions.push_back({[=, this] { QV_SIM_LOCKED; impl_->cfg.versionReplyDelayMs = ms; }});
+    } else if (it.key == "no-version" && a.empty()) {
+      actions.push_back({[this] { QV_SIM_LOCKED; impl_->cfg.versionReplies = false; }});
     } else {
       return false;
     }

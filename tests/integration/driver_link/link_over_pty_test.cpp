@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
+#include <thread>
 
 #include "context.h"
 #include "io_threads.h"
@@ -42,10 +44,15 @@ struct PtyLink : ::testing::Test {
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir = tmpl;
     setenv("QV_PORT_DIR", dir.c_str(), 1);
-    sim = std::make_unique<qv::sim::Simulator>();
+    UseSim({});
+    ASSERT_EQ(pipe(notify), 0);
+  }
+  // A simulator of this configuration on the port (before Open).
+  void UseSim(const qv::sim::SimConfig& cfg) {
+    sim.reset();
+    sim = std::make_unique<qv::sim::Simulator>(cfg);
     ASSERT_TRUE(sim->start());
     ASSERT_TRUE(sim->linkPort(dir, "COM7"));
-    ASSERT_EQ(pipe(notify), 0);
   }
   void TearDown() override {
     StopThreadsAndTeardown(d);
@@ -170,20 +177,98 @@ TEST_F(PtyLink, LongMessagesOutByRtsCtsAndBam) {
   }
 }
 
-TEST_F(PtyLink, LongMessageInByBam) {
+// RF-acknowledged long receives whose every progress report gets its TX status only after
+// the adapter's next chunk: each chunk's request must survive the report still in flight.
+TEST_F(PtyLink, LongMessagesInWithRfAckAndLateTxStatus) {
   Open();
+  d.rfAckEnabled.store(true);
   StartProtocol(2);
-  Bytes vin = {'1', 'Q', 'V', 'L', 'I', 'N', 'K', '0', 'S', 'I', 'M', '0', '0', '0', '0', '4', '2', '*'};
-  ASSERT_TRUE(sim->sendLongFromBus(qv::sim::LongKind::Bam, 65260, 0x00, 0xFF, vin));
-  ASSERT_TRUE(sim->waitFor([&] { return d.bam.state.load() == kBamComplete; }, 5000));
-  MessageRecord r = Record(2, {}, false);
-  ASSERT_EQ(ReceiveLongMessage(d, r), 18 + 8);
-  const uint8_t* p = QvReturnedData(&r);
-  EXPECT_EQ(p[4], 0x00);
-  EXPECT_EQ(p[5], 0xFE);
-  EXPECT_EQ(p[6], 0xEC);
-  EXPECT_EQ(Bytes(p + 8, p + 26), vin);
-  EXPECT_TRUE(sim->waitFor([&] { return sim->adapterState().longFromBusDone >= 1; }, 2000));
+  ASSERT_TRUE(sim->applyFaults("late-txstatus"));
+  Bytes data;
+  for (int i = 0; i < 1785; ++i) data.push_back(static_cast<uint8_t>(i * 7 + 1));
+  const struct { uint8_t kind; Reassembly* a; uint8_t complete; uint8_t da; } rows[] = {
+      {qv::sim::LongKind::Bam, &d.bam, kBamComplete, 0xFF}, {qv::sim::LongKind::RtsCts, &d.rts, kRtsComplete, 0xF9}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(int(row.kind));
+    ASSERT_TRUE(sim->sendLongFromBus(row.kind, 65226, 0x00, row.da, data));
+    ASSERT_TRUE(sim->waitFor([&] { return row.a->state.load() == row.complete; }, 15000))
+        << "chunks " << row.a->chunks << ", abandoned " << sim->adapterState().longFromBusAbandoned;
+    MessageRecord r = Record(2, {}, false);
+    ASSERT_EQ(ReceiveLongMessage(d, r), 1785 + 8);
+    const uint8_t* p = QvReturnedData(&r);
+    EXPECT_EQ(Bytes(p + 4, p + 8), (Bytes{0x00, 0xFE, 0xCA, 0x00}));  // PGN 65226 from SA 0
+    EXPECT_EQ(Bytes(p + 8, p + 8 + 1785), data);
+  }
+  EXPECT_TRUE(sim->waitFor([&] { return sim->adapterState().longFromBusDone == 2; }, 3000));
+  const auto a = sim->adapterState();
+  EXPECT_EQ(a.longFromBusAbandoned, 0u);
+  EXPECT_EQ(a.progressMismatches, 0u);
+}
+
+// A send waiting for its reply is not released by one left over from an earlier exchange:
+// the adapter hears nothing this time, so the send must end in 142, not 0.
+TEST_F(PtyLink, StaleReplyDoesNotReleaseABlockingSend) {
+  Open();
+  StartProtocol(1);
+  const struct { const char* what; uint8_t protocol; Bytes message; } rows[] = {
+      {"J1708 echo of an earlier send", 1, {0x80, 0xBE, 0x10}},
+      {"keep-alive request", 0, {0x1B}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (row.protocol == 1) {
+      MessageRecord first = Record(1, row.message, false);
+      ASSERT_EQ(TransmitMessage(d, first), 0);
+    } else {
+      sim->sendKeepAlive();
+    }
+    ASSERT_TRUE(NotifiedWithin(2000));  // the reply has been routed and its event set
+    sim->failTxStatus(100);
+    MessageRecord r = Record(row.protocol, row.message, true);
+    EXPECT_EQ(TransmitMessage(d, r), ERR_HARDWARE_NOT_RESPONDING);
+    sim->clearFaults();
+    while (NotifiedWithin(50)) {
+    }
+  }
+}
+
+// Two RTS/CTS sends on two threads, each longer than the 250 ms take-over: the second waits
+// for the first instead of breaking into its transfer.
+TEST_F(PtyLink, ConcurrentRtsCtsSendsDoNotInterleave) {
+  qv::sim::SimConfig cfg;
+  cfg.lineBaud = 38400;  // about a second per 1785-byte transfer
+  UseSim(cfg);
+  Open();
+  d.versionFeature.store(true);
+  StartProtocol(2);
+  Bytes a{0x18, 0xEF, 0x00, 0xF9}, b{0x18, 0xEF, 0x00, 0xF9};
+  for (int i = 0; i < 1785; ++i) {
+    a.push_back(static_cast<uint8_t>(i));
+    b.push_back(static_cast<uint8_t>(255 - i));
+  }
+  int results[2] = {-1, -1};
+  auto send = [&](const Bytes& data, int& result) {
+    MessageRecord r = Record(2, data, false);
+    r.transportMode = 0x00;
+    r.destAddress = 0x00;
+    r.sourceAddress = 0xF9;
+    result = TransmitMessage(d, r);
+  };
+  std::thread first([&] { send(a, results[0]); });
+  std::thread second([&] { send(b, results[1]); });
+  first.join();
+  second.join();
+  EXPECT_EQ(results[0], 0);
+  EXPECT_EQ(results[1], 0);
+  ASSERT_TRUE(sim->waitFor([&] { return sim->longFromPc().size() >= 2; }, 3000));
+  const auto l = sim->longFromPc();
+  ASSERT_EQ(l.size(), 2u);
+  std::set<Bytes> got;
+  for (const auto& m : l) {
+    EXPECT_TRUE(m.complete);
+    got.insert(m.data);
+  }
+  EXPECT_EQ(got, (std::set<Bytes>{Bytes(a.begin() + 4, a.end()), Bytes(b.begin() + 4, b.end())}));
 }
 
 // Each teardown holds its fixed shutdown waits (about a second), so a few cycles suffice here.

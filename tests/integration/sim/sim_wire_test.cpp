@@ -383,6 +383,25 @@ TEST(SimFaults, EveryKnobShowsOnTheWire) {
   EXPECT_EQ(r.client->readFrame(1000), qv::sim::encodeTxStatus(0x09, 0));
   EXPECT_TRUE(r.rx().has_value());
 
+  // A late TX status follows the adapter's answer; a held version reply lets later traffic
+  // pass; a missing one never comes.
+  ASSERT_TRUE(r.sim.applyFaults("late-txstatus,version-delay=200"));
+  r.client->send(tx(0x0A, {0x81, 0x10}));
+  EXPECT_EQ(r.client->readFrame(1000), qv::sim::encodeRx16(kAdapter, 0x28, 0, {0x01, 0x90}));
+  EXPECT_EQ(r.client->readFrame(1000), qv::sim::encodeTxStatus(0x0A, 0));
+  const auto held = std::chrono::steady_clock::now();
+  r.client->send(tx(0x0B, {0x00, 0x1B}));
+  EXPECT_EQ(r.client->readFrame(1000), qv::sim::encodeTxStatus(0x0B, 0));
+  r.sim.sendKeepAlive();
+  EXPECT_EQ(r.client->readFrame(1000), qv::sim::encodeRx16(kAdapter, 0x28, 0, {0x00, 0x91}));
+  EXPECT_EQ(r.client->readFrame(1000), qv::sim::encodeRx16(kAdapter, 0x28, 0, {0x00, 0x9B, 0x1B, 0x41, 0x00}));
+  EXPECT_GE(std::chrono::steady_clock::now() - held, std::chrono::milliseconds(190));
+  ASSERT_TRUE(r.sim.applyFaults("no-version"));
+  r.client->send(tx(0x0C, {0x00, 0x1B}));
+  EXPECT_EQ(r.client->readFrame(1000), qv::sim::encodeTxStatus(0x0C, 0));
+  EXPECT_FALSE(r.client->readFrame(300).has_value());
+  EXPECT_EQ(r.sim.adapterState().versionQueries, 3u);
+
   // The PC-to-modem direction: a dropped and a spoilt frame are never answered.
   r.sim.dropFrames(Dir::FromPc, 1);
   r.sim.corruptFrames(Dir::FromPc, 1, qv::sim::Corruption::BadChecksum);

@@ -71,7 +71,8 @@ TEST_F(CommandRules, FilterStateValues) {
   const uint8_t zeros[8] = {};
   const uint8_t one[8] = {0, 0, 0, 0, 0, 0, 0, 1};
   EXPECT_EQ(NextFilterState(zeros, 8), 1);
-  EXPECT_EQ(NextFilterState(zeros, 0), 1);
+  EXPECT_EQ(NextFilterState(zeros, 0), 3);  // no data: nothing to be all zero
+  EXPECT_EQ(NextFilterState(nullptr, 0), 3);
   EXPECT_EQ(NextFilterState(one, 8), 2);
   EXPECT_EQ(NextFilterState(one, 7), 1);  // only the given bytes are looked at
   EXPECT_EQ(NextFilterState(one, 3), 1);
@@ -197,7 +198,26 @@ TEST_F(CommandRules, NullDataIsAnEmptyCommand) {
   EXPECT_EQ(RunCommand(state, sink, 1, 16, nullptr, 8), 0);
   ASSERT_EQ(sink.sent.size(), 1u);
   EXPECT_TRUE(sink.sent[0].data.empty());
-  EXPECT_EQ(state.filterStateJ1708, 1);
+  EXPECT_EQ(state.filterStateJ1708, 3);
+}
+
+// Discard-all (an empty list, as a null pointer) after a pass-all, then a real list: the
+// adapter's list is replaced without clearing, so the start-up pass list (command 24) stays.
+TEST_F(CommandRules, EmptyListAfterPassAllLeavesStateThreeAndNoClearing) {
+  struct Row { uint8_t protocol, command; std::vector<uint8_t> list; };
+  const Row rows[] = {{2, 16, Entry(0xFE, 3)}, {1, 16, {128, 0xFF, 0, 0, 0, 0}}, {2, 17, {9, 9, 9, 9}}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(testing::Message() << int(r.protocol) << "/" << int(r.command));
+    Run(r.protocol, r.command, std::vector<uint8_t>(8, 0));  // pass all
+    sink.sent.clear();
+    EXPECT_EQ(RunCommand(state, sink, r.protocol, r.command, nullptr, 0), 0);  // discard all
+    const uint8_t st = r.command == 17 ? state.filterStateCan : r.protocol == 1 ? state.filterStateJ1708 : state.filterStateJ1939;
+    EXPECT_EQ(st, 3);
+    Run(r.protocol, r.command, r.list);
+    const uint8_t code = r.protocol;
+    EXPECT_EQ(sink.sent, (std::vector<Sent>{{true, code, r.command, {}}, {true, code, r.command, r.list}}));
+    sink.sent.clear();
+  }
 }
 
 TEST_F(CommandRules, FilterClearingPerProtocol) {

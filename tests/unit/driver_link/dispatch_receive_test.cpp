@@ -56,6 +56,12 @@ Bytes Chunk(uint8_t s, Bytes payload) {
 }  // namespace
 
 TEST_F(RouteTest, ModemFramesSetOnlyTheirEvents) {
+  // A TX status counts only for the frame a sender waits for: none awaited, another frame's.
+  EXPECT_EQ(Route({0x89, 0x01, 0x00}), RouteOutcome::Handled);
+  EXPECT_FALSE(Signalled(kEvTxStatus));
+  d.awaitedTxFrameId = 0x01;
+  EXPECT_EQ(Route({0x89, 0x02, 0x00}), RouteOutcome::Handled);
+  EXPECT_FALSE(Signalled(kEvTxStatus));
   EXPECT_EQ(Route({0x89, 0x01, 0x01}), RouteOutcome::Handled);
   EXPECT_FALSE(Signalled(kEvTxStatus));
   for (uint8_t status : {uint8_t{0}, uint8_t{2}, uint8_t{3}}) {
@@ -136,6 +142,23 @@ TEST_F(RouteTest, BatchSplitsInRecordOrder) {
   EXPECT_EQ(Receive(2, &out), 12);
   EXPECT_EQ(out[4], 1);  // echo byte
   EXPECT_EQ(rec.echoFlag, 1);
+}
+
+TEST_F(RouteTest, LongEchoCopyStandsForOneAnnouncementEchoOnly) {
+  d.echoSettingJ1939 = 1;
+  const Bytes longMsg{0x18, 0xEF, 0x00, 0xF9, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+  std::memcpy(d.longEchoCopy, longMsg.data(), longMsg.size());
+  d.longEchoLength = static_cast<uint16_t>(longMsg.size());
+  const Bytes cm{0x10, 9, 0, 2, 0xFF, 0x00, 0xEF, 0x00};
+  for (uint8_t key : {uint8_t{1}, uint8_t{2}}) Route(Batch({Rec(159, {0, 0, 0, key}, {0x1C, 0xEC, 0x00, 0xF9}, cm)}));
+  Bytes out, want{0, 0, 0, 1, 1};
+  want.insert(want.end(), longMsg.begin(), longMsg.end());
+  EXPECT_EQ(Receive(2, &out), 18);
+  EXPECT_EQ(out, want);
+  want = {0, 0, 0, 2, 1, 0x1C, 0xEC, 0x00, 0xF9};  // the next TP.CM echo is itself
+  want.insert(want.end(), cm.begin(), cm.end());
+  EXPECT_EQ(Receive(2, &out), 17);
+  EXPECT_EQ(out, want);
 }
 
 TEST_F(RouteTest, BatchRecordRunningPastFrameIsDroppedAndCounted) {

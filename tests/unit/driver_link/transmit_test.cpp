@@ -123,9 +123,11 @@ TEST_F(TxTest, LongSendFailureGives152AndRtsTakeover) {
   Bytes data{0x18, 0xEF, 0x00, 0xF9};
   data.resize(4 + 98, 0x11);
   MessageRecord r = Record(2, data);
+  d.echoSettingJ1939 = 1;
   seam.script = {WaitResult::Signalled};  // announcement echoed, then no progress reports
   EXPECT_EQ(TransmitMessage(d, r), ERR_COULD_NOT_TX);
   EXPECT_EQ(seam.written.size(), 2u + 4u);  // chunk 1, announcement, chunk 2 four times
+  EXPECT_EQ(d.longEchoLength, 0);  // a failed send leaves no copy for later echoes
   // The abandoned send still holds rtsSendState; the next one takes it over after 25 polls.
   r = Record(2, data);
   seam.sleptMs = 0;

@@ -22,12 +22,14 @@
 //    (or 0xFFFF) on the adapter's channel is delivered; a frame id 1..255 gets a TX status 0x89:
 //    0 delivered, 1 no acknowledgement (wrong address, wrong channel, adapter silent or powered
 //    off, injected "no ack" fault). RF data longer than SimConfig::maxRfPayload is not sent and
-//    gets status 3. The adapter's RF data come back as RX 0x81 (or 0x80 when rxPacket64), with
+//    gets status 3 (txStatusAfterReply: a delivered frame's status follows the adapter's
+//    immediate answer to it). The adapter's RF data come back as RX 0x81 (or 0x80 when rxPacket64), with
 //    source adapterAddress (or adapterSerial64), RSSI SimConfig::rssi, options 0.
 //  * Adapter, every message it sends has bit 7 of RF byte 1 set (the marker). Stamped messages
 //    (J1708, J1939) carry RF byte 2 = count of the bytes after it in the record, RF bytes 3-6 a
 //    big-endian time-stamp key, unique and increasing across all protocols, never 0.
-//      - Version query 00 1B  -> 00 9B 1B verHi verLo (see versionReplyRepeatsQuery).
+//      - Version query 00 1B  -> 00 9B 1B verHi verLo (see versionReplyRepeatsQuery; held
+//        back by versionReplyDelayMs, withheld when versionReplies is false).
 //      - Any command with bit 7 of the protocol code set -> acknowledgement C, K|0x80.
 //      - Keep-alive request (sendKeepAlive or keepAliveIntervalMs) 00 91; the PC's reply
 //        00 11 00 00 is counted.
@@ -90,6 +92,9 @@ struct SimConfig {
   uint8_t rssi = 0x28;
   bool rxPacket64 = false;          // RX frames as 0x80 instead of 0x81
   size_t maxRfPayload = 100;        // longer TX requests are refused with status 3; 0 = no limit
+  // The TX status of a delivered frame follows the adapter's immediate answer to it (a slow
+  // radio's report arriving after the next chunk of a long message, say).
+  bool txStatusAfterReply = false;
   // Adapter
   uint16_t adapterAddress = 12345;  // the radio address it answers at
   uint64_t adapterSerial64 = 0x0013A20040B0C0D0ULL;  // source of 0x80 frames
@@ -99,6 +104,10 @@ struct SimConfig {
   // Version reply layout: true 00 9B 1B hi lo (the query byte repeated after the type),
   // false 00 9B hi lo (the type byte 27 itself is the 0x1B the start-up probe looks for).
   bool versionReplyRepeatsQuery = true;
+  // A slow or half-deaf link for the start-up probe: each version reply held back this long
+  // (later traffic overtakes it), or, with versionReplies false, never sent.
+  uint32_t versionReplyDelayMs = 0;
+  bool versionReplies = true;
   bool j1939PassUntilFiltered = true;
   uint32_t keepAliveIntervalMs = 0; // 0 = only on sendKeepAlive()
   uint32_t longReportTimeoutMs = 1250;  // wait for the PC's progress report per chunk
@@ -300,7 +309,8 @@ class Simulator {
   void clearFaults();
   // Parses a comma list, as the program's --faults: drop=N[:pc], dup=N[:pc], delay=N:MS[:pc],
   // corrupt=checksum|bit|length|noise[:N], droprate=P, split, noack=N, modem-silent,
-  // adapter-silent. ":pc" selects the PC-to-modem direction. False on a bad item (none applied).
+  // adapter-silent, late-txstatus (txStatusAfterReply), version-delay=MS, no-version.
+  // ":pc" selects the PC-to-modem direction. False on a bad item (none applied).
   bool applyFaults(const std::string& list);
 
  private:
