@@ -23,6 +23,15 @@ Value ReadValue(const char* section, const char* key, char* buf, uint32_t size, 
   return Value::Present;
 }
 
+// Reads one optional number of QV121032.ini into out (0 when the key is absent); false when the
+// key is there but empty, which the caller refuses.
+bool ReadNumber(const char* section, const char* key, int32_t& out) {
+  char buf[kConfigValueSize];
+  const Value v = ReadValue(section, key, buf, sizeof buf, kDeviceIniFile);
+  out = v == Value::Present ? ParseDecimal(buf) : 0;
+  return v != Value::Empty;
+}
+
 }  // namespace
 
 int32_t ParseDecimal(const char* text, size_t maxChars) {
@@ -87,38 +96,31 @@ int ReadDeviceConfig(int16_t n, DeviceSettings* s) {
   s->deviceNumber = 0;
   if (!ParseDeviceParams(buf, s)) return ERR_INVALID_DEVICE;
 
-  Value v = ReadValue("ReconnectSettings", "ReconnectTime", buf, sizeof buf, file);
-  if (v == Value::Empty) return ERR_INVALID_CLIENT_ID;
-  s->reconnectTime = v == Value::Present ? static_cast<uint32_t>(ParseDecimal(buf)) : 0;
+  int32_t x = 0;
+  if (!ReadNumber("ReconnectSettings", "ReconnectTime", x)) return ERR_INVALID_CLIENT_ID;
+  s->reconnectTime = static_cast<uint32_t>(x);
 
-  v = ReadValue("Logging", "LoggingType", buf, sizeof buf, file);
+  const Value v = ReadValue("Logging", "LoggingType", buf, sizeof buf, file);
   if (v == Value::Empty) return ERR_INVALID_CLIENT_ID;
   SetUpTraceLog(buf, v == Value::Present, file);
 
-  v = ReadValue("Packing", "PackingType", buf, sizeof buf, file);
-  if (v == Value::Empty) return ERR_INVALID_CLIENT_ID;
-  s->packingType = v == Value::Present ? static_cast<uint32_t>(ParseDecimal(buf)) : 0;
+  if (!ReadNumber("Packing", "PackingType", x)) return ERR_INVALID_CLIENT_ID;
+  s->packingType = static_cast<uint32_t>(x);
+  if (!ReadNumber("TXBlock", "TXBlockType", x)) return ERR_INVALID_CLIENT_ID;
+  s->txBlockType = static_cast<uint32_t>(x);
+  if (!ReadNumber("TXErrorCounters", "CounterEnable", x)) return ERR_INVALID_CLIENT_ID;
+  s->counterEnable = static_cast<uint8_t>(x);
 
-  v = ReadValue("TXBlock", "TXBlockType", buf, sizeof buf, file);
-  if (v == Value::Empty) return ERR_INVALID_CLIENT_ID;
-  s->txBlockType = v == Value::Present ? static_cast<uint32_t>(ParseDecimal(buf)) : 0;
-
-  v = ReadValue("TXErrorCounters", "CounterEnable", buf, sizeof buf, file);
-  if (v == Value::Empty) return ERR_INVALID_CLIENT_ID;
-  s->counterEnable = v == Value::Present ? static_cast<uint8_t>(ParseDecimal(buf)) : 0;
-
+  // RF acknowledgement applies only to the devices listed beside it.
   s->rfAck = 0;
-  v = ReadValue("RFAck", "Devices", buf, sizeof buf, file);
-  if (v == Value::Empty) return ERR_INVALID_CLIENT_ID;
-  if (v == Value::Present && Contains(buf, number)) {
-    v = ReadValue("RFAck", "RFAck", buf, sizeof buf, file);
-    if (v == Value::Empty) return ERR_INVALID_CLIENT_ID;
-    s->rfAck = v == Value::Present ? static_cast<uint8_t>(ParseDecimal(buf)) : 0;
+  if (ReadValue("RFAck", "Devices", buf, sizeof buf, file) == Value::Empty) return ERR_INVALID_CLIENT_ID;
+  if (std::strcmp(buf, kAbsentText) != 0 && Contains(buf, number)) {
+    if (!ReadNumber("RFAck", "RFAck", x)) return ERR_INVALID_CLIENT_ID;
+    s->rfAck = static_cast<uint8_t>(x);
   }
 
-  v = ReadValue("Filter", "FilterType", buf, sizeof buf, file);
-  if (v == Value::Empty) return ERR_INVALID_CLIENT_ID;
-  s->filterType = v == Value::Present ? static_cast<uint8_t>(ParseDecimal(buf)) : 0;
+  if (!ReadNumber("Filter", "FilterType", x)) return ERR_INVALID_CLIENT_ID;
+  s->filterType = static_cast<uint8_t>(x);
   return 0;
 }
 
