@@ -31,14 +31,21 @@ class Session {
   int16_t client() const { return client_; }
   Protocol protocol() const { return protocol_; }
 
-  // One non-blocking read into buf; the message length, or 0 when none waits.
+  // One non-blocking read into buf; the message length, 0 when none waits, or the library's
+  // error as RP1210 reports it (the code negated).
   int read(std::vector<uint8_t>& buf) const;
+  // Sends an RP1210 command for this client; the library's result.
+  int command(int16_t number, std::vector<uint8_t> data) const;
 
  private:
   const Rp1210Library& lib_;
   int16_t client_ = 0;
   Protocol protocol_ = Protocol::J1939;
 };
+
+// A read or send result that means the adapter or its port went away (RP1210 reads give the
+// code negated): ERR_HARDWARE_NOT_RESPONDING, or the library has lost the client or device.
+bool IsLinkError(int code);
 
 // Room for the longest message the library can hand back (it copies at most size - 10
 // bytes of a J1939 message).
