@@ -49,12 +49,13 @@ const CommandInfo kCommands[] = {
      "                       tshark 4.0 shows the J1939 fields only when told to:\n"
      "                         tshark -r FILE -d can.subdissector,j1939\n"
      "                       (Wireshark: Decode As..., CAN next level dissector J1939)\n"
-     "  FILE - is standard output, for a pipe: --log - | canplayer ..., --pcap - | wireshark -k -i -\n"
-     "  (the message lines are then not printed)\n"
+     "  FILE -               standard output, for a pipe (the message lines are then not printed):\n"
+     "                         --log - | canplayer ...     --pcap - | wireshark -k -i -\n"
      "A reassembled long message prints as \"PGN 65226 from 00, 28 bytes, reassembled\".\n"
      "Exit codes: 0 done; 1 failed (fewer than C messages, capture not written);\n"
      "            2 bad command line; 3 QV121032.ini missing or the device not in it;\n"
-     "            4 link: " QV_EXIT_LINK_WORDS ", link lost while monitoring.\n"},
+     "            4 link: " QV_EXIT_LINK_WORDS ",\n"
+     "              or link lost while monitoring.\n"},
     {Command::Send, "send",
      "--device --protocol --pgn --priority --source --dest --bam --rts --id --extended --repeat --interval",
      "usage: qvlink send [--device N] --pgn P [--priority 0-7] [--source SA] [--dest DA]\n"
@@ -79,7 +80,8 @@ const CommandInfo kCommands[] = {
      "Anything that would not go out as written (a PGN's low byte dropped, long data without\n"
      "--bam or a destination, no data) is refused with the reason.\n"
      "Exit codes: 0 sent; 1 the adapter did not take it; 2 bad command line;\n"
-     "            3 QV121032.ini missing or the device not in it; 4 link: " QV_EXIT_LINK_WORDS ".\n"},
+     "            3 QV121032.ini missing or the device not in it;\n"
+     "            4 link: " QV_EXIT_LINK_WORDS ".\n"},
     {Command::Request, "request", "--device --pgn --source --dest --timeout",
      "usage: qvlink request PGN [--device N] [--dest DA] [--source SA] [--timeout MS]\n"
      "       qvlink request --pgn PGN ...\n"
@@ -87,7 +89,8 @@ const CommandInfo kCommands[] = {
      "answers that arrive within MS milliseconds (default 3000): messages of that PGN from DA\n"
      "(from anyone for a global request, once per source) addressed to SA or to all. Messages\n"
      "received before the request, or addressed elsewhere, are not answers. A request to one\n"
-     "address ends at its answer. Long answers print as \"PGN 65260 from 00, 18 bytes, reassembled\".\n"
+     "address ends at its answer. Long answers print as\n"
+     "\"PGN 65260 from 00, 18 bytes, reassembled\".\n"
      "  -t MS, --timeout MS  how long to wait       --source SA  our address (default F9)\n"
      "Exit codes: 0 answered; 1 no answer in time; 2 bad command line;\n"
      "            3 QV121032.ini missing or the device not in it;\n"
@@ -96,7 +99,8 @@ const CommandInfo kCommands[] = {
      "usage: qvlink status [--device N] [--protocol J1939|J1708|CAN]\n"
      "Connects a client and prints the RP1210 hardware status block and the library version.\n"
      "Exit codes: 0 done; 1 the status call failed; 2 bad command line;\n"
-     "            3 QV121032.ini missing or the device not in it; 4 link: " QV_EXIT_LINK_WORDS ".\n"},
+     "            3 QV121032.ini missing or the device not in it;\n"
+     "            4 link: " QV_EXIT_LINK_WORDS ".\n"},
     {Command::Version, "version", "",
      "usage: qvlink version\n"
      "Prints the version of qvlink and of the QV121032 library it loads.\n"
