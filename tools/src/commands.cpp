@@ -112,8 +112,19 @@ int Session::close() {
 
 int Session::read(std::vector<uint8_t>& buf) const {
   if (client_ == 0) return 0;
-  buf.assign(kReadBufferSize, 0);  // byte 8 must be 0, or the library masks the priority away
-  return lib_.read(client_, buf.data(), static_cast<int16_t>(buf.size()), false);
+  // A filler with bit 7 clear (byte 8's bit 7 would ask the library to mask the priority
+  // away) that no message begins with: a read that wrote nothing is told from a message.
+  buf.assign(kReadBufferSize, kReadFiller);
+  const int n = lib_.read(client_, buf.data(), static_cast<int16_t>(buf.size()), false);
+  if (n < 0) return n;  // RP1210's own convention: the code negated
+  // This library returns its error codes as they are, as a length would be: a link error
+  // is the code with the buffer left as it was.
+  if (IsLinkError(n)) {
+    bool untouched = true;
+    for (size_t i = 0; i < 10; ++i) untouched = untouched && buf[i] == kReadFiller;
+    if (untouched) return -n;
+  }
+  return n;
 }
 
 int Session::command(int16_t number, std::vector<uint8_t> data) const {
