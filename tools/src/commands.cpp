@@ -380,8 +380,8 @@ int RunSend(const Options& o) {
   for (uint32_t k = 0; k < o.repeat && !gInterrupted; ++k) {
     if (k > 0 && o.intervalMs > 0) {
       const uint32_t due = start + k * o.intervalMs;  // paced from the start, so no drift
-      while (!gInterrupted && static_cast<int32_t>(due - qv::platform::TickMs()) > 0)
-        qv::platform::SleepMs(std::min<uint32_t>(50, due - qv::platform::TickMs()));
+      for (int32_t left; !gInterrupted && (left = static_cast<int32_t>(due - qv::platform::TickMs())) > 0;)
+        qv::platform::SleepMs(static_cast<uint32_t>(std::min<int32_t>(50, left)));
       if (gInterrupted) break;
     }
     r = lib.send(s.client(), msg.data(), static_cast<int16_t>(msg.size()), true);

@@ -513,13 +513,16 @@ TEST_F(Qvlink, SendsCandumpFramesRepeatedAtAnInterval) {
   }
   ASSERT_EQ(times.size(), 3u);
   for (size_t i = 1; i < times.size(); ++i) EXPECT_GE(times[i] - times[i - 1], 150u) << i;
-  // A PDU1 identifier keeps its destination.
-  sim_->clearLogs();
-  Child p(dir_, {"send", "0CEF05F9#1122"});
-  ASSERT_EQ(p.wait(sim_.get(), 15000), 0) << p.err();
-  const auto frames = sim_->busFramesFromPc();
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(qv::sim::encodeJ1939Id(frames[0].id), (Bytes{0x0C, 0xEF, 0x05, 0xF9}));
+  // A PDU1 identifier keeps its destination, and any identifier its source.
+  for (const auto& [frame, id] : std::vector<std::pair<std::string, Bytes>>{
+           {"0CEF05F9#1122", {0x0C, 0xEF, 0x05, 0xF9}}, {"18FF1022#33", {0x18, 0xFF, 0x10, 0x22}}}) {
+    sim_->clearLogs();
+    Child p(dir_, {"send", frame});
+    ASSERT_EQ(p.wait(sim_.get(), 15000), 0) << p.err();
+    const auto frames = sim_->busFramesFromPc();
+    ASSERT_EQ(frames.size(), 1u) << frame;
+    EXPECT_EQ(qv::sim::encodeJ1939Id(frames[0].id), id) << frame;
+  }
 }
 
 // What would not go out as written is refused with one line, before anything is sent.
