@@ -1,7 +1,10 @@
 #include "serial_pty.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/stat.h>
@@ -70,6 +73,69 @@ bool Pty::makeLink(const std::string& dir, const std::string& name, const std::s
   const std::string path = dir + "/" + name;
   unlink(path.c_str());
   return symlink(target.c_str(), path.c_str()) == 0;
+}
+
+PortLink::Result PortLink::make(const std::string& dir, const std::string& name, const std::string& target,
+                                long* holder) {
+  release();
+  if (holder != nullptr) *holder = 0;
+  mkdir(dir.c_str(), 0755);  // may exist already
+  const std::string link = dir + "/" + name;
+  const std::string lock = dir + "/." + name + ".lock";
+  int fd = -1;
+  // A simulator that stops unlinks its lock file while holding it: a lock taken on a file
+  // that is no longer the one at the path proves nothing, so take it again.
+  for (int attempt = 0; attempt < 10 && fd < 0; ++attempt) {
+    fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return Result::Failed;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int err = errno;
+      if (err == EWOULDBLOCK && holder != nullptr) {
+        char text[32] = {};
+        const ssize_t n = pread(fd, text, sizeof text - 1, 0);
+        if (n > 0) *holder = std::strtol(text, nullptr, 10);
+      }
+      ::close(fd);
+      return err == EWOULDBLOCK ? Result::InUse : Result::Failed;
+    }
+    struct stat held {}, named {};
+    if (fstat(fd, &held) != 0 || stat(lock.c_str(), &named) != 0 || held.st_ino != named.st_ino ||
+        held.st_dev != named.st_dev) {
+      ::close(fd);
+      fd = -1;
+    }
+  }
+  if (fd < 0) return Result::Failed;
+  char text[32];
+  const int len = std::snprintf(text, sizeof text, "%ld\n", static_cast<long>(getpid()));
+  if (ftruncate(fd, 0) != 0 || pwrite(fd, text, static_cast<size_t>(len), 0) != len) {
+    ::close(fd);
+    return Result::Failed;
+  }
+  // The new link replaces an old one in one step: a reader sees the old target or the new.
+  const std::string temp = link + ".new." + std::to_string(getpid());
+  unlink(temp.c_str());
+  if (symlink(target.c_str(), temp.c_str()) != 0 || rename(temp.c_str(), link.c_str()) != 0) {
+    unlink(temp.c_str());
+    unlink(lock.c_str());
+    ::close(fd);
+    return Result::Failed;
+  }
+  lockFd_ = fd;
+  link_ = link;
+  lock_ = lock;
+  target_ = target;
+  return Result::Made;
+}
+
+void PortLink::release() {
+  if (lockFd_ < 0) return;
+  char now[512] = {};
+  const ssize_t n = readlink(link_.c_str(), now, sizeof now - 1);
+  if (n > 0 && std::string(now, static_cast<size_t>(n)) == target_) unlink(link_.c_str());
+  unlink(lock_.c_str());  // while still held: see make()
+  ::close(lockFd_);
+  lockFd_ = -1;
 }
 
 }  // namespace qv::sim

@@ -29,4 +29,27 @@ class Pty {
   std::string slave_;
 };
 
+// The port link of a simulator program: dir/name -> the pty slave, guarded by a lock file
+// dir/.name.lock that the program holds (flock) for as long as it runs, with its process id
+// inside. A link whose lock nobody holds was left by a simulator that died: it is replaced.
+// A link whose lock is held leads to a live simulator: it is left alone.
+class PortLink {
+ public:
+  enum class Result { Made, InUse, Failed };
+  PortLink() = default;
+  ~PortLink() { release(); }
+  PortLink(const PortLink&) = delete;
+  PortLink& operator=(const PortLink&) = delete;
+
+  // InUse sets *holder to the live simulator's process id (0 when it could not be read).
+  Result make(const std::string& dir, const std::string& name, const std::string& target, long* holder);
+  // Removes the link (when it still leads to our target) and the lock file; safe to repeat.
+  void release();
+  const std::string& path() const { return link_; }
+
+ private:
+  int lockFd_ = -1;
+  std::string link_, lock_, target_;
+};
+
 }  // namespace qv::sim

@@ -89,7 +89,8 @@ void PcapRecord(const CanFrame& f, uint8_t out[32]) {
 bool CandumpWriter::open(const std::string& path, const char* iface) {
   close();
   iface_ = iface;
-  file_ = std::fopen(path.c_str(), "w");
+  owned_ = path != "-";
+  file_ = owned_ ? std::fopen(path.c_str(), "w") : stdout;
   return file_ != nullptr;
 }
 
@@ -100,13 +101,17 @@ bool CandumpWriter::write(const CanFrame& f) {
 }
 
 void CandumpWriter::close() {
-  if (file_ != nullptr) std::fclose(file_);
+  if (file_ != nullptr) {
+    if (owned_) std::fclose(file_);
+    else std::fflush(file_);
+  }
   file_ = nullptr;
 }
 
 bool PcapWriter::open(const std::string& path) {
   close();
-  file_ = std::fopen(path.c_str(), "wb");
+  owned_ = path != "-";
+  file_ = owned_ ? std::fopen(path.c_str(), "wb") : stdout;
   if (file_ == nullptr) return false;
   uint8_t header[24];
   PcapFileHeader(header);
@@ -125,7 +130,10 @@ bool PcapWriter::write(const CanFrame& f) {
 }
 
 void PcapWriter::close() {
-  if (file_ != nullptr) std::fclose(file_);
+  if (file_ != nullptr) {
+    if (owned_) std::fclose(file_);
+    else std::fflush(file_);
+  }
   file_ = nullptr;
 }
 

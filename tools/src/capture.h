@@ -40,7 +40,7 @@ void PcapFileHeader(uint8_t out[24]);
 void PcapRecord(const CanFrame& f, uint8_t out[32]);
 
 // Writers own their FILE and flush after every frame, so a capture cut short by Ctrl-C or
-// a lost adapter still holds everything seen up to then.
+// a lost adapter still holds everything seen up to then. The path "-" is standard output.
 class CandumpWriter {
  public:
   ~CandumpWriter() { close(); }
@@ -51,6 +51,7 @@ class CandumpWriter {
 
  private:
   std::FILE* file_ = nullptr;
+  bool owned_ = false;
   std::string iface_;
 };
 
@@ -64,6 +65,7 @@ class PcapWriter {
 
  private:
   std::FILE* file_ = nullptr;
+  bool owned_ = false;
 };
 
 }  // namespace qv::tools

@@ -239,6 +239,14 @@ std::string WithMeaning(std::string line, const std::string& meaning) {
 
 std::string J1939Line(int64_t seconds, int32_t microseconds, const J1939Message& m) {
   char b[96];
+  if (m.data.size() > 8) {
+    // Reassembled by the adapter from a transport session: it never was one frame on the bus.
+    char to[8] = "";
+    if (m.destination != 0xFF) std::snprintf(to, sizeof to, " to %02X", m.destination);
+    std::snprintf(b, sizeof b, " PGN %u from %02X%s, %zu bytes, reassembled  ", static_cast<unsigned>(m.pgn),
+                  m.source, to, m.data.size());
+    return WithMeaning(Stamp(seconds, microseconds) + b + HexBytes(m.data), DescribeJ1939(m));
+  }
   std::snprintf(b, sizeof b, " %08X  PGN %6u SA %02X DA %02X P%u  [%zu] ",
                 static_cast<unsigned>(J1939CanId(m.priority, m.pgn, m.source, m.destination)),
                 static_cast<unsigned>(m.pgn), m.source, m.destination, m.priority, m.data.size());

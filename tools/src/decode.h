@@ -102,6 +102,9 @@ std::optional<double> J1587RoadSpeedKmh(const std::vector<J1587Param>& params);
 std::string HexBytes(const uint8_t* p, size_t n);
 inline std::string HexBytes(const std::vector<uint8_t>& v) { return HexBytes(v.data(), v.size()); }
 // One monitor line per message, candump-like: "(sec.usec) ID  PGN/MID ...  [n] data  meaning".
+// A J1939 message of more than 8 bytes was reassembled from a transport session and has no
+// identifier of its own: "(sec.usec) PGN 65226 from 00, 28 bytes, reassembled  data  meaning"
+// (" to DA" after the source for an RTS/CTS session).
 std::string J1939Line(int64_t seconds, int32_t microseconds, const J1939Message& m);
 std::string J1708Line(int64_t seconds, int32_t microseconds, const J1708Message& m);
 std::string CanLine(int64_t seconds, int32_t microseconds, const CanMessage& m);

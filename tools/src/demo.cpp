@@ -28,6 +28,7 @@ constexpr size_t kLongSize = 1785;
 constexpr uint32_t kLongPgn = 0xEF00;  // proprietary A, peer to peer
 constexpr uint8_t kOurAddress = 0xF9;
 constexpr uint8_t kEngine = 0x00;
+constexpr uint32_t kDemoLineBaud = 115200;  // the modem's line, 8N1
 
 // A private directory for the port link and the profile files, removed on every way out.
 class TempDir {
@@ -152,13 +153,13 @@ bool Poll(const Session& j1939, const Session& j1708, Tally& t, std::vector<uint
   bool any = false;
   for (int i = 0; i < 32; ++i) {
     const int n = j1939.read(buf);
-    if (n == 0) break;
+    if (n <= 0) break;
     TakeJ1939(t, buf, n);
     any = true;
   }
   for (int i = 0; i < 32; ++i) {
     const int n = j1708.read(buf);
-    if (n == 0) break;
+    if (n <= 0) break;
     TakeJ1708(t, buf, n);
     any = true;
   }
@@ -216,6 +217,8 @@ int RunDemo(const Options& o) {
   if (!dir.create()) return Fail("cannot create a temporary directory for the port and QV121032.ini");
   qv::sim::SimConfig cfg;
   cfg.busTraffic = true;
+  // Paced as the real serial line to the radio modem, so the times below are a real link's.
+  cfg.lineBaud = kDemoLineBaud;
   qv::sim::Simulator sim(cfg);
   if (!sim.start()) return Fail("cannot start the simulator: no pseudo-terminal available");
   if (!sim.linkPort(dir.path().string(), kDemoPort)) return Fail("cannot link the simulator's port as " + std::string(kDemoPort));
@@ -224,8 +227,8 @@ int RunDemo(const Options& o) {
   // Both before the library loads: it and the driver find the INI and the port through them.
   ::setenv("QV_PROFILE_DIR", dir.path().c_str(), 1);
   ::setenv("QV_PORT_DIR", dir.path().c_str(), 1);
-  std::printf("  simulator on %s as %s; profile directory %s\n", sim.slavePath().c_str(), kDemoPort,
-              dir.path().c_str());
+  std::printf("  simulator on %s as %s, line paced at %u baud 8N1; profile directory %s\n", sim.slavePath().c_str(),
+              kDemoPort, static_cast<unsigned>(cfg.lineBaud), dir.path().c_str());
 
   Rp1210Library lib;
   if (!LoadLibrary(lib)) return Fail("the RP1210 library QV121032 cannot be loaded");
@@ -318,6 +321,8 @@ int RunDemo(const Options& o) {
   std::printf("  radio       %u frames to the PC, %u from the PC, %u bad frames\n", c.framesToPc, c.framesFromPc,
               c.badFramesFromPc);
   std::printf("  VIN         %s\n", t.vin ? t.vin->c_str() : "(none)");
+  std::printf("  line        simulated at %u baud 8N1, as the modem's serial line: the times above are a real link's\n",
+              static_cast<unsigned>(cfg.lineBaud));
   std::printf("  errors      %u\n", t.errors);
   for (const auto& e : t.errorLines) std::printf("    %s\n", e.c_str());
 

@@ -31,8 +31,11 @@ class Session {
   int16_t client() const { return client_; }
   Protocol protocol() const { return protocol_; }
 
-  // One non-blocking read into buf; the message length, or 0 when none waits.
+  // One non-blocking read into buf; the message length, 0 when none waits, or a link error
+  // as RP1210 reports errors (the code negated), whether the library negates it or not.
   int read(std::vector<uint8_t>& buf) const;
+  // Sends an RP1210 command for this client; the library's result.
+  int command(int16_t number, std::vector<uint8_t> data) const;
 
  private:
   const Rp1210Library& lib_;
@@ -40,9 +43,14 @@ class Session {
   Protocol protocol_ = Protocol::J1939;
 };
 
+// A read or send result that means the adapter or its port went away (RP1210 reads give the
+// code negated): ERR_HARDWARE_NOT_RESPONDING, or the library has lost the client or device.
+bool IsLinkError(int code);
+
 // Room for the longest message the library can hand back (it copies at most size - 10
 // bytes of a J1939 message).
 inline constexpr size_t kReadBufferSize = 2100;
+inline constexpr uint8_t kReadFiller = 0x5A;
 
 // The RP1210 J1939 transmit layout: PGN (3), how/priority, source, destination, data.
 std::vector<uint8_t> J1939Transmit(uint32_t pgn, uint8_t priority, bool bam, uint8_t source, uint8_t destination,

@@ -2,12 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "pty_client.h"
 #include "qvlink/sim/codec.h"
@@ -57,7 +59,154 @@ TEST(SimProgram, ServesTheLinkedPortUntilTerminated) {
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   close(out[0]);
-  unlink((dir + "/COM5").c_str());
-  rmdir(dir.c_str());
+  EXPECT_NE(access((dir + "/COM5").c_str(), F_OK), 0);  // the link went with it
+  EXPECT_EQ(rmdir(dir.c_str()), 0);
   posix_spawn_file_actions_destroy(&fa);
+}
+
+namespace {
+
+// qvlink-sim with its standard output and error read through pipes.
+class SimProcess {
+ public:
+  explicit SimProcess(std::vector<std::string> args) {
+    args.insert(args.begin(), QV_SIM_PROGRAM);
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) return;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+    posix_spawn_file_actions_addclose(&fa, out[0]);
+    posix_spawn_file_actions_addclose(&fa, err[0]);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    started_ = posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&fa);
+    close(out[1]);
+    close(err[1]);
+    out_ = out[0];
+    err_ = err[0];
+  }
+  ~SimProcess() {
+    if (started_ && !exited_) {
+      kill(pid_, SIGKILL);
+      wait();
+    }
+    close(out_);
+    close(err_);
+  }
+  pid_t pid() const { return pid_; }
+  // The first line of standard output: the pty's path once it serves (empty when it ended).
+  std::string firstLine() {
+    std::string line;
+    char c;
+    while (read(out_, &c, 1) == 1 && c != '\n') line += c;
+    return line;
+  }
+  // Exit code (128 + signal when killed); reads the rest of both outputs.
+  int wait() {
+    int status = 0;
+    if (started_ && !exited_ && waitpid(pid_, &status, 0) == pid_) {
+      exited_ = true;
+      code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    return code_;
+  }
+  std::string rest(bool fromErr) {
+    std::string s;
+    char b[1024];
+    for (ssize_t n; (n = read(fromErr ? err_ : out_, b, sizeof b)) > 0;) s.append(b, static_cast<size_t>(n));
+    return s;
+  }
+
+ private:
+  pid_t pid_ = 0;
+  int out_ = -1, err_ = -1;
+  bool started_ = false, exited_ = false;
+  int code_ = -1;
+};
+
+std::string LinkTarget(const std::string& path) {
+  char target[256] = {};
+  const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+  return n > 0 ? std::string(target, static_cast<size_t>(n)) : std::string();
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+TEST(SimProgram, HelpExitsZeroAndTellsEveryOption) {
+  SimProcess p({"--help"});
+  EXPECT_EQ(p.wait(), 0);
+  const std::string help = p.rest(false);
+  for (const char* o : {"--port-dir DIR --port NAME", "--serial HEX", "--my HEX", "--channel N", "--address N",
+                        "--firmware HEX", "--rx64", "--no-bus", "--keepalive MS", "--line-baud N", "--faults LIST",
+                        "drop=N", "dup=N", "delay=N:MS", "corrupt=KIND", "droprate=P", "split", "noack=N",
+                        "modem-silent", "adapter-silent", "-v ", "Exit codes: 0"})
+    EXPECT_NE(help.find(o), std::string::npos) << o;
+  EXPECT_EQ(p.rest(true), "");
+}
+
+// A missing or bad option names itself, with exit code 2.
+TEST(SimProgram, BadCommandLinesNameTheOption) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
+      {{"--port-dir", "/tmp"}, "qvlink-sim: --port is required with --port-dir (qvlink-sim --help tells every option)\n"},
+      {{"--port", "COM5"}, "qvlink-sim: --port-dir is required with --port (qvlink-sim --help tells every option)\n"},
+      {{"--port"}, "qvlink-sim: --port needs a value (qvlink-sim --help tells every option)\n"},
+      {{"--channel", "99"}, "qvlink-sim: bad value '99' for --channel (qvlink-sim --help tells every option)\n"},
+      {{"--line-baud=x"}, "qvlink-sim: bad value 'x' for --line-baud (qvlink-sim --help tells every option)\n"},
+      {{"--bogus"}, "qvlink-sim: unknown option --bogus (qvlink-sim --help tells every option)\n"},
+      {{"--no-bus=1"}, "qvlink-sim: --no-bus takes no value (qvlink-sim --help tells every option)\n"},
+      {{"--faults", "melt"}, "qvlink-sim: bad fault list 'melt' (qvlink-sim --help tells every fault)\n"},
+  };
+  for (const auto& [args, error] : rows) {
+    SimProcess p(args);
+    EXPECT_EQ(p.wait(), 2) << args[0];
+    EXPECT_EQ(p.rest(true), error);
+  }
+}
+
+// The COM link lives as long as the simulator: removed when it stops, replaced when a killed
+// simulator left it, refused while another simulator is serving it.
+TEST(SimProgram, PortLinkLivesAsLongAsTheSimulator) {
+  char tmpl[] = "/tmp/qvsimlinkXXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const std::string dir = tmpl, link = dir + "/COM5";
+  const std::vector<std::string> args{"--port-dir", dir, "--port", "COM5", "--no-bus"};
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    SimProcess p(args);
+    const std::string pty = p.firstLine();
+    ASSERT_EQ(LinkTarget(link), pty) << sig;
+    kill(p.pid(), sig);
+    EXPECT_EQ(p.wait(), 0) << sig;
+    EXPECT_FALSE(Exists(link)) << sig;
+  }
+  std::string stalePty;
+  {
+    SimProcess killed(args);
+    stalePty = killed.firstLine();
+    kill(killed.pid(), SIGKILL);
+    EXPECT_EQ(killed.wait(), 128 + SIGKILL);
+  }
+  ASSERT_EQ(LinkTarget(link), stalePty);  // left behind
+  SimProcess live(args);
+  const std::string livePty = live.firstLine();
+  ASSERT_FALSE(livePty.empty()) << live.rest(true);
+  EXPECT_EQ(LinkTarget(link), livePty);
+  {
+    SimProcess second(args);
+    EXPECT_EQ(second.wait(), 1);
+    EXPECT_EQ(second.rest(true), "qvlink-sim: COM5 in " + dir + " is in use by process " + std::to_string(live.pid()) + "\n");
+  }
+  EXPECT_EQ(LinkTarget(link), livePty);  // untouched
+  kill(live.pid(), SIGTERM);
+  EXPECT_EQ(live.wait(), 0);
+  EXPECT_FALSE(Exists(link));
+  EXPECT_EQ(rmdir(dir.c_str()), 0) << "the simulator left files in " << dir;
 }

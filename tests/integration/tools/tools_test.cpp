@@ -2,6 +2,7 @@
 // against frames the test puts on the simulated bus, and the connect error paths.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -33,6 +34,13 @@ std::string Slurp(const fs::path& p) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+std::string HexOf(const std::vector<uint8_t>& b) {
+  std::string s;
+  char x[4];
+  for (uint8_t v : b) std::snprintf(x, sizeof x, "%02X ", v), s += x;
+  return s;
+}
+
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> out;
   std::istringstream in(text);
@@ -40,10 +48,12 @@ std::vector<std::string> Lines(const std::string& text) {
   return out;
 }
 
-// One qvlink process with stdout and stderr in files.
+// One qvlink process with stdout and stderr in files, or stderr on a terminal of its own.
 class Child {
  public:
-  Child(const fs::path& dir, std::vector<std::string> args) : out_(dir / "out.txt"), err_(dir / "err.txt") {
+  enum class Err { File, Terminal };
+  Child(const fs::path& dir, std::vector<std::string> args, Err err = Err::File)
+      : out_(dir / "out.txt"), err_(dir / "err.txt") {
     args.insert(args.begin(), (BinDir() / "qvlink").string());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -51,7 +61,14 @@ class Child {
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&fa, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (err == Err::Terminal) {
+      terminal_ = posix_openpt(O_RDWR | O_NOCTTY);
+      if (terminal_ >= 0 && grantpt(terminal_) == 0 && unlockpt(terminal_) == 0)
+        posix_spawn_file_actions_addopen(&fa, 2, ptsname(terminal_), O_RDWR | O_NOCTTY, 0);
+      fcntl(terminal_, F_SETFL, fcntl(terminal_, F_GETFL) | O_NONBLOCK);
+    } else {
+      posix_spawn_file_actions_addopen(&fa, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
     started_ = posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ) == 0;
     posix_spawn_file_actions_destroy(&fa);
   }
@@ -60,6 +77,18 @@ class Child {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
+    if (terminal_ >= 0) close(terminal_);
+  }
+  // What the child wrote to its terminal (line ends as written, without the terminal's \r).
+  std::string terminal() {
+    char b[4096];
+    for (ssize_t n; terminal_ >= 0 && (n = read(terminal_, b, sizeof b)) > 0;)
+      for (ssize_t i = 0; i < n; ++i)
+        if (b[i] != '\r') screen_.push_back(b[i]);
+    return screen_;
+  }
+  void signal(int sig) const {
+    if (started_ && !exited_) kill(pid_, sig);
   }
   bool exited() {
     if (!started_ || exited_) return true;
@@ -88,6 +117,8 @@ class Child {
 
  private:
   fs::path out_, err_;
+  int terminal_ = -1;
+  std::string screen_;
   pid_t pid_ = 0;
   bool started_ = false, exited_ = false;
   int code_ = -1;
@@ -120,6 +151,7 @@ class Qvlink : public ::testing::Test {
     std::ofstream(dir_ / "QV121032.ini") << kIni;
     qv::sim::SimConfig cfg;
     cfg.busTraffic = busTraffic;
+    sim_.reset();  // one simulator on COM5 at a time
     sim_ = std::make_unique<qv::sim::Simulator>(cfg);
     ASSERT_TRUE(sim_->start());
     ASSERT_TRUE(sim_->linkPort(dir_.string(), "COM5"));
@@ -172,6 +204,9 @@ TEST_F(Qvlink, DemoRunsEndToEnd) {
   for (size_t i = 1; i < m.size(); ++i) EXPECT_GT(std::stoul(m[i].str()), 0u) << m[0];
   EXPECT_NE(out.find("sent        2 messages"), std::string::npos);
   EXPECT_NE(out.find("errors      0"), std::string::npos);
+  // The simulated line is paced as the real one, and the summary says so.
+  EXPECT_NE(out.find("line paced at 115200 baud 8N1"), std::string::npos) << out;
+  EXPECT_NE(out.find("  line        simulated at 115200 baud 8N1"), std::string::npos) << out;
   EXPECT_NE(out.find("Demo passed"), std::string::npos);
   EXPECT_EQ(c.err(), "");
 }
@@ -236,10 +271,13 @@ TEST_F(Qvlink, MonitorJ1708DecodesEngineMessages) {
 
 TEST_F(Qvlink, RequestAndLongSendThroughTheAdapter) {
   StartSim(false);
-  Child r(dir_, {"request", "65260", "--dest", "0"});
+  Child r(dir_, {"request", "--pgn", "65260", "--dest", "0"});
   ASSERT_EQ(r.wait(sim_.get(), 15000), 0) << r.err();
-  EXPECT_NE(r.out().find("PGN  65260 SA 00 DA FF P0  [18] 31 51 56"), std::string::npos) << r.out();
-  EXPECT_NE(r.out().find("VIN 1QVLINK0SIM000042"), std::string::npos) << r.out();
+  // The VIN came as a BAM session: printed as what it is, not as a frame that never was.
+  const auto answer = Lines(r.out());
+  ASSERT_EQ(answer.size(), 1u) << r.out();
+  EXPECT_TRUE(std::regex_match(answer[0], std::regex(R"(^\(\d+\.\d{6}\) PGN 65260 from 00, 18 bytes, reassembled  31 51 56 4C 49 4E 4B 30 53 49 4D 30 30 30 30 34 32 2A  VIN 1QVLINK0SIM000042$)")))
+      << answer[0];
   std::string hex;
   for (int i = 0; i < 100; ++i) hex += "A5";
   Child s(dir_, {"send", "--pgn", "0xEF00", "--dest", "0", "--priority", "6", hex});
@@ -262,6 +300,8 @@ TEST_F(Qvlink, CanAndJ1708SendsReachTheAdapterAsLaidDown) {
       {{"send", "--protocol", "CAN", "--id", "0x7DF", "020100"}, {0x02, 0x14, 0x07, 0x80, 0x00, 0x07, 0xDF, 0x02, 0x01, 0x00}},
       {{"send", "--protocol", "CAN", "--id", "0x18DA00F1", "0201"}, {0x02, 0x14, 0x06, 0x18, 0xDA, 0x00, 0xF1, 0x02, 0x01}},
       {{"send", "--protocol", "J1708", "08 80 BE 40 1F"}, {0x01, 0x14, 0x05, 0x08, 0x80, 0xBE, 0x40, 0x1F}},
+      {{"send", "7DF#02.01.00"}, {0x02, 0x14, 0x07, 0x80, 0x00, 0x07, 0xDF, 0x02, 0x01, 0x00}},  // cansend's form
+      {{"send", "--protocol", "CAN", "18DA00F1#0201"}, {0x02, 0x14, 0x06, 0x18, 0xDA, 0x00, 0xF1, 0x02, 0x01}},
   };
   for (const auto& [args, rf] : cases) {
     sim_->clearLogs();
@@ -348,6 +388,231 @@ TEST_F(Qvlink, ConnectFailuresSayWhatToCheck) {
     EXPECT_EQ(c.wait(sim_.get(), 15000), 1);
     EXPECT_EQ(c.err(), "qvlink: no answer for PGN 12345 within 300 ms\n");
   }
+}
+
+// candump's filters: several PGNs and sources, identifiers with masks; the summary counts
+// what the filters kept back. The adapter passes everything meanwhile.
+TEST_F(Qvlink, MonitorFiltersByPgnSourceAndIdAndCountsTheRest) {
+  StartSim(false);
+  {
+    Child c(dir_, {"monitor", "--pgn", "0xFF10", "--pgn=0xFF20", "--source", "0x22", "-c", "2"});
+    ASSERT_TRUE(J1939Ready(10000)) << c.err();
+    sim_->injectBusJ1939(5, 0xFF10, 0x33, 0xFF, {1});  // right PGN, other source
+    sim_->injectBusJ1939(3, 61444, 0x22, 0xFF, {2});   // right source, other PGN
+    sim_->injectBusJ1939(5, 0xFF10, 0x22, 0xFF, {3});
+    sim_->injectBusJ1939(5, 0xFF20, 0x22, 0xFF, {4});
+    ASSERT_EQ(c.wait(sim_.get(), 10000), 0) << c.err();
+    const auto lines = Lines(c.out());
+    ASSERT_EQ(lines.size(), 2u) << c.out();
+    EXPECT_NE(lines[0].find(" 14FF1022  PGN  65296 SA 22 DA FF P5  [1] 03"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find(" 14FF2022  PGN  65312 SA 22 DA FF P5  [1] 04"), std::string::npos) << lines[1];
+    EXPECT_NE(c.err().find("qvlink: 2 messages, 2 filtered out\n"), std::string::npos) << c.err();
+    // The two filtered out reached the tool: the filters ran here, not on the adapter.
+  }
+  StartSim(false);  // a fresh adapter, so its state tells when the next client is ready
+  {
+    Child c(dir_, {"monitor", "--id", "0CF00400", "--id", "18FF0000/1FFF0000", "--count", "2"});
+    ASSERT_TRUE(J1939Ready(10000)) << c.err();
+    sim_->injectBusJ1939(5, 0xFF33, 0x22, 0xFF, {1});  // 14FF3322: priority outside the mask
+    sim_->injectBusJ1939(3, 61444, 0x01, 0xFF, {2});   // 0CF00401: not the exact id
+    sim_->injectBusJ1939(3, 61444, 0x00, 0xFF, {3});   // 0CF00400
+    sim_->injectBusJ1939(6, 0xFF33, 0x22, 0xFF, {4});  // 18FF3322
+    ASSERT_EQ(c.wait(sim_.get(), 10000), 0) << c.err();
+    const auto lines = Lines(c.out());
+    ASSERT_EQ(lines.size(), 2u) << c.out();
+    EXPECT_NE(lines[0].find(" 0CF00400  "), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find(" 18FF3322  "), std::string::npos) << lines[1];
+    EXPECT_NE(c.err().find("qvlink: 2 messages, 2 filtered out\n"), std::string::npos) << c.err();
+  }
+}
+
+// --adapter-filter: the RP1210 J1939 filter command reaches the adapter, which then keeps the
+// other PGNs off the radio; nothing is left for the tool to filter out.
+TEST_F(Qvlink, MonitorAdapterFilterGoesToTheAdapter) {
+  StartSim(false);
+  Child c(dir_, {"monitor", "--pgn", "0xFF10", "--adapter-filter", "--count", "1"});
+  // One entry: PF FF, PS 10 under mask 00FFFF00.
+  const Bytes entry{0x00, 0xFF, 0x10, 0x00, 0x00, 0xFF, 0xFF, 0x00};
+  ASSERT_TRUE(sim_->waitFor([&] { return sim_->adapterState().j1939Filters == entry; }, 10000))
+      << c.err() << HexOf(sim_->adapterState().j1939Filters);
+  const uint32_t before = sim_->counters().busFramesToPc;
+  sim_->injectBusJ1939(3, 61444, 0x00, 0xFF, {1});
+  sim_->injectBusJ1939(5, 0xFF10, 0x22, 0xFF, {2});
+  ASSERT_EQ(c.wait(sim_.get(), 10000), 0) << c.err();
+  EXPECT_EQ(Lines(c.out()).size(), 1u) << c.out();
+  EXPECT_NE(c.err().find("qvlink: 1 messages, 0 filtered out\n"), std::string::npos) << c.err();
+  EXPECT_EQ(sim_->counters().busFramesToPc - before, 1u);  // EEC1 stayed on the bus
+}
+
+// "--log -" and "--pcap -" write the capture to standard output, and only the capture.
+TEST_F(Qvlink, CapturesToStandardOutput) {
+  StartSim(false);
+  const fs::path cwdDash = fs::current_path() / "-";
+  const bool dashBefore = fs::exists(cwdDash);
+  for (const char* option : {"--log", "--pcap"}) {
+    StartSim(false);  // a fresh adapter for each client
+    Child c(dir_, {"monitor", "--pgn", "0xFF10", "--count", "2", option, "-"});
+    ASSERT_TRUE(J1939Ready(10000)) << c.err();
+    for (uint8_t k = 0; k < 2; ++k) sim_->injectBusJ1939(5, 0xFF10, 0x22, 0xFF, {k, 0xAB});
+    ASSERT_EQ(c.wait(sim_.get(), 10000), 0) << c.err();
+    if (std::string(option) == "--log") {
+      const auto lines = Lines(c.out());
+      ASSERT_EQ(lines.size(), 2u) << c.out();
+      for (uint8_t k = 0; k < 2; ++k)
+        EXPECT_TRUE(std::regex_match(lines[k], std::regex(R"(^\(\d+\.\d{6}\) qv0 14FF1022#0)" + std::to_string(k) + "AB$")))
+            << lines[k];
+    } else {
+      uint32_t linkType = 0;
+      std::vector<PcapFrame> frames;
+      ASSERT_TRUE(ReadPcap(c.out(), &linkType, &frames)) << c.out().size();
+      EXPECT_EQ(linkType, 227u);
+      ASSERT_EQ(frames.size(), 2u);
+      EXPECT_EQ(frames[1].id, 0x94FF1022u);
+      EXPECT_EQ(frames[1].length, 2);
+    }
+    EXPECT_NE(c.err().find("qvlink: 2 messages, 0 filtered out"), std::string::npos) << c.err();
+  }
+  EXPECT_EQ(fs::exists(cwdDash), dashBefore) << "a file named '-' was made";
+}
+
+// In a terminal session the tool tells how to read the pcap with its J1939 fields; the
+// command it prints works.
+TEST_F(Qvlink, PcapInATerminalPrintsTheTsharkCommand) {
+  StartSim(false);
+  const std::string pcap = (dir_ / "t.pcap").string();
+  Child c(dir_, {"monitor", "--pgn", "0xFECA", "--count", "1", "--pcap", pcap}, Child::Err::Terminal);
+  ASSERT_TRUE(J1939Ready(10000)) << c.terminal();
+  sim_->injectBusJ1939(6, 0xFECA, 0x00, 0xFF, {0x00, 0xFF, 0x64, 0x00, 0x01, 0x01, 0xFF, 0xFF});
+  ASSERT_EQ(c.wait(sim_.get(), 10000), 0) << c.terminal();
+  const std::string screen = c.terminal();
+  const std::string command = "tshark -r " + pcap + " -d can.subdissector,j1939";
+  EXPECT_NE(screen.find("qvlink: to see the J1939 fields: " + command + "\n"), std::string::npos) << screen;
+  // Not a terminal: no hint (stderr is for the errors and the summary).
+  Child f(dir_, {"monitor", "--pgn", "0xFECA", "--seconds", "1", "--pcap", (dir_ / "f.pcap").string()});
+  ASSERT_EQ(f.wait(sim_.get(), 10000), 0) << f.err();
+  EXPECT_EQ(f.err().find("tshark"), std::string::npos) << f.err();
+  if (std::system("command -v tshark >/dev/null 2>&1") != 0) return;  // CI installs it
+  const fs::path shown = dir_ / "tshark.txt";
+  ASSERT_EQ(std::system((command + " -V > '" + shown.string() + "' 2>&1").c_str()), 0) << Slurp(shown);
+  EXPECT_NE(Slurp(shown).find("65226"), std::string::npos) << Slurp(shown);  // the PGN, decoded
+}
+
+// cansend's form goes out with the identifier as written, repeated at the interval asked.
+TEST_F(Qvlink, SendsCandumpFramesRepeatedAtAnInterval) {
+  StartSim(false);
+  Child c(dir_, {"send", "18FECAF9#0102030405060708", "--repeat", "3", "--interval", "200"});
+  ASSERT_EQ(c.wait(sim_.get(), 20000), 0) << c.err();
+  EXPECT_NE(c.out().find("sent 8 bytes 3 times in "), std::string::npos) << c.out();
+  std::vector<uint32_t> times;
+  for (const auto& f : sim_->busFramesFromPc()) {
+    if (f.id.pgn != 0xFECA) continue;
+    EXPECT_EQ(f.id.priority, 6);
+    EXPECT_EQ(f.id.sa, 0xF9);
+    EXPECT_EQ(f.data, (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+    times.push_back(f.timeMs);
+  }
+  ASSERT_EQ(times.size(), 3u);
+  for (size_t i = 1; i < times.size(); ++i) EXPECT_GE(times[i] - times[i - 1], 150u) << i;
+  // A PDU1 identifier keeps its destination, and any identifier its source.
+  for (const auto& [frame, id] : std::vector<std::pair<std::string, Bytes>>{
+           {"0CEF05F9#1122", {0x0C, 0xEF, 0x05, 0xF9}}, {"18FF1022#33", {0x18, 0xFF, 0x10, 0x22}}}) {
+    sim_->clearLogs();
+    Child p(dir_, {"send", frame});
+    ASSERT_EQ(p.wait(sim_.get(), 15000), 0) << p.err();
+    const auto frames = sim_->busFramesFromPc();
+    ASSERT_EQ(frames.size(), 1u) << frame;
+    EXPECT_EQ(qv::sim::encodeJ1939Id(frames[0].id), id) << frame;
+  }
+}
+
+// What would not go out as written is refused with one line, before anything is sent.
+TEST_F(Qvlink, SendRefusesWhatWouldNotGoOutAsWritten) {
+  StartSim(false);
+  const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
+      {{"send", "--pgn", "0xEF12", "--dest", "5", "01"},
+       "qvlink: send: PGN 61202 (0xEF12) is peer-to-peer (PDU1): its low byte is the destination and would be "
+       "dropped; use --pgn 0xEF00 --dest 0x12\n"},
+      {{"send", "--pgn", "65280"}, "qvlink: send: no data: give the message bytes in hex after the options\n"},
+      {{"send", "--pgn", "65280", std::string(18, 'A')},
+       "qvlink: send: 9 bytes are more than one frame: give --bam (broadcast) or --dest DA (RTS/CTS)\n"},
+      {{"send", "18FECAF9#010203040506070809"},
+       "qvlink: send: ID#HEX is one CAN frame of at most 8 bytes (9 given); for a long J1939 message use --pgn with "
+       "--bam or --dest\n"},
+  };
+  for (const auto& [args, error] : rows) {
+    Child c(dir_, args);
+    EXPECT_EQ(c.wait(sim_.get(), 15000), 2) << args[1];
+    EXPECT_EQ(c.err(), error);
+  }
+  EXPECT_TRUE(sim_->rfToAdapter().empty());
+}
+
+// Only answers to the request count: the PGN asked for, from the node asked (once per node
+// for a global request), addressed to us or to all.
+TEST_F(Qvlink, RequestPrintsOnlyAnswersToItsRequest) {
+  StartSim(false);
+  auto requested = [&] {
+    return sim_->waitFor([&] {
+      for (const auto& f : sim_->busFramesFromPc())
+        if (f.id.pgn == 59904) return true;
+      return false;
+    }, 10000);
+  };
+  {
+    Child c(dir_, {"request", "61444", "-t", "2000"});  // global: the engine answers by itself
+    ASSERT_TRUE(requested()) << c.err();
+    ASSERT_TRUE(sim_->waitFor([&] { return sim_->counters().busFramesToPc >= 1; }, 5000));
+    sim_->injectBusJ1939(3, 61444, 0x00, 0xFF, {9});  // the engine's next broadcast: no answer
+    sim_->injectBusJ1939(3, 61444, 0x22, 0xFF, {1});  // a second node answers
+    sim_->injectBusJ1939(3, 61444, 0x22, 0xFF, {2});  // and broadcasts again
+    sim_->injectBusJ1939(3, 65265, 0x33, 0xFF, {3});  // another PGN
+    ASSERT_EQ(c.wait(sim_.get(), 10000), 0) << c.err();
+    const auto lines = Lines(c.out());
+    ASSERT_EQ(lines.size(), 2u) << c.out();
+    EXPECT_NE(lines[0].find("PGN  61444 SA 00"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("EEC1 engine"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("PGN  61444 SA 22 DA FF P3  [1] 01"), std::string::npos) << lines[1];
+  }
+  sim_->clearLogs();
+  {
+    Child c(dir_, {"request", "--pgn", "0xEF00", "--dest", "0x22", "--timeout", "5000"});
+    ASSERT_TRUE(requested()) << c.err();
+    sim_->injectBusJ1939(6, 0xEF00, 0x00, 0xF9, {1});  // from another node
+    sim_->injectBusJ1939(6, 0xEF00, 0x22, 0x33, {2});  // to another node
+    sim_->injectBusJ1939(6, 0xEF00, 0x22, 0xF9, {3});  // the answer
+    ASSERT_EQ(c.wait(sim_.get(), 10000), 0) << c.err();
+    const auto lines = Lines(c.out());
+    ASSERT_EQ(lines.size(), 1u) << c.out();
+    EXPECT_NE(lines[0].find(" 18EFF922  PGN  61184 SA 22 DA F9 P6  [1] 03"), std::string::npos) << lines[0];
+  }
+}
+
+// A reassembled long message in monitor: what it is, not an identifier that never was.
+TEST_F(Qvlink, MonitorPrintsReassembledMessagesAsSuch) {
+  StartSim(false);
+  Child c(dir_, {"monitor", "--pgn", "65226", "--count", "1", "--log", (dir_ / "r.log").string()});
+  ASSERT_TRUE(J1939Ready(10000)) << c.err();
+  Bytes dm1 = {0x04, 0xFF, 0x64, 0x00, 0x01, 0x01, 0x6E, 0x00, 0x00, 0x02};
+  ASSERT_TRUE(sim_->sendLongFromBus(qv::sim::LongKind::Bam, 65226, 0x00, 0xFF, dm1));
+  ASSERT_EQ(c.wait(sim_.get(), 10000), 0) << c.err();
+  const auto lines = Lines(c.out());
+  ASSERT_EQ(lines.size(), 1u) << c.out();
+  EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(^\(\d+\.\d{6}\) PGN 65226 from 00, 10 bytes, reassembled  04 FF 64 00 01 01 6E 00 00 02  DM1 SPN 100 FMI 1 \(x1\) SPN 110 FMI 0 \(x2\), amber lamp$)")))
+      << lines[0];
+  EXPECT_EQ(Slurp(dir_ / "r.log"), "");  // no single frame stands for it
+}
+
+// Every command's --help names its exit codes, and a missing option names itself.
+TEST_F(Qvlink, HelpNamesExitCodesAndMissingOptionsNameThemselves) {
+  for (const char* command : {"demo", "monitor", "send", "request", "status", "version", "devices"}) {
+    Child c(dir_, {command, "--help"});
+    EXPECT_EQ(c.wait(nullptr, 0), 0) << command;
+    EXPECT_NE(c.out().find("Exit codes: 0"), std::string::npos) << command;
+    EXPECT_NE(c.out().find("2 bad command line"), std::string::npos) << command;
+  }
+  Child m(dir_, {"send", "--protocol", "CAN", "01"});
+  EXPECT_EQ(m.wait(nullptr, 0), 2);
+  EXPECT_EQ(m.err(), "qvlink: send: --id is required for CAN (or give the frame as ID#HEX)\n");
 }
 
 }  // namespace

@@ -165,5 +165,16 @@ TEST(MonitorLines, CandumpLikeWithMeaning) {
   EXPECT_EQ(HexBytes(nullptr, 0), "");
 }
 
+// A long message was reassembled from a transport session: no identifier of its own.
+TEST(MonitorLines, ReassembledMessagesSayWhatTheyAre) {
+  const std::string vin = "1QVLINK0SIM000042*";
+  J1939Message m{0, false, 65260, 0, 0x00, 0xFF, V(vin.begin(), vin.end())};
+  EXPECT_EQ(J1939Line(5, 7, m),
+            "(5.000007) PGN 65260 from 00, 18 bytes, reassembled  31 51 56 4C 49 4E 4B 30 53 49 4D 30 30 30 30 34 32 2A  "
+            "VIN 1QVLINK0SIM000042");
+  J1939Message p{0, false, 0xEF00, 0, 0x00, 0xF9, V(9, 0xA5)};
+  EXPECT_EQ(J1939Line(5, 7, p), "(5.000007) PGN 61184 from 00 to F9, 9 bytes, reassembled  A5 A5 A5 A5 A5 A5 A5 A5 A5");
+}
+
 }  // namespace
 }  // namespace qv::tools
