@@ -20,6 +20,7 @@ if ! "$HERE/runs_i386.sh"; then
 fi
 SETUP=$(ls "$WIN32_DIR"/QvLink-Setup-*.exe 2>/dev/null | head -n 1)
 [ -n "$SETUP" ] || { echo "run_installer: no QvLink-Setup-*.exe in $WIN32_DIR (installer/build.sh)" >&2; exit 2; }
+VERSION=$(basename "$SETUP" .exe | sed 's/^QvLink-Setup-//')
 SIM=${QV_SIM:-$ROOT/build/linux/bin/qvlink-sim}
 [ -x "$SIM" ] || { echo "run_installer: $SIM not built (the Linux build makes it)" >&2; exit 2; }
 
@@ -106,7 +107,7 @@ check "QV121032 added after the other vendors, their entries as written" list_is
 check "other sections of RP121032.ini kept" in_section "Keep=this"
 check "uninstaller registered" uninst_key_present
 check "installed INI files read by a strict reader" \
-  python3 "$ROOT/tests/unit/rp1210/check_ini.py" "$WINE_WINDIR/QV121032.ini" "$WINE_WINDIR/QvFilter.ini"
+  python3 "$ROOT/tests/unit/rp1210/check_ini.py" "$WINE_WINDIR/QV121032.ini" "$WINE_WINDIR/QvFilter.ini" "$VERSION"
 
 # --- A second run while one is open is refused and changes nothing.
 WINELOADER="$WINE32" "$WINE32" "$SETUP" >"$WORK/holder.log" 2>&1 &
