@@ -188,14 +188,37 @@ check "other sections of RP121032.ini still kept" in_section "Keep=this"
 check "user's QV121032.ini kept" cmp -s "$WINE_WINDIR/QV121032.ini" "$WORK/QV121032.user"
 check "user's QvFilter.ini kept" cmp -s "$WINE_WINDIR/QvFilter.ini" "$WORK/QvFilter.user"
 
-# --- A machine without RP121032.ini: the installer creates it, the uninstaller empties ours out.
-rm -f "$RP1210_INI"
+# --- No RP121032.ini and no QvFilter.ini, but the user's QV121032.ini: the installer creates
+# the list, adds the sample filter file and keeps the device file; the uninstaller empties ours out.
+rm -f "$RP1210_INI" "$WINE_WINDIR/QvFilter.ini"
 check "install with no RP121032.ini" run_setup /S
 wine_wait_server
 check "RP121032.ini created naming QV121032" list_is "QV121032"
+check "absent QvFilter.ini installed from the sample" \
+  sh -c 'sed "s/\r\$//; s/\$/\r/" "$1" | cmp -s - "$2"' - "$ROOT/examples/QvFilter.ini" "$WINE_WINDIR/QvFilter.ini"
+check "present QV121032.ini left as the user had it" cmp -s "$WINE_WINDIR/QV121032.ini" "$WORK/QV121032.user"
 check "uninstall again" run_uninstaller
 check "our only entry removed" list_is "(absent)"
 
+# --- 32-bit Windows: one system directory, and it takes the 32-bit pair.
+P32="$BUILD_DIR/wine-installer-prefix32"
+rm -rf "$P32"
+wine32_prefix() { WINEPREFIX="$P32" WINEARCH=win32 WINELOADER="$WINE32" "$WINE32" "$@" >>"$WORK/setup.log" 2>&1; }
+wine32_prefix wineboot -i
+WINEPREFIX="$P32" /usr/lib/wine/wineserver -w 2>/dev/null
+check "silent install on 32-bit Windows" wine32_prefix "$SETUP" /S
+WINEPREFIX="$P32" /usr/lib/wine/wineserver -w 2>/dev/null
+check "32-bit QV121032.dll in System32 of 32-bit Windows" \
+  cmp -s "$P32/drive_c/windows/system32/QV121032.dll" "$WIN32_DIR/bin/QV121032.dll"
+check "32-bit QV_API.dll in System32 of 32-bit Windows" \
+  cmp -s "$P32/drive_c/windows/system32/QV_API.dll" "$WIN32_DIR/bin/QV_API.dll"
+check "no SysWOW64 made on 32-bit Windows" absent "$P32/drive_c/windows/syswow64/QV121032.dll"
+check "uninstall on 32-bit Windows" wine32_prefix "$P32/drive_c/Program Files/QvLink/Uninstall.exe" /S
+WINEPREFIX="$P32" /usr/lib/wine/wineserver -w 2>/dev/null
+check "32-bit Windows left without our DLLs" absent \
+  "$P32/drive_c/windows/system32/QV121032.dll" "$P32/drive_c/windows/system32/QV_API.dll" \
+  "$P32/drive_c/Program Files/QvLink"
+
 echo "run_installer: $passed passed, $failed failed"
-[ "$failed" -eq 0 ] && rm -rf "$WINEPREFIX"
+[ "$failed" -eq 0 ] && rm -rf "$WINEPREFIX" "$P32"
 [ "$failed" -eq 0 ]
