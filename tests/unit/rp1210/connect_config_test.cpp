@@ -57,48 +57,45 @@ TEST(ParseDecimal, UsualRule) {
   EXPECT_EQ(qv::rp1210::ParseDecimal("12345", 3), 123);
 }
 
+// Each row edits the default INI; the settings handed to the driver follow.
 TEST_F(Rp1210Test, ConfigFillsEverySetting) {
-  ASSERT_EQ(Connect("J1939"), 1);
-  auto init = Driver().of("Initialize_Hardware");
-  ASSERT_EQ(init.size(), 1u);
-  const DeviceSettings& s = init[0].settings;
-  EXPECT_EQ(s.deviceNumber, 0);
-  EXPECT_STREQ(s.portName, "COM4");
-  EXPECT_EQ(s.reconnectTime, 30u);
-  EXPECT_EQ(s.packingType, 1u);
-  EXPECT_EQ(s.txBlockType, 2u);
-  EXPECT_EQ(s.counterEnable, 1);  // low byte of 257
-  EXPECT_EQ(s.rfAck, 2);
-  EXPECT_EQ(s.filterType, 0);
-  EXPECT_EQ(init[0].protocol, "J1939");
-  EXPECT_EQ(init[0].flag, 0);
-}
-
-TEST_F(Rp1210Test, AbsentKeysTakeDefaults) {
   auto& ini = Files()["QV121032.ini"];
-  ini.erase("ReconnectSettings");
-  ini.erase("Packing");
-  ini["RFAck"].erase("RFAck");
-  ASSERT_EQ(Connect("J1708"), 1);
-  const DeviceSettings s = Driver().of("Initialize_Hardware")[0].settings;
-  EXPECT_EQ(s.reconnectTime, 0u);
-  EXPECT_EQ(s.packingType, 0u);
-  EXPECT_EQ(s.rfAck, 0);
-}
-
-TEST_F(Rp1210Test, RfAckDevicesIsASubstringTest) {
-  auto& ini = Files()["QV121032.ini"];
-  ini["RFAck"]["Devices"] = "10,12";
-  ASSERT_EQ(Connect("J1939"), 1);
-  EXPECT_EQ(Driver().of("Initialize_Hardware")[0].settings.rfAck, 2);
-  ASSERT_EQ(RP1210_ClientDisconnect(1), 0);
-  ini["RFAck"]["Devices"] = "2,3";
-  ASSERT_EQ(Connect("J1939"), 1);
-  EXPECT_EQ(Driver().of("Initialize_Hardware")[1].settings.rfAck, 0);
-  ASSERT_EQ(RP1210_ClientDisconnect(1), 0);
-  ini["RFAck"].erase("Devices");  // Devices absent: RFAck is not read
-  ASSERT_EQ(Connect("J1939"), 1);
-  EXPECT_EQ(Driver().of("Initialize_Hardware")[2].settings.rfAck, 0);
+  const struct {
+    const char* what;
+    void (*edit)(std::map<std::string, std::map<std::string, std::string>>&);
+    uint32_t reconnect, packing;
+    uint8_t rfAck;
+  } rows[] = {
+      {"as written", [](auto&) {}, 30, 1, 2},
+      {"absent keys take defaults",
+       [](auto& i) {
+         i.erase("ReconnectSettings");
+         i.erase("Packing");
+         i["RFAck"].erase("RFAck");
+       },
+       0, 0, 0},
+      {"Devices is a substring test", [](auto& i) { i["RFAck"]["Devices"] = "10,12"; }, 30, 1, 2},
+      {"device 1 not in Devices", [](auto& i) { i["RFAck"]["Devices"] = "2,3"; }, 30, 1, 0},
+      {"Devices absent: RFAck is not read", [](auto& i) { i["RFAck"].erase("Devices"); }, 30, 1, 0},
+  };
+  for (const auto& row : rows) {
+    WriteDefaultIni();
+    row.edit(ini);
+    ASSERT_EQ(Connect("J1939"), 1) << row.what;
+    const DriverCall init = Driver().of("Initialize_Hardware").back();
+    const DeviceSettings& s = init.settings;
+    EXPECT_EQ(s.reconnectTime, row.reconnect) << row.what;
+    EXPECT_EQ(s.packingType, row.packing) << row.what;
+    EXPECT_EQ(s.rfAck, row.rfAck) << row.what;
+    EXPECT_EQ(s.deviceNumber, 0);
+    EXPECT_STREQ(s.portName, "COM4");
+    EXPECT_EQ(s.txBlockType, 2u);
+    EXPECT_EQ(s.counterEnable, 1);  // low byte of 257
+    EXPECT_EQ(s.filterType, 0);
+    EXPECT_EQ(init.protocol, "J1939");
+    EXPECT_EQ(init.flag, 0);
+    ASSERT_EQ(RP1210_ClientDisconnect(1), 0);
+  }
 }
 
 TEST_F(Rp1210Test, EmptyValueFailsWith129AndAbsentDeviceWith134) {
