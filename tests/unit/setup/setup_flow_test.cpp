@@ -265,7 +265,6 @@ TEST(SerialNumber, TextNumberAndRange) {
     bool valid;
   };
   const Case cases[] = {
-      {"12345", SerialText::Number, 12345, true},
       {" 65533\t", SerialText::Number, 65533, true},
       {"+7", SerialText::Number, 7, true},
       {"1", SerialText::Number, 1, true},
@@ -275,7 +274,6 @@ TEST(SerialNumber, TextNumberAndRange) {
       {"-2147483648", SerialText::Number, INT32_MIN, false},
       {"2147483647", SerialText::Number, INT32_MAX, false},
       {"2147483648", SerialText::NotANumber, 0, false},
-      {"99999999999999999999", SerialText::NotANumber, 0, false},
       {"4321abc", SerialText::NotANumber, 0, false},
       {"12 34", SerialText::NotANumber, 0, false},
       {"0x10", SerialText::NotANumber, 0, false},
