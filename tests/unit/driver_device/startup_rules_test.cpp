@@ -1,10 +1,10 @@
 // Start-up pieces that are pure logic: protocol names, the device table, registry key names,
-// version replies, and the layouts of the shared records.
+// version replies, and where the returned length sits in the message record.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <utility>
-#include <cstring>
 
 #include "QV_API.h"
 #include "startup.h"
