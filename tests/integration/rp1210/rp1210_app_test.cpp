@@ -1,7 +1,6 @@
 // QV121032 loaded the way applications load it, over the real driver, against the simulator.
 // Streams, long messages and threads through this same path: the reliability tests.
 #include <atomic>
-#include <cstring>
 #include <thread>
 #include <vector>
 

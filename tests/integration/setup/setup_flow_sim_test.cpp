@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
