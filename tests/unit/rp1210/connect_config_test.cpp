@@ -242,6 +242,7 @@ TEST_F(Rp1210Test, TraceLogFormatsAreExact) {
   Driver().status[2] = 2;
   RP1210_GetHardwareStatus(1, block, 16, 0);
   RP1210_ReadMessage(1, block, 16, 0);  // nothing waiting: no line
+  std::memset(block, 0x0C, sizeof block);
   RP1210_ReadMessage(7, block, 16, 0);
   RP1210_ClientDisconnect(12);
   EXPECT_EQ(ReadLog(),
@@ -251,17 +252,8 @@ TEST_F(Rp1210Test, TraceLogFormatsAreExact) {
             "1a2b\nSendMSG,ClientID=1,Block=1,Size=8,RET=0,MSG=ca fe 0 6 f9 ff 5 ab \n"
             "1a2b\nTXCMD,ClientID=1,CMD#=16,Size=1,RET=0,CMD=1 \n"
             "1a2b\nGetHardwareStatus,ClientID=1,RET=0,Hardware=5,J1708=0,J1939=3\n"
-            "1a2b\nRXMSG,ClientID=7,Block=0,Size=16,Ret=129,MSG=" +
-                [&] {
-                  std::string d;
-                  char piece[4];
-                  for (int i = 0; i < 16; ++i) {
-                    std::snprintf(piece, sizeof piece, "%x ", static_cast<unsigned char>(block[i]));
-                    d += piece;
-                  }
-                  return d;
-                }() +
-                "\n1a2b\nDisconnect,ClientID=12\n");
+            "1a2b\nRXMSG,ClientID=7,Block=0,Size=16,Ret=129,MSG=c c c c c c c c c c c c c c c c \n"
+            "1a2b\nDisconnect,ClientID=12\n");
 }
 
 TEST_F(Rp1210Test, TraceLogModesAndClosing) {
