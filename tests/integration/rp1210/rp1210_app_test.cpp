@@ -1,6 +1,6 @@
 // QV121032 loaded the way applications load it, over the real driver, against the simulator.
+// Streams, long messages and threads through this same path: the reliability tests.
 #include <atomic>
-#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -23,99 +23,6 @@ TEST_F(Rp1210App, ConnectAndDisconnectInBothOrders) {
   EXPECT_EQ(Disconnect(2), 0);
   EXPECT_EQ(Disconnect(1), 0);
   EXPECT_EQ(Connect("J1939"), 1);  // reconnect after the last disconnect
-}
-
-TEST_F(Rp1210App, TenClientsAndTheEleventh) {
-  const char* names[] = {"J1939", "J1708", "CAN", "Device", "IO", "Network", "VKL",
-                         "J1939:Baud=250", "J1939:Baud=500", "J1939:Baud=Auto"};
-  for (int i = 0; i < 10; ++i) ASSERT_EQ(Connect(names[i]), i + 1) << names[i];
-  EXPECT_EQ(Connect("J1939:other"), 131);
-}
-
-TEST_F(Rp1210App, Eec1StreamWithRisingTimeStamps) {
-  const int16_t id = Connect("J1939");
-  ASSERT_EQ(id, 1);
-  uint32_t last = 0;
-  for (int k = 0; k < 3; ++k) {
-    std::vector<char> m;
-    ASSERT_GT(ReadPgn(id, 61444, m), 10);
-    EXPECT_EQ(static_cast<uint8_t>(m[8]), 0x00);  // the engine
-    const uint32_t ts = static_cast<uint32_t>(static_cast<uint8_t>(m[0]) << 24 | static_cast<uint8_t>(m[1]) << 16 |
-                                              static_cast<uint8_t>(m[2]) << 8 | static_cast<uint8_t>(m[3]));
-    EXPECT_GT(ts, last);
-    last = ts;
-  }
-}
-
-TEST_F(Rp1210App, VinThroughTheBroadcastTransport) {
-  const int16_t id = Connect("J1939");
-  ASSERT_EQ(id, 1);
-  const char request[] = {0x00, static_cast<char>(0xEA), 0x00, 0x06, static_cast<char>(0xF9),
-                          static_cast<char>(0xFF), static_cast<char>(0xEC), static_cast<char>(0xFE), 0x00};
-  ASSERT_EQ(Api().send(id, request, sizeof request, 0, 1), 0);
-  std::vector<char> m;
-  const int n = ReadPgn(id, 65260, m, 400);
-  ASSERT_GE(n, 10 + 17);
-  EXPECT_EQ(std::string(m.data() + 10, 17), "1QVLINK0SIM000042");
-}
-
-TEST_F(Rp1210App, LongSendsByRtsCtsAndBam) {
-  const int16_t id = Connect("J1939");
-  ASSERT_EQ(id, 1);
-  for (const bool bam : {false, true}) {
-    std::vector<char> m = {static_cast<char>(0x00), static_cast<char>(0xEF), 0x00,
-                           static_cast<char>(bam ? 0x86 : 0x06), static_cast<char>(0xF9),
-                           static_cast<char>(bam ? 0xFF : 0x00)};
-    for (int i = 0; i < 1785; ++i) m.push_back(static_cast<char>(i * 13));
-    ASSERT_EQ(Api().send(id, m.data(), static_cast<int16_t>(m.size()), 0, 1), 0);
-    ASSERT_TRUE(sim_->waitFor(
-        [&] {
-          for (const auto& l : sim_->longFromPc())
-            if (l.complete && l.bam == bam) return true;
-          return false;
-        },
-        30000));
-    for (const auto& l : sim_->longFromPc()) {
-      if (!l.complete || l.bam != bam) continue;
-      ASSERT_EQ(l.data.size(), 1785u);
-      for (int i = 0; i < 1785; ++i) ASSERT_EQ(l.data[i], static_cast<uint8_t>(i * 13)) << i;
-    }
-  }
-}
-
-// Two clients sending blocking from two threads: each message reaches the bus once, in order.
-TEST_F(Rp1210App, TwoThreadsBlockingSendsReachTheBusOnceEach) {
-  const int16_t a = Connect("J1939");
-  const int16_t b = Connect("J1939:Baud=250");
-  ASSERT_EQ(a, 1);
-  ASSERT_EQ(b, 2);
-  char on[1] = {1};
-  ASSERT_EQ(Api().command(16, a, on, 1), 0);
-  char none[1] = {};
-  Api().command(17, a, none, 0);  // discard the bus traffic; only echoes remain
-  std::atomic<int> failures{0};
-  auto run = [&](int16_t id, uint8_t tag) {
-    for (int seq = 0; seq < 20; ++seq) {
-      const char msg[] = {0x00, static_cast<char>(0xFF), 0x00, 0x06, static_cast<char>(0xF9),
-                          static_cast<char>(0xFF), static_cast<char>(tag), static_cast<char>(seq)};
-      if (Api().send(id, msg, sizeof msg, 0, 1) != 0) ++failures;
-    }
-  };
-  std::thread t1(run, a, 0xA1), t2(run, b, 0xB2);
-  t1.join();
-  t2.join();
-  EXPECT_EQ(failures.load(), 0);
-  ASSERT_TRUE(sim_->waitFor([&] { return sim_->busFramesFromPc().size() >= 40; }, 10000));
-  int next[2] = {0, 0};
-  for (const auto& f : sim_->busFramesFromPc()) {
-    if (f.data.size() < 2) continue;
-    const int k = f.data[0] == 0xA1 ? 0 : f.data[0] == 0xB2 ? 1 : -1;
-    if (k < 0) continue;
-    EXPECT_EQ(f.data[1], next[k]);
-    next[k] = f.data[1] + 1;
-  }
-  EXPECT_EQ(next[0], 20);
-  EXPECT_EQ(next[1], 20);
 }
 
 // A blocking read with nothing to read waits until the device closes, then returns 0 (or the
@@ -166,13 +73,13 @@ std::vector<char> CanEntry(uint8_t type, uint32_t mask, uint32_t header) {
   return e;
 }
 
-// RF payloads of the filter commands (16 or 17) on protocol code 2 the adapter received.
-// The driver's filter state lives for the process, so an empty list to clear the adapter's
-// filters may go out first after an earlier test; those carry no entries.
-std::vector<Bytes> FilterCommands(const qv::sim::Simulator& sim, uint8_t command, bool withEntries) {
+// RF payloads with entries of the filter commands (16 or 17) on protocol code 2 the adapter
+// received. The driver's filter state lives for the process, so an empty list to clear the
+// adapter's filters may go out first after an earlier test; those carry no entries.
+std::vector<Bytes> FilterCommands(const qv::sim::Simulator& sim, uint8_t command) {
   std::vector<Bytes> out;
   for (const auto& rf : sim.rfToAdapter())
-    if (rf.rf.size() >= 2 && (rf.rf[0] & 0x7F) == 2 && rf.rf[1] == command && (!withEntries || rf.rf.size() > 2))
+    if (rf.rf.size() > 2 && (rf.rf[0] & 0x7F) == 2 && rf.rf[1] == command)
       out.push_back(rf.rf);
   return out;
 }
@@ -186,27 +93,16 @@ TEST_F(Rp1210Quiet, CanFilterEntriesReachTheAdapterNineBytesApart) {
     for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
     return out;
   };
-  const auto a = CanEntry(0, 0x7FF, 0x7E8), b = CanEntry(0, 0x7F0, 0x7E0), c = CanEntry(0, 0x700, 0x100);
-  std::vector<char> overflow;
-  for (int i = 0; i < 21; ++i) overflow = join({overflow, a});
-  const struct {
-    const char* name;
-    std::vector<char> data;
-    int16_t result;
-  } rows[] = {{"two standard", join({a, b}), 0},
-              {"twenty-one", overflow, 162},
-              {"three standard", join({a, b, c}), 0},
-              {"extended type after a standard one", join({a, CanEntry(1, 0x1FFFFFFF, 0x18FEF100)}), 0}};
-  for (auto row : rows)
-    EXPECT_EQ(Api().command(5, id, row.data.data(), static_cast<int16_t>(row.data.size())), row.result) << row.name;
+  // Which lists are refused, and how many entries fit, is the library's own rule (its unit tests).
+  const auto a = CanEntry(0, 0x7FF, 0x7E8), b = CanEntry(0, 0x7F0, 0x7E0);
+  for (auto data : {join({a, b}), join({a, CanEntry(1, 0x1FFFFFFF, 0x18FEF100)})})
+    EXPECT_EQ(Api().command(5, id, data.data(), static_cast<int16_t>(data.size())), 0);
   const std::vector<Bytes> expected = {
       {0x82, 17, 0, 0, 0x07, 0xE8, 0, 0, 0x07, 0xFF, 0, 0, 0x07, 0xE0, 0, 0, 0x07, 0xF0},
-      {0x82, 17, 0, 0, 0x07, 0xE8, 0, 0, 0x07, 0xFF, 0, 0, 0x07, 0xE0, 0, 0, 0x07, 0xF0, 0, 0, 0x01, 0x00, 0, 0, 0x07,
-       0x00},
       {0x82, 17, 0, 0, 0x07, 0xE8, 0, 0, 0x07, 0xFF, 0, 0, 0xF1, 0x00, 0, 0, 0xFF, 0xFF},
   };
-  ASSERT_TRUE(sim_->waitFor([&] { return FilterCommands(*sim_, 17, true).size() >= expected.size(); }, 5000));
-  EXPECT_EQ(FilterCommands(*sim_, 17, true), expected);
+  ASSERT_TRUE(sim_->waitFor([&] { return FilterCommands(*sim_, 17).size() >= expected.size(); }, 5000));
+  EXPECT_EQ(FilterCommands(*sim_, 17), expected);
 }
 
 TEST_F(Rp1210Quiet, CanSendsThatAreNotOneFrameNeverLeave) {
@@ -223,25 +119,6 @@ TEST_F(Rp1210Quiet, CanSendsThatAreNotOneFrameNeverLeave) {
   EXPECT_EQ(frames[0].id.pgn, 0xFEF1u);
   EXPECT_EQ(frames[0].data, (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
   EXPECT_TRUE(sim_->longFromPc().empty());
-}
-
-// Read as no entries, null data would empty the adapter's J1939 list (the driver sends an empty
-// command 16, then clears again before the next list); refused, only the next real entry goes.
-TEST_F(Rp1210Quiet, NullCommandDataLeavesTheAdapterFiltersAlone) {
-  const int16_t id = Connect("J1939");
-  ASSERT_EQ(id, 1);
-  char first[] = {0x05, 0x00, static_cast<char>(0xEF), 0x00, 0, 0x5A, 0};
-  ASSERT_EQ(Api().command(4, id, first, 7), 0);
-  const Bytes firstRf = {0x82, 16, 0x00, 0xEF, 0x00, 0x5A, 0x00, 0xFF, 0x00, 0xFF};
-  ASSERT_TRUE(sim_->waitFor([&] { return !FilterCommands(*sim_, 16, true).empty() &&
-                                         FilterCommands(*sim_, 16, true).back() == firstRf; }, 5000));
-  sim_->clearLogs();
-  EXPECT_EQ(Api().command(4, id, nullptr, 7), 160);
-  char second[] = {0x05, 0x00, static_cast<char>(0xEF), 0x00, 0, 0x5B, 0};
-  ASSERT_EQ(Api().command(4, id, second, 7), 0);
-  const Bytes secondRf = {0x82, 16, 0x00, 0xEF, 0x00, 0x5B, 0x00, 0xFF, 0x00, 0xFF};
-  ASSERT_TRUE(sim_->waitFor([&] { return !FilterCommands(*sim_, 16, true).empty(); }, 5000));
-  EXPECT_EQ(FilterCommands(*sim_, 16, false), std::vector<Bytes>{secondRf});
 }
 
 // An 8-byte J1939 frame is L = 16 bytes from the driver and L + 2 = 18 for the application.
@@ -271,33 +148,6 @@ TEST_F(Rp1210Quiet, J1939ReadsFitWholeOrAreDroppedAndTheNextMessageFollows) {
   }
   std::vector<char> buf(64);
   EXPECT_EQ(Api().read(id, buf.data(), 64, 0), 0);  // nothing kept back
-}
-
-// Each odd name beside a J1939 client that stays: after it leaves, the status block and
-// command 0 see the one J1939 client only.
-TEST_F(Rp1210Quiet, OddProtocolNamesLeaveNoCounterBehind) {
-  const int16_t keep = Connect("J1939");
-  ASSERT_EQ(keep, 1);
-  const struct {
-    const char* name;
-    bool can;
-  } rows[] = {{"J1708CAN", true}, {"VKLCAN", true}, {"HALDEXCAN", true}, {"HALDEXIO", false}};
-  for (auto row : rows) {
-    const int16_t id = Connect(row.name);
-    ASSERT_EQ(id, 2) << row.name;
-    char block[16];
-    ASSERT_EQ(Api().status(keep, block, 16, 0), 0);
-    EXPECT_EQ(block[1], row.can ? 2 : 1) << row.name;
-    EXPECT_EQ(block[7], row.can ? 1 : 0) << row.name;
-    EXPECT_EQ(Api().command(0, keep, nullptr, 0), row.can ? 157 : 0) << row.name;
-    ASSERT_EQ(Disconnect(id), 0) << row.name;
-    ASSERT_EQ(Api().status(keep, block, 16, 0), 0);
-    EXPECT_EQ(block[1], 1) << row.name;
-    EXPECT_EQ(block[3], 1) << row.name;
-    EXPECT_EQ(block[5], 0) << row.name;
-    EXPECT_EQ(block[7], 0) << row.name;
-    EXPECT_EQ(Api().command(0, keep, nullptr, 0), 0) << row.name;
-  }
 }
 
 }  // namespace

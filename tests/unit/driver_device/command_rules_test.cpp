@@ -92,14 +92,12 @@ TEST_F(CommandRules, J1708AllZeroThenRealFilterClearsFirst) {
   EXPECT_EQ(sink.sent[1], (Sent{true, 1, 16, {128, 0xFF, 0, 0, 0, 0}}));
   EXPECT_EQ(state.filterStateJ1708, 2);
   sink.sent.clear();
-  Run(1, 16, {129, 0xFF, 0, 0, 0, 0});  // state 2: no clearing
+  sink.result = ERR_TX_QUEUE_FULL;  // state 2: no clearing; the send result is the result
+  EXPECT_EQ(Run(1, 16, {129, 0xFF, 0, 0, 0, 0}), ERR_TX_QUEUE_FULL);
   EXPECT_EQ(sink.sent.size(), 1u);
-}
-
-TEST_F(CommandRules, J1708ResultIsTheSendResultAndStateUpdatesAnyway) {
-  sink.result = ERR_TX_QUEUE_FULL;
-  EXPECT_EQ(Run(1, 16, {1, 2, 3, 4, 5, 6}), ERR_TX_QUEUE_FULL);
-  EXPECT_EQ(state.filterStateJ1708, 2);
+  // The ninth byte is not part of the all-zero test.
+  EXPECT_EQ(Run(1, 16, {0, 0, 0, 0, 0, 0, 0, 0, 5}), ERR_TX_QUEUE_FULL);
+  EXPECT_EQ(state.filterStateJ1708, 1);
 }
 
 TEST_F(CommandRules, J1939AllZeroEmptiesListSendsAndNextCallClears) {
@@ -133,26 +131,15 @@ TEST_F(CommandRules, J1939RepeatSendsOnceAndOnlyNewEntriesGoOut) {
   EXPECT_EQ(std::vector<uint8_t>(state.j1939FilterList + 8, state.j1939FilterList + 16), Entry(0xFE, 1));
 }
 
-TEST_F(CommandRules, J1939ThirteenEntriesGoAsSixSixOne) {
+// Thirteen entries go as six, six, one; the full list never overflows but new entries still go.
+TEST_F(CommandRules, J1939LongListsAreSplitAndCapped) {
   std::vector<uint8_t> d;
-  for (uint8_t i = 0; i < 13; ++i) {
-    auto e = Entry(0xF0, i);
-    d.insert(d.end(), e.begin(), e.end());
-  }
-  Run(2, 16, d);
+  for (uint8_t i = 0; i < 32; ++i) d = Join({d, Entry(0xF0, i)});
+  Run(2, 16, std::vector<uint8_t>(d.begin(), d.begin() + 13 * 8));
   ASSERT_EQ(sink.sent.size(), 3u);
-  EXPECT_EQ(sink.sent[0].data, std::vector<uint8_t>(d.begin(), d.begin() + 48));
-  EXPECT_EQ(sink.sent[1].data, std::vector<uint8_t>(d.begin() + 48, d.begin() + 96));
-  EXPECT_EQ(sink.sent[2].data, std::vector<uint8_t>(d.begin() + 96, d.end()));
-  for (const auto& s : sink.sent) EXPECT_TRUE(s.acknowledged && s.protocol == 2 && s.command == 16);
-}
-
-TEST_F(CommandRules, J1939ListNeverOverflowsButNewEntriesStillGoOut) {
-  std::vector<uint8_t> d;
-  for (uint8_t i = 0; i < 32; ++i) {
-    auto e = Entry(0xF0, i);
-    d.insert(d.end(), e.begin(), e.end());
-  }
+  EXPECT_EQ(sink.sent[0], (Sent{true, 2, 16, std::vector<uint8_t>(d.begin(), d.begin() + 48)}));
+  EXPECT_EQ(sink.sent[1], (Sent{true, 2, 16, std::vector<uint8_t>(d.begin() + 48, d.begin() + 96)}));
+  EXPECT_EQ(sink.sent[2], (Sent{true, 2, 16, std::vector<uint8_t>(d.begin() + 96, d.begin() + 104)}));
   Run(2, 16, d);
   EXPECT_EQ(state.j1939FilterCount, 256);
   sink.sent.clear();
@@ -180,17 +167,11 @@ TEST_F(CommandRules, CanFilterReplacesListAndClearsAfterAllZero) {
 }
 
 TEST_F(CommandRules, OtherCommandsPassThroughUnchanged) {
-  Run(1, 3, {});
-  Run(0, 14, {3, 0x0C});
-  Run(7, 16, {1, 2});    // filters for protocols without a list
-  Run(1, 17, {5});
-  Run(2, 80, {1, 2, 3});
-  ASSERT_EQ(sink.sent.size(), 5u);
-  EXPECT_EQ(sink.sent[0], (Sent{false, 1, 3, {}}));
-  EXPECT_EQ(sink.sent[1], (Sent{false, 0, 14, {3, 0x0C}}));
-  EXPECT_EQ(sink.sent[2], (Sent{false, 7, 16, {1, 2}}));
-  EXPECT_EQ(sink.sent[3], (Sent{false, 1, 17, {5}}));
-  EXPECT_EQ(sink.sent[4], (Sent{false, 2, 80, {1, 2, 3}}));
+  // Filters for protocols without a list (7, 16) pass through too.
+  const std::vector<Sent> rows = {
+      {false, 1, 3, {}}, {false, 0, 14, {3, 0x0C}}, {false, 7, 16, {1, 2}}, {false, 1, 17, {5}}, {false, 2, 80, {1, 2, 3}}};
+  for (const Sent& r : rows) Run(r.protocol, r.command, r.data);
+  EXPECT_EQ(sink.sent, rows);
   EXPECT_EQ(state.filterStateJ1708, 0);
 }
 
@@ -237,11 +218,6 @@ TEST(HardwareStatus, LayoutKeepsByteOne) {
   const uint8_t want[9] = {5, 0xAA, 0x03, 0, 0x01, 0, 0x02, 0, 0};
   EXPECT_EQ(std::vector<uint8_t>(s, s + 9), std::vector<uint8_t>(want, want + 9));
   EXPECT_EQ(s[9], 0xAA);
-}
-
-TEST(VersionRequest, FrameBytesAndChecksum) {
-  EXPECT_EQ(kVersionRequestFrame[7], 0xFF - ((0x02 + 0x55 + 0x00 + 0x1B) & 0xFF));
-  EXPECT_EQ(kVersionRequestFrame[1] << 8 | kVersionRequestFrame[2], 4);  // the bytes it carries
 }
 
 }  // namespace

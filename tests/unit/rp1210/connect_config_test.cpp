@@ -40,17 +40,14 @@ TEST(DeviceParams, PositionalFields) {
 }
 
 TEST(DeviceParams, RefusesWhatThePositionalReadCannotTake) {
-  bool ok = true;
-  Parse("COM4,115200,777", &ok);
-  EXPECT_FALSE(ok);
-  Parse("COM4115200", &ok);
-  EXPECT_FALSE(ok);
-  Parse("COM4567890,115200,777,81,15", &ok);  // port name of 10 characters
-  EXPECT_FALSE(ok);
-  Parse("COM4,1152000000,777,81,15", &ok);  // 10 digits
-  EXPECT_FALSE(ok);
-  Parse("COM456789,115200000,777,81,15", &ok);
-  EXPECT_TRUE(ok);
+  // A port name of 10 characters, a number of 10 digits; 9 of each are taken.
+  for (auto [value, want] : {std::pair{"COM4,115200,777", false}, {"COM4115200", false},
+                             {"COM4567890,115200,777,81,15", false}, {"COM4,1152000000,777,81,15", false},
+                             {"COM456789,115200000,777,81,15", true}}) {
+    bool ok = !want;
+    Parse(value, &ok);
+    EXPECT_EQ(ok, want) << value;
+  }
 }
 
 TEST(ParseDecimal, UsualRule) {
@@ -60,48 +57,45 @@ TEST(ParseDecimal, UsualRule) {
   EXPECT_EQ(qv::rp1210::ParseDecimal("12345", 3), 123);
 }
 
+// Each row edits the default INI; the settings handed to the driver follow.
 TEST_F(Rp1210Test, ConfigFillsEverySetting) {
-  ASSERT_EQ(Connect("J1939"), 1);
-  auto init = Driver().of("Initialize_Hardware");
-  ASSERT_EQ(init.size(), 1u);
-  const DeviceSettings& s = init[0].settings;
-  EXPECT_EQ(s.deviceNumber, 0);
-  EXPECT_STREQ(s.portName, "COM4");
-  EXPECT_EQ(s.reconnectTime, 30u);
-  EXPECT_EQ(s.packingType, 1u);
-  EXPECT_EQ(s.txBlockType, 2u);
-  EXPECT_EQ(s.counterEnable, 1);  // low byte of 257
-  EXPECT_EQ(s.rfAck, 2);
-  EXPECT_EQ(s.filterType, 0);
-  EXPECT_EQ(init[0].protocol, "J1939");
-  EXPECT_EQ(init[0].flag, 0);
-}
-
-TEST_F(Rp1210Test, AbsentKeysTakeDefaults) {
   auto& ini = Files()["QV121032.ini"];
-  ini.erase("ReconnectSettings");
-  ini.erase("Packing");
-  ini["RFAck"].erase("RFAck");
-  ASSERT_EQ(Connect("J1708"), 1);
-  const DeviceSettings s = Driver().of("Initialize_Hardware")[0].settings;
-  EXPECT_EQ(s.reconnectTime, 0u);
-  EXPECT_EQ(s.packingType, 0u);
-  EXPECT_EQ(s.rfAck, 0);
-}
-
-TEST_F(Rp1210Test, RfAckDevicesIsASubstringTest) {
-  auto& ini = Files()["QV121032.ini"];
-  ini["RFAck"]["Devices"] = "10,12";
-  ASSERT_EQ(Connect("J1939"), 1);
-  EXPECT_EQ(Driver().of("Initialize_Hardware")[0].settings.rfAck, 2);
-  ASSERT_EQ(RP1210_ClientDisconnect(1), 0);
-  ini["RFAck"]["Devices"] = "2,3";
-  ASSERT_EQ(Connect("J1939"), 1);
-  EXPECT_EQ(Driver().of("Initialize_Hardware")[1].settings.rfAck, 0);
-  ASSERT_EQ(RP1210_ClientDisconnect(1), 0);
-  ini["RFAck"].erase("Devices");  // Devices absent: RFAck is not read
-  ASSERT_EQ(Connect("J1939"), 1);
-  EXPECT_EQ(Driver().of("Initialize_Hardware")[2].settings.rfAck, 0);
+  const struct {
+    const char* what;
+    void (*edit)(std::map<std::string, std::map<std::string, std::string>>&);
+    uint32_t reconnect, packing;
+    uint8_t rfAck;
+  } rows[] = {
+      {"as written", [](auto&) {}, 30, 1, 2},
+      {"absent keys take defaults",
+       [](auto& i) {
+         i.erase("ReconnectSettings");
+         i.erase("Packing");
+         i["RFAck"].erase("RFAck");
+       },
+       0, 0, 0},
+      {"Devices is a substring test", [](auto& i) { i["RFAck"]["Devices"] = "10,12"; }, 30, 1, 2},
+      {"device 1 not in Devices", [](auto& i) { i["RFAck"]["Devices"] = "2,3"; }, 30, 1, 0},
+      {"Devices absent: RFAck is not read", [](auto& i) { i["RFAck"].erase("Devices"); }, 30, 1, 0},
+  };
+  for (const auto& row : rows) {
+    WriteDefaultIni();
+    row.edit(ini);
+    ASSERT_EQ(Connect("J1939"), 1) << row.what;
+    const DriverCall init = Driver().of("Initialize_Hardware").back();
+    const DeviceSettings& s = init.settings;
+    EXPECT_EQ(s.reconnectTime, row.reconnect) << row.what;
+    EXPECT_EQ(s.packingType, row.packing) << row.what;
+    EXPECT_EQ(s.rfAck, row.rfAck) << row.what;
+    EXPECT_EQ(s.deviceNumber, 0);
+    EXPECT_STREQ(s.portName, "COM4");
+    EXPECT_EQ(s.txBlockType, 2u);
+    EXPECT_EQ(s.counterEnable, 1);  // low byte of 257
+    EXPECT_EQ(s.filterType, 0);
+    EXPECT_EQ(init.protocol, "J1939");
+    EXPECT_EQ(init.flag, 0);
+    ASSERT_EQ(RP1210_ClientDisconnect(1), 0);
+  }
 }
 
 TEST_F(Rp1210Test, EmptyValueFailsWith129AndAbsentDeviceWith134) {
@@ -248,6 +242,7 @@ TEST_F(Rp1210Test, TraceLogFormatsAreExact) {
   Driver().status[2] = 2;
   RP1210_GetHardwareStatus(1, block, 16, 0);
   RP1210_ReadMessage(1, block, 16, 0);  // nothing waiting: no line
+  std::memset(block, 0x0C, sizeof block);
   RP1210_ReadMessage(7, block, 16, 0);
   RP1210_ClientDisconnect(12);
   EXPECT_EQ(ReadLog(),
@@ -257,17 +252,8 @@ TEST_F(Rp1210Test, TraceLogFormatsAreExact) {
             "1a2b\nSendMSG,ClientID=1,Block=1,Size=8,RET=0,MSG=ca fe 0 6 f9 ff 5 ab \n"
             "1a2b\nTXCMD,ClientID=1,CMD#=16,Size=1,RET=0,CMD=1 \n"
             "1a2b\nGetHardwareStatus,ClientID=1,RET=0,Hardware=5,J1708=0,J1939=3\n"
-            "1a2b\nRXMSG,ClientID=7,Block=0,Size=16,Ret=129,MSG=" +
-                [&] {
-                  std::string d;
-                  char piece[4];
-                  for (int i = 0; i < 16; ++i) {
-                    std::snprintf(piece, sizeof piece, "%x ", static_cast<unsigned char>(block[i]));
-                    d += piece;
-                  }
-                  return d;
-                }() +
-                "\n1a2b\nDisconnect,ClientID=12\n");
+            "1a2b\nRXMSG,ClientID=7,Block=0,Size=16,Ret=129,MSG=c c c c c c c c c c c c c c c c \n"
+            "1a2b\nDisconnect,ClientID=12\n");
 }
 
 TEST_F(Rp1210Test, TraceLogModesAndClosing) {
@@ -303,11 +289,6 @@ TEST_F(Rp1210Test, TraceLogModesAndClosing) {
   EXPECT_EQ(log.find("Disconnect,ClientID=4"), std::string::npos);
 }
 
-TEST_F(Rp1210Test, EmptyLoggingTypeFailsTheConnect) {
-  Files()["QV121032.ini"]["Logging"]["LoggingType"] = "";
-  EXPECT_EQ(Connect("J1939"), 129);
-}
-
 TEST_F(Rp1210Test, LongTraceLinesAreCut) {
   auto& ini = Files()["QV121032.ini"];
   ini["Logging"]["LoggingType"] = "1";
@@ -329,11 +310,9 @@ TEST_F(Rp1210Test, LongTraceLinesAreCut) {
   EXPECT_EQ(log.substr(end - 3, 3), "7f ");  // the dump holds whole bytes only
 }
 
-TEST_F(Rp1210Test, HexDumpIsLowerCaseWithoutLeadingZeros) {
+TEST_F(Rp1210Test, HexDumpWritesWholeBytesWithinItsLimits) {
+  // Lower case without leading zeros: the trace-log test; here the limits.
   const uint8_t bytes[] = {0x05, 0xAB, 0x00, 0x10};
-  char out[32];
-  qv::rp1210::HexDump(bytes, 4, out, sizeof out);
-  EXPECT_STREQ(out, "5 ab 0 10 ");
   char tiny[6];
   qv::rp1210::HexDump(bytes, 4, tiny, sizeof tiny);
   EXPECT_STREQ(tiny, "5 ab ");

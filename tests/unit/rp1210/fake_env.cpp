@@ -16,38 +16,33 @@ FakeDriver g_driver;
 Profile g_files;
 std::vector<std::string> g_modules;
 
+// Records a call to the driver and returns the record for the details.
+DriverCall& Record(const char* name, uint8_t id = 0) {
+  DriverCall& c = g_driver.calls.emplace_back();
+  c.name = name;
+  c.deviceId = id;
+  return c;
+}
+
 int32_t QV_STDCALL FakeInit(DeviceSettings* s, const char* protocol, uint8_t attach) {
-  DriverCall c;
-  c.name = "Initialize_Hardware";
+  DriverCall& c = Record("Initialize_Hardware");
   c.settings = *s;
   c.protocol = protocol;
   c.flag = attach;
-  g_driver.calls.push_back(c);
   return attach ? 0 : g_driver.initResult;
 }
 int32_t QV_STDCALL FakeRestore(uint8_t id, const char* protocol, uint8_t keepOpen) {
-  DriverCall c;
-  c.name = "Restore_Hardware";
-  c.deviceId = id;
+  DriverCall& c = Record("Restore_Hardware", id);
   c.protocol = protocol;
   c.flag = keepOpen;
-  g_driver.calls.push_back(c);
   return g_driver.restoreResult;
 }
 int32_t QV_STDCALL FakeTransmit(uint8_t id, MessageRecord* r) {
-  DriverCall c;
-  c.name = "Transmit_Message";
-  c.deviceId = id;
-  c.record = *r;
-  g_driver.calls.push_back(c);
+  Record("Transmit_Message", id).record = *r;
   return g_driver.transmitResult;
 }
 int32_t QV_STDCALL FakeReceive(uint8_t id, MessageRecord* r) {
-  DriverCall c;
-  c.name = "Receive_Message";
-  c.deviceId = id;
-  c.record = *r;
-  g_driver.calls.push_back(c);
+  Record("Receive_Message", id).record = *r;
   QvSetReturnedLength(r, 0);
   if (g_driver.receiveError) return g_driver.receiveError;
   if (g_driver.inbox.empty()) return 0;
@@ -59,33 +54,23 @@ int32_t QV_STDCALL FakeReceive(uint8_t id, MessageRecord* r) {
   return static_cast<int32_t>(data.size());
 }
 int32_t QV_STDCALL FakeCommand(uint8_t id, uint8_t code, uint8_t command, const uint8_t* data, uint8_t length) {
-  DriverCall c;
-  c.name = "SendQVCommand";
-  c.deviceId = id;
+  DriverCall& c = Record("SendQVCommand", id);
   c.protocolCode = code;
   c.command = command;
   if (length > 0) c.data.assign(data, data + length);
-  g_driver.calls.push_back(c);
   return 0;
 }
 int32_t QV_STDCALL FakeStub(int32_t, int32_t) { return 135; }
 int32_t QV_STDCALL FakeVersions(uint8_t, void*) { return 0; }
 int32_t QV_STDCALL FakeStatus(uint8_t id, uint8_t* block) {
-  DriverCall c;
-  c.name = "GetHardwareStatus";
-  c.deviceId = id;
-  g_driver.calls.push_back(c);
+  Record("GetHardwareStatus", id);
   block[0] = g_driver.status[0];
   for (int i = 2; i <= 8; ++i) block[i] = g_driver.status[i];
   return 0;
 }
 int32_t QV_STDCALL FakeTransport(uint8_t, MessageRecord*) { return 0; }
 int32_t QV_STDCALL FakeSetAddress(uint8_t id, uint8_t address) {
-  DriverCall c;
-  c.name = "Set_Transport_Address";
-  c.deviceId = id;
-  c.data = {address};
-  g_driver.calls.push_back(c);
+  Record("Set_Transport_Address", id).data = {address};
   return 0;
 }
 
@@ -95,23 +80,10 @@ const qv::rp1210::DriverApi kFakeApi{&FakeInit,   &FakeRestore,  &FakeTransmit, 
 uint32_t FakeProfile(const char* section, const char* key, const char* def, char* buf, uint32_t size,
                      const char* file) {
   std::string value = def;
-  bool found = false;
-  auto f = g_files.find(file);
-  if (f != g_files.end()) {
-    auto s = f->second.find(section);
-    if (s != f->second.end()) {
-      auto k = s->second.find(key);
-      if (k != s->second.end()) {
-        value = k->second;
-        found = true;
-      }
-    }
-  }
+  if (auto f = g_files.find(file); f != g_files.end())
+    if (auto s = f->second.find(section); s != f->second.end())
+      if (auto k = s->second.find(key); k != s->second.end()) value = k->second;
   if (size == 0) return 0;
-  if (found && value.empty()) {
-    buf[0] = 0;
-    return 0;
-  }
   const size_t n = std::min<size_t>(value.size(), size - 1);
   std::memcpy(buf, value.data(), n);
   buf[n] = 0;

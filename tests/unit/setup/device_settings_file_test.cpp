@@ -70,24 +70,18 @@ TEST(SplitDeviceList, CutsAtCommasAndSpacesWithEmptyPiecesAsZero) {
   EXPECT_EQ(SplitDeviceList(list.c_str(), d, kMaxDevices), -1);
 }
 
-TEST_F(SettingsFile, AddressWriteKeepsFourOrFiveFields) {
-  PointAtWindowsCopy(s);
-  Devices(kWin, "101,102");
+// The address keeps four or five fields; the channel adds or replaces the fifth.
+TEST_F(SettingsFile, AddressAndChannelWritesKeepTheOtherFields) {
+  DecideIniCopies(s);
+  Devices(kWin, "101 102");
   Params(kWin, 101, "COM4,115200,0,81");
-  Params(kWin, 102, "COM4,115200,0,81,15");
+  Params(kWin, 102, "COM4 115200 0 81 15");
   ChangeAddressOfListedDevices(s, 4321);
   EXPECT_EQ(ParamsOf(kWin, 101), "COM4,115200,4321,81");
   EXPECT_EQ(ParamsOf(kWin, 102), "COM4,115200,4321,81,15");
   ASSERT_EQ(store.writes.size(), 2u);
   EXPECT_EQ(store.writes[0].section, "DeviceInformation101");
   EXPECT_EQ(store.writes[1].section, "DeviceInformation102");
-}
-
-TEST_F(SettingsFile, ChannelWriteAddsOrReplacesTheFifthField) {
-  DecideIniCopies(s);
-  Devices(kWin, "101 102");
-  Params(kWin, 101, "COM4,115200,4321,81");
-  Params(kWin, 102, "COM4 115200 4321 81 15");
   EXPECT_EQ(SetIniCH(s, 17), 1);
   EXPECT_EQ(ParamsOf(kWin, 101), "COM4,115200,4321,81,17");
   EXPECT_EQ(ParamsOf(kWin, 102), "COM4,115200,4321,81,17");

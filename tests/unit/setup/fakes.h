@@ -57,9 +57,9 @@ class FakeCom final : public ComLink {
 
   int OpenComConfig(int port, const char*, uint32_t baud, int parity, int dataBits, int stopBits,
                     int inQ, int outQ) override {
-    settings = std::to_string(baud) + "," + std::to_string(parity) + "," +
-               std::to_string(dataBits) + "," + std::to_string(stopBits) + "," +
-               std::to_string(inQ) + "," + std::to_string(outQ);
+    settings.clear();
+    for (int v : {static_cast<int>(baud), parity, dataBits, stopBits, inQ, outQ})
+      settings += (settings.empty() ? "" : ",") + std::to_string(v);
     if (openResult != 0) return openResult;
     open = true;
     openedPort = port;
@@ -150,14 +150,9 @@ class FakeStore final : public SettingsStore {
   uint32_t ReadString(const char* section, const char* key, char* buf, uint32_t bufSize,
                       const char* fileName) override {
     std::string v;
-    auto f = files.find(fileName);
-    if (f != files.end()) {
-      auto s = f->second.find(section);
-      if (s != f->second.end()) {
-        auto k = s->second.find(key);
-        if (k != s->second.end()) v = k->second;
-      }
-    }
+    if (auto f = files.find(fileName); f != files.end())
+      if (auto s = f->second.find(section); s != f->second.end())
+        if (auto k = s->second.find(key); k != s->second.end()) v = k->second;
     if (bufSize == 0) return 0;
     size_t n = v.size() < bufSize - 1 ? v.size() : bufSize - 1;
     std::memcpy(buf, v.data(), n);

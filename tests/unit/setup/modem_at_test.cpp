@@ -107,42 +107,38 @@ TEST_F(ModemAt, AnswerSplitOverTwoCallbacksIsAppliedOnce) {
   EXPECT_EQ(com.callbackRuns, 2);
 }
 
-TEST_F(ModemAt, NoiseAndOverlongHeadersAreSkipped) {
-  Bytes b = {0x00, 0x13, 0xFF};                     // noise before a delimiter
-  Bytes overlong = {0x7E, 0x00, 0x83, 0x88, 0x53};  // announces 131 body bytes
-  b.insert(b.end(), overlong.begin(), overlong.end());
-  Bytes good = AtResponse('C', 'H', {0x0F});
-  b.insert(b.end(), good.begin(), good.end());
-  Feed(b);
-  EXPECT_EQ(s.gucModemCH, 0x0F);
-}
-
-TEST_F(ModemAt, BodyOf130BytesIsTakenAnd131Refused) {
-  Bytes body(130, 0x00);
-  body[0] = 0x88; body[1] = 0x53; body[2] = 'C'; body[3] = 'H'; body[4] = 0; body[5] = 0x21;
-  Feed(Frame(body));
-  EXPECT_EQ(s.gucModemCH, 0x21);
-  body.push_back(0);
-  body[5] = 0x22;
-  Feed(Frame(body));
-  EXPECT_EQ(s.gucModemCH, 0x21);
-}
-
-TEST_F(ModemAt, BadChecksumOtherApiIdAndTooShortValuesAreDropped) {
-  Bytes bad = AtResponse('C', 'H', {0x09});
-  bad.back() ^= 1;
-  Feed(bad);
-  EXPECT_EQ(s.gucModemCH, 0);
-  Feed(Frame({0x89, 0x53, 'C', 'H', 0x00, 0x09}));  // TX status, not an AT response
-  EXPECT_EQ(s.gucModemCH, 0);
+// Rows run on one parser in order; each leaves it hunting for the next frame, and CH at the
+// value of the last frame taken.
+TEST_F(ModemAt, FramesTakenAndDropped) {
+  Bytes body(130, 0x00);  // the longest body taken
+  body[0] = 0x88; body[1] = 0x53; body[2] = 'C'; body[3] = 'H'; body[5] = 0x21;
+  Bytes tooLong = body;
+  tooLong.push_back(0);
+  tooLong[5] = 0x22;
+  Bytes badSum = AtResponse('C', 'H', {0x09});
+  badSum.back() ^= 1;
+  Bytes noisy = {0x00, 0x13, 0xFF, 0x7E, 0x00, 0x83, 0x88, 0x53};  // noise, a header announcing 131
+  for (uint8_t b : AtResponse('C', 'H', {0x0F})) noisy.push_back(b);
+  const struct {
+    const char* what;
+    Bytes fed;
+    uint8_t ch;
+  } rows[] = {{"noise and an overlong header, then a frame", noisy, 0x0F},
+              {"bad checksum", badSum, 0x0F},
+              {"TX status, not an AT response", Frame({0x89, 0x53, 'C', 'H', 0x00, 0x09}), 0x0F},
+              {"body of 130", Frame(body), 0x21},
+              {"body of 131", Frame(tooLong), 0x21},
+              {"empty body", Frame({}), 0x21},
+              {"WR answer", AtResponse('W', 'R', {}), 0x21}};
+  for (const auto& row : rows) {
+    Feed(row.fed);
+    EXPECT_EQ(s.gucModemCH, row.ch) << row.what;
+    EXPECT_EQ(s.giRxState, 0) << row.what;
+  }
   // An SH answer carrying only 2 value bytes leaves SH alone rather than reading stale bytes.
   s.guiSerHigh = 7;
   Feed(AtResponse('S', 'H', {0x01, 0x02}));
   EXPECT_EQ(s.guiSerHigh, 7u);
-  Feed(Frame({}));                                  // empty body, checksum 0xFF
-  EXPECT_EQ(s.giRxState, 0);
-  Feed(AtResponse('W', 'R', {}));
-  EXPECT_EQ(s.gucModemCH, 0);
 }
 
 TEST_F(ModemAt, OtherFrameIdIsStillAppliedAndDelimiterInsideBodyIsData) {
