@@ -126,11 +126,11 @@ bool AbandonDevice(Device& d) {
   d.callersLeave.store(true);
   d.openDeviceId.store(0);
   WakeWaitingReads(d);
-  if (!d.threadsRunning.load()) return d.callersInside.load() == 0;
   // Windows: the loader holds its lock here, which a thread needs to end, and at process exit
   // it has ended them already: nothing is waited for, and the system releases the port.
-  if (!platform::ThreadsJoinableAtUnload()) return false;
-  d.threadsRunning.store(false);
+  if (!platform::ThreadsJoinableAtUnload()) return !d.threadsRunning.load() && d.callersInside.load() == 0;
+  // Taken over from a close that may be under way on another thread: one of the two joins.
+  if (!d.threadsRunning.exchange(false)) return d.callersInside.load() == 0;
   d.tearingDown.store(true, std::memory_order_release);
   d.stopFlag.store(true);
   d.pendingAck.store(0);
