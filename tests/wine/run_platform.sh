@@ -24,26 +24,35 @@ PEER_PID=
 cleanup() {
   # Let Wine's server go first: it holds the pty and would take the hang-up when the peer ends.
   wine_wait_server
+  # Wine's messages, less the object list its server prints when it ends after a hang-up.
+  [ -f "$WORK/wine.err" ] && grep -v -e '^0x' -e '^ ' "$WORK/wine.err" >&2
   [ -n "$PEER_PID" ] && kill "$PEER_PID" 2>/dev/null
   wine_unmap_com 9
   rm -rf "$WORK"
 }
 trap cleanup EXIT INT TERM
 
-start_pty_peer "$WORK/peer.out" "$PEER" --idle 120 || exit 2
-wine_map_com 9 "$PEER_PTY"
+# fresh_peer N: a new echo peer on COM9 (each run ends by making its peer hang up).
+fresh_peer() {
+  wine_wait_server
+  [ -n "$PEER_PID" ] && kill "$PEER_PID" 2>/dev/null
+  start_pty_peer "$WORK/peer$1.out" "$PEER" --idle 120 || exit 2
+  wine_map_com 9 "$PEER_PTY"
+}
+fresh_peer 1
 # COM8 must be absent for the not-found check.
 wine_unmap_com 8
 
 start=$(date +%s)
 status=0
-cd "$BUILD_DIR/bin" && wine_run ./platform_test.exe COM9 || status=$?
+cd "$BUILD_DIR/bin" && wine_run ./platform_test.exe COM9 2>>"$WORK/wine.err" || status=$?
 echo "run_platform: win64 test took $(( $(date +%s) - start )) s"
 
 if [ -f "$WIN32_DIR/bin/platform_test.exe" ]; then
   if wine32_works; then
     echo "run_platform: running the win32 build under 32-bit Wine"
-    (cd "$WIN32_DIR/bin" && wine32_run ./platform_test.exe COM9) || status=1
+    fresh_peer 2
+    (cd "$WIN32_DIR/bin" && wine32_run ./platform_test.exe COM9 2>>"$WORK/wine.err") || status=1
   else
     wine32_skip run_platform
   fi
