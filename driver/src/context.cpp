@@ -1,5 +1,7 @@
 #include "context.h"
 
+#include <new>
+
 #include "qvlink/platform/clock.h"
 
 namespace qv::driver {
@@ -7,8 +9,20 @@ namespace qv::driver {
 void LinkSeam::sleepMs(uint32_t ms) { platform::SleepMs(ms); }
 
 platform::WaitResult LinkSeam::wait(Device& d, EventId ev, uint32_t timeoutMs) {
+  // Waited in short slices, so a wait ends soon after nothing can answer it any more.
+  constexpr uint32_t kSliceMs = 10;
   if (!d.events[ev]) return platform::WaitResult::Failed;
-  return d.events[ev]->wait(timeoutMs);
+  uint32_t left = timeoutMs;
+  for (;;) {
+    if (d.threadsStopping()) return platform::WaitResult::Failed;
+    const uint32_t slice = left < kSliceMs ? left : kSliceMs;
+    const platform::WaitResult r = d.events[ev]->wait(slice);
+    if (r != platform::WaitResult::TimedOut) return r;
+    if (left != platform::kWaitForever) {
+      left -= slice;
+      if (left == 0) return platform::WaitResult::TimedOut;
+    }
+  }
 }
 
 void LinkSeam::signalWriter(Device& d) { SetEvent(d, kEvWriter); }
@@ -36,10 +50,18 @@ Device::Device() : seam(&DefaultLinkSeam()) {
   bam.state.store(kBamIdle);
 }
 
+namespace {
+// In the library's own storage, constructed on first use and destroyed only by
+// DestroyTheDevice: never by the exit sequence while threads may still wait on its events.
+alignas(Device) unsigned char g_deviceStorage[sizeof(Device)];
+}  // namespace
+
 Device& TheDevice() {
-  static Device device;
-  return device;
+  static Device* const device = new (g_deviceStorage) Device;
+  return *device;
 }
+
+void DestroyTheDevice() { TheDevice().~Device(); }
 
 void SetEvent(Device& d, EventId ev) {
   if (d.events[ev]) d.events[ev]->set();

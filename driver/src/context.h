@@ -112,11 +112,19 @@ struct Device {
   std::atomic<bool> sharedObjectsReady{false};
   std::atomic<bool> threadsRunning{false};
   std::atomic<bool> tearingDown{false};  // set by teardown before it stops the threads: senders stop resending
-  bool threadsStopping() const { return tearingDown.load(std::memory_order_acquire); }
+  std::atomic<bool> portLost{false};     // the port said it is gone: nothing more reaches the adapter until closed
+  std::atomic<bool> callersLeave{false}; // the last close has begun: callers still inside end their waits
+  // True when a wait for the adapter can no longer be answered: every send and read waiting
+  // inside the driver ends at once (with 142).
+  bool threadsStopping() const {
+    return tearingDown.load(std::memory_order_acquire) || portLost.load(std::memory_order_acquire) ||
+           callersLeave.load(std::memory_order_acquire);
+  }
   LinkSeam* seam = nullptr;                  // set before threads start, never changed while they run
 
   std::atomic<bool> stopFlag{true};
-  std::atomic<int32_t> callersInside{0};  // threads inside a receive or a send; teardown waits for them
+  std::atomic<int32_t> callersInside{0};  // threads inside an entry point that uses the device; closing waits for them
+  std::atomic<uint8_t> openDeviceId{0};   // the id that opened the running device; 0 when none is open
   std::atomic<bool> writeBusy{false};        // claim flag of txBuffer: compare-and-set by senders, cleared by the writer
   uint8_t txBuffer[kTxBufferSize] = {};      // txLock
   uint32_t txLength = 0;                     // txLock
@@ -193,8 +201,12 @@ struct Device {
   // End of command layer state
 };
 
-// The process-wide device.
+// The process-wide device. It is never destroyed while anything may still use it: at process
+// exit or unload with the device still open, the I/O threads are stopped first (see
+// AbandonDevice), and a client thread still inside the driver keeps it alive.
 Device& TheDevice();
+// Ends the device's life at unload, once nothing runs or waits in it (see AbandonDevice).
+void DestroyTheDevice();
 
 // Sets an event when it exists (no-op before the shared objects are created).
 void SetEvent(Device& d, EventId ev);

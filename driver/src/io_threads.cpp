@@ -6,6 +6,7 @@
 #include "frame_reader.h"
 #include "qvlink/platform/clock.h"
 #include "qvlink/platform/notify.h"
+#include "qvlink/platform/thread.h"
 #include "receive.h"
 
 namespace qv::driver {
@@ -60,6 +61,8 @@ bool StartThreads(Device& d) {
   if (!d.sharedObjectsReady.load()) return false;
   d.stopFlag.store(false);
   d.tearingDown.store(false, std::memory_order_release);
+  d.portLost.store(false);
+  d.callersLeave.store(false);
   d.writeBusy.store(false);
   static constexpr platform::Thread::Entry kEntries[kThreadCount] = {CommEventThread, WriterThread, DispatcherThread,
                                                                      TransportAckThread, KeepAliveThread};
@@ -105,6 +108,41 @@ void StopThreadsAndTeardown(Device& d) {
   for (auto& e : d.events)
     if (e) e->reset();
   d.writeBusy.store(false);
+  d.portLost.store(false);
+}
+
+namespace {
+void WakeWaitingReads(Device& d) {
+  for (EventId ev : {kEvJ1708Data, kEvVklData, kEvDeviceData, kEvIoData, kEvJ1939Data, kEvNetworkData}) SetEvent(d, ev);
+}
+}  // namespace
+
+void MarkPortLost(Device& d) {
+  if (!d.portLost.exchange(true)) WakeWaitingReads(d);
+}
+
+bool AbandonDevice(Device& d) {
+  d.closingFlag.store(true);
+  d.callersLeave.store(true);
+  d.openDeviceId.store(0);
+  WakeWaitingReads(d);
+  // Windows: the loader holds its lock here, which a thread needs to end, and at process exit
+  // it has ended them already: nothing is waited for, and the system releases the port.
+  if (!platform::ThreadsJoinableAtUnload()) return !d.threadsRunning.load() && d.callersInside.load() == 0;
+  // Taken over from a close that may be under way on another thread: one of the two joins.
+  if (!d.threadsRunning.exchange(false)) return d.callersInside.load() == 0;
+  d.tearingDown.store(true, std::memory_order_release);
+  d.stopFlag.store(true);
+  d.pendingAck.store(0);
+  for (int i = 0; i < kThreadCount; ++i) {
+    SetEvent(d, kEvTransportAck);
+    SetEvent(d, kEvKeepAlive);
+    d.threads[i].join();
+  }
+  d.port.close();
+  // A client thread woken from its wait leaves within a slice; one that does not keeps the device.
+  for (uint32_t i = 0; i < kExitWaitMs && d.callersInside.load() > 0; ++i) platform::SleepMs(1);
+  return d.callersInside.load() == 0;
 }
 
 void CommEventThread(void* arg) {
@@ -112,12 +150,23 @@ void CommEventThread(void* arg) {
   PortFrameSource src(d.port);
   while (!d.stopFlag.load()) {
     const bool carried = d.rxCarryLength > d.rxCarryPos;
-    if (carried || d.port.waitReadable(kCommPollMs)) ReadRadioFrames(d, src);
+    if (carried || d.port.waitReadable(kCommPollMs)) {
+      ReadRadioFrames(d, src);
+    } else if (d.port.lost()) {
+      // Noticed once; the thread ends rather than poll a port that answers every wait at once.
+      MarkPortLost(d);
+      break;
+    }
   }
   SetEvent(d, kEvReaderExited);
 }
 
 void WriterStep(Device& d, platform::WaitResult woke) {
+  if (d.portLost.load()) {
+    // Nothing reaches a lost port: the claim is given back, so no sender waits for it.
+    d.writeBusy.store(false, std::memory_order_release);
+    return;
+  }
   if (woke == platform::WaitResult::TimedOut) {
     d.writeBusy.store(false, std::memory_order_release);
     return;
@@ -131,7 +180,12 @@ void WriterStep(Device& d, platform::WaitResult woke) {
     std::memcpy(local, d.txBuffer, n);
   }
   const long w = d.port.write(local, n);  // a short write is not repeated
-  if (w >= 0) d.writeBusy.store(false, std::memory_order_release);
+  if (w >= 0) {
+    d.writeBusy.store(false, std::memory_order_release);
+  } else if (d.port.lost()) {
+    MarkPortLost(d);
+    d.writeBusy.store(false, std::memory_order_release);
+  }
 }
 
 void WriterThread(void* arg) {

@@ -18,6 +18,14 @@ void StopThreadsAndTeardown(Device& d);
 // reader-exited and read-finished, joins every thread, purges and closes the port, clears the
 // events. Safe to call when nothing is open.
 
+void MarkPortLost(Device& d);
+// The port said it is gone: once, sets portLost and wakes every blocked read; the waits of
+// senders end on their own (threadsStopping). Nothing touches the port again until teardown.
+bool AbandonDevice(Device& d);
+// At process exit or unload: refuses new calls and ends the waits inside. A device never
+// closed has its threads stopped and joined and its port released, where the platform allows.
+// true when no thread runs in the device and no client thread is inside: it may be destroyed.
+
 void CommEventThread(void* device);
 void WriterThread(void* device);
 // One writer step: writes txBuffer once when woken, clears writeBusy. Used by the thread.

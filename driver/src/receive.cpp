@@ -34,7 +34,7 @@ uint32_t ReadEntry(Device& d, const MessageRecord& rec, ByteQueue& q, EventId ev
     // read waiting for the next one: look once more before waiting.
     size = Pop(d, q, buf, cap);
     if (size == 0) {
-      while (!d.stopFlag.load()) {
+      while (!d.stopFlag.load() && !d.threadsStopping()) {
         if (d.seam->wait(d, ev, kBlockingPollMs) == platform::WaitResult::Signalled) break;
       }
       size = Pop(d, q, buf, cap);

@@ -8,6 +8,7 @@
 #include "context.h"
 #include "device_protocol.h"
 #include "io_threads.h"
+#include "qvlink/platform/clock.h"
 #include "qvlink/platform/registry.h"
 #include "receive.h"
 #include "transmit.h"
@@ -25,6 +26,7 @@ constexpr uint32_t kVersionRetryMs = 15;
 constexpr uint32_t kModemTries = 5;
 constexpr uint32_t kModemFirstMs = 3;
 constexpr uint32_t kWriteBusyPolls = 500;  // the writer clears writeBusy within 25 ms
+constexpr uint32_t kCallerLeavePolls = 2000;  // callers leave within one 10 ms wait slice; a bound, not a pace
 constexpr uint8_t kVersionQuery = 0x1B;
 constexpr uint8_t kHandOverChannel = 12;
 
@@ -135,6 +137,7 @@ void SendLinkCounters(Device& d) {
 }
 
 void Shutdown(Device& d) {
+  d.openDeviceId.store(0);
   if (d.counterReport.load() && d.threadsRunning.load()) SendLinkCounters(d);
   StopThreadsAndTeardown(d);
   d.closingFlag.store(false);
@@ -243,6 +246,7 @@ uint8_t OpenHardware(Device& d, const DeviceSettings& s, uint8_t code) {
   if (code == QV_PROTOCOL_CAN) d.protocolStatusCan.fetch_or(1);
   d.reconnectTime.store(s.reconnectTime);
   d.table.openCount = static_cast<uint8_t>(d.table.openCount + 1);
+  d.openDeviceId.store(id);
 
   if (IsVehicleProtocol(code) && ChannelActedOn(s.rfChannel)) {
     Command(d, QV_PROTOCOL_DEVICE, kCmdModem, {kModemSetChannel, kHandOverChannel});
@@ -383,6 +387,13 @@ int32_t OpenDevice(Device& d, DeviceSettings* settings, const char* protocol, ui
 
 int32_t CloseDevice(Device& d, uint8_t deviceId, const char* protocol, uint8_t keepOpen) {
   d.closingFlag.store(true);
+  if (keepOpen == 0) {
+    // The device goes (and the library may be unloaded next): every call still inside ends
+    // its waits and leaves first. New calls see closingFlag and are refused.
+    d.callersLeave.store(true);
+    for (uint32_t i = 0; i < kCallerLeavePolls && d.callersInside.load() > 0; ++i) platform::SleepMs(1);
+    d.callersLeave.store(false);
+  }
   for (uint32_t i = 0; i < kWriteBusyPolls && d.writeBusy.load(); ++i) Sleep(d, 1);
   platform::LockGuard g(d.openLock);
   CloseProtocol(d, deviceId, ProtocolCodeOf(protocol), keepOpen != 0);

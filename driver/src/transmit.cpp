@@ -100,6 +100,7 @@ uint8_t NextFrameId(Device& d) {
 
 bool ClaimTransmitBuffer(Device& d, uint32_t polls, uint32_t sleepMs) {
   for (uint32_t i = 0; i < polls; ++i) {
+    if (d.threadsStopping()) return false;  // nothing would carry the frame or answer it
     bool expected = false;
     if (d.writeBusy.compare_exchange_strong(expected, true, std::memory_order_acq_rel)) return true;
     d.seam->sleepMs(sleepMs);

@@ -1,6 +1,7 @@
 // Client notification: one 8-byte integer 1 written to the client's descriptor.
 #include "qvlink/platform/notify.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -25,6 +26,17 @@ bool PostNotify(WindowHandle window, uint32_t /*messageId*/) {
   const intptr_t value = reinterpret_cast<intptr_t>(window);
   if (value <= 0 || value > INT_MAX) return false;
   const int fd = static_cast<int>(value);
+
+  // Never block, as PostMessageA does not: a full pipe or a saturated eventfd already holds
+  // notifications the client has not read, so this one is taken as delivered. The client's
+  // descriptor keeps its own flags; only its readiness is asked.
+  pollfd pfd{fd, POLLOUT, 0};
+  int ready;
+  do {
+    ready = ::poll(&pfd, 1, 0);
+  } while (ready < 0 && errno == EINTR);
+  if (ready < 0) return false;
+  if (ready == 0) return true;
 
   // A pipe whose reader has gone would raise SIGPIPE and kill the client's process: block
   // it for this write and swallow the one it leaves pending.

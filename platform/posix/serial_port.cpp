@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -299,7 +300,21 @@ struct SerialPort::Impl {
   int fd = -1;
   bool isTty = false;
   SerialTimeouts timeouts{};
+  std::atomic<bool> lost{false};  // set by the reading or the writing thread, read by both
 };
+
+namespace {
+constexpr short kGoneEvents = POLLHUP | POLLERR | POLLNVAL;
+
+// Errors that mean the device itself is gone, not a passing condition.
+bool GoneErrno(int e) { return e == EIO || e == ENXIO || e == ENODEV || e == EPIPE || e == EBADF; }
+
+// Marks the port lost and hands back the value to return.
+long Lost(std::atomic<bool>& lost, long result) {
+  lost.store(true, std::memory_order_release);
+  return result;
+}
+}  // namespace
 
 SerialPort::~SerialPort() { close(); }
 
@@ -328,6 +343,9 @@ SerialOpenError SerialPort::open(const char* portName, const SerialConfig& confi
   }
   (void)ioctl(fd, TIOCEXCL);
   ConfigureLine(fd, ls, config);
+  // The line opens with DTR raised; on the radio modem DTR asks it to sleep. A pty refuses this.
+  int dtr = TIOCM_DTR;
+  (void)ioctl(fd, TIOCMBIC, &dtr);
 
   auto* impl = new (std::nothrow) Impl;
   if (impl == nullptr) {
@@ -344,6 +362,8 @@ SerialOpenError SerialPort::open(const char* portName, const SerialConfig& confi
 
 bool SerialPort::isOpen() const { return impl_ != nullptr; }
 
+bool SerialPort::lost() const { return impl_ != nullptr && impl_->lost.load(std::memory_order_acquire); }
+
 size_t SerialPort::bytesWaiting() {
   if (impl_ == nullptr) return 0;
   int n = 0;
@@ -352,17 +372,21 @@ size_t SerialPort::bytesWaiting() {
 }
 
 bool SerialPort::waitReadable(uint32_t timeoutMs) {
-  if (impl_ == nullptr) return false;
+  if (impl_ == nullptr || lost()) return false;
   if (bytesWaiting() > 0) return true;
   const bool forever = timeoutMs == 0xFFFFFFFFu;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   const int rev = PollUntil(impl_->fd, POLLIN, forever, deadline);
-  // Readable yet empty means hang-up or error: reported as "nothing" rather than spun on.
-  return rev > 0 && bytesWaiting() > 0;
+  if (rev <= 0) return false;
+  if (bytesWaiting() > 0) return true;
+  // Readable yet empty with a hang-up or error: the port is gone, and poll would say so at
+  // once on every later call.
+  if ((rev & kGoneEvents) != 0) Lost(impl_->lost, 0);
+  return false;
 }
 
 long SerialPort::read(uint8_t* buf, size_t count, uint32_t timeoutMs) {
-  if (impl_ == nullptr) return -1;
+  if (impl_ == nullptr || lost()) return -1;
   if (count == 0) return 0;
   if (buf == nullptr) return -1;
   if (count > static_cast<size_t>(LONG_MAX)) count = static_cast<size_t>(LONG_MAX);
@@ -383,22 +407,25 @@ long SerialPort::read(uint8_t* buf, size_t count, uint32_t timeoutMs) {
       pollfd pfd{impl_->fd, POLLIN, 0};
       const bool hungUp = !impl_->isTty || (::poll(&pfd, 1, 0) > 0 &&
                                             (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0);
-      if (hungUp) return got > 0 ? static_cast<long>(got) : -1;
+      if (hungUp) return got > 0 ? static_cast<long>(got) : Lost(impl_->lost, -1);
     } else {
       if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) return got > 0 ? static_cast<long>(got) : -1;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        const bool gone = GoneErrno(errno);
+        if (got > 0) return static_cast<long>(got);
+        return gone ? Lost(impl_->lost, -1) : -1;
+      }
     }
     if (!forever && Clock::now() >= deadline) return static_cast<long>(got);
     const int rev = PollUntil(impl_->fd, POLLIN, forever, deadline);
     if (rev < 0) return got > 0 ? static_cast<long>(got) : -1;
     if (rev == 0) return static_cast<long>(got);
-    if ((rev & POLLIN) == 0 && (rev & (POLLHUP | POLLERR | POLLNVAL)) != 0)
-      return got > 0 ? static_cast<long>(got) : -1;
+    if ((rev & POLLIN) == 0 && (rev & kGoneEvents) != 0) return got > 0 ? static_cast<long>(got) : Lost(impl_->lost, -1);
   }
 }
 
 long SerialPort::write(const uint8_t* buf, size_t count) {
-  if (impl_ == nullptr) return -1;
+  if (impl_ == nullptr || lost()) return -1;
   if (count == 0) return 0;
   if (buf == nullptr) return -1;
   if (count > static_cast<size_t>(LONG_MAX)) count = static_cast<size_t>(LONG_MAX);
@@ -418,13 +445,17 @@ long SerialPort::write(const uint8_t* buf, size_t count) {
       continue;
     }
     if (w < 0 && errno == EINTR) continue;
-    if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+    if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      if (GoneErrno(errno)) Lost(impl_->lost, 0);
       return done > 0 ? static_cast<long>(done) : -1;
+    }
     const int rev = PollUntil(impl_->fd, POLLOUT, forever, deadline);
     if (rev < 0) return done > 0 ? static_cast<long>(done) : -1;
     if (rev == 0) break;  // time-out: a short count, as WriteFile reports it
-    if ((rev & POLLOUT) == 0 && (rev & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+    if ((rev & POLLOUT) == 0 && (rev & kGoneEvents) != 0) {
+      Lost(impl_->lost, 0);
       return done > 0 ? static_cast<long>(done) : -1;
+    }
   }
   return static_cast<long>(done);
 }

@@ -71,4 +71,6 @@ bool Thread::running() const {
   return impl_ != nullptr && impl_->running.load(std::memory_order_acquire);
 }
 
+bool ThreadsJoinableAtUnload() { return true; }
+
 }  // namespace qv::platform

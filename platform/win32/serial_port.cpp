@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -20,6 +21,7 @@ struct SerialPort::Impl {
   DWORD waitMask = 0;
   bool waitPending = false;  // a WaitCommEvent is outstanding on waitOv
   SerialTimeouts timeouts{};
+  std::atomic<bool> lost{false};  // set by the reading or the writing thread, read by both
 };
 
 namespace {
@@ -49,6 +51,23 @@ SerialOpenError MapOpenError(DWORD err) {
       return SerialOpenError::Busy;
     default:
       return SerialOpenError::Other;
+  }
+}
+
+// Errors with which Windows answers for a serial device that has been removed.
+bool GoneError(DWORD err) {
+  switch (err) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_INVALID_HANDLE:
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_FILE_NOT_FOUND:
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -113,7 +132,15 @@ SerialOpenError SerialPort::open(const char* portName, const SerialConfig& confi
 
   if (impl_ == nullptr) impl_ = new (std::nothrow) Impl;
   if (impl_ == nullptr) return SerialOpenError::Other;
-  *impl_ = Impl{};
+  // Fresh state for this open (the atomic flag rules out assigning a whole new Impl).
+  impl_->port = INVALID_HANDLE_VALUE;
+  impl_->claim = nullptr;
+  impl_->readOv = OVERLAPPED{};
+  impl_->writeOv = OVERLAPPED{};
+  impl_->waitOv = OVERLAPPED{};
+  impl_->waitMask = 0;
+  impl_->waitPending = false;
+  impl_->lost.store(false);
   impl_->timeouts = config.timeouts;
   impl_->readOv.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   impl_->writeOv.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -159,23 +186,37 @@ SerialOpenError SerialPort::open(const char* portName, const SerialConfig& confi
 
 bool SerialPort::isOpen() const { return impl_ != nullptr && impl_->port != INVALID_HANDLE_VALUE; }
 
-size_t SerialPort::bytesWaiting() {
-  if (!isOpen()) return 0;
+bool SerialPort::lost() const { return isOpen() && impl_->lost.load(std::memory_order_acquire); }
+
+namespace {
+// The input count; a refused ClearCommError means the device has gone (a pulled USB adapter
+// answers every call so from then on), and the port is marked lost.
+bool InputCount(HANDLE port, std::atomic<bool>& lost, DWORD& count) {
   DWORD errors = 0;
   COMSTAT stat;
   std::memset(&stat, 0, sizeof(stat));
-  if (!ClearCommError(impl_->port, &errors, &stat)) return 0;
-  return stat.cbInQue;
+  if (!ClearCommError(port, &errors, &stat)) {
+    lost.store(true, std::memory_order_release);
+    return false;
+  }
+  count = stat.cbInQue;
+  return true;
+}
+}  // namespace
+
+size_t SerialPort::bytesWaiting() {
+  if (!isOpen() || lost()) return 0;
+  DWORD count = 0;
+  return InputCount(impl_->port, impl_->lost, count) ? count : 0;
 }
 
 bool SerialPort::waitReadable(uint32_t timeoutMs) {
-  if (!isOpen()) return false;
+  if (!isOpen() || lost()) return false;
   const Stopwatch clock;
   for (;;) {
-    DWORD errors = 0;
     COMSTAT stat;
     std::memset(&stat, 0, sizeof(stat));
-    if (!ClearCommError(impl_->port, &errors, &stat)) return false;
+    if (!InputCount(impl_->port, impl_->lost, stat.cbInQue)) return false;
     if (stat.cbInQue > 0) return true;
     const uint32_t elapsed = clock.elapsedMs();
     if (timeoutMs != 0xFFFFFFFFu && elapsed >= timeoutMs) return false;
@@ -188,7 +229,12 @@ bool SerialPort::waitReadable(uint32_t timeoutMs) {
         if ((impl_->waitMask & EV_RXCHAR) == 0) Sleep(1);
         continue;
       }
-      if (GetLastError() != ERROR_IO_PENDING) {
+      const DWORD err = GetLastError();
+      if (err != ERROR_IO_PENDING) {
+        if (GoneError(err)) {
+          impl_->lost.store(true, std::memory_order_release);
+          return false;
+        }
         Sleep(1);
         continue;
       }
@@ -203,14 +249,13 @@ bool SerialPort::waitReadable(uint32_t timeoutMs) {
 }
 
 long SerialPort::read(uint8_t* buf, size_t count, uint32_t timeoutMs) {
-  if (!isOpen() || (buf == nullptr && count > 0)) return -1;
+  if (!isOpen() || lost() || (buf == nullptr && count > 0)) return -1;
   const Stopwatch clock;
   size_t got = 0;
   while (got < count) {
-    DWORD errors = 0;
     COMSTAT stat;
     std::memset(&stat, 0, sizeof(stat));
-    if (!ClearCommError(impl_->port, &errors, &stat)) return -1;
+    if (!InputCount(impl_->port, impl_->lost, stat.cbInQue)) return got > 0 ? static_cast<long>(got) : -1;
     size_t want = count - got;
     if (stat.cbInQue < want) want = stat.cbInQue;
     if (want > 0) {
@@ -224,7 +269,8 @@ long SerialPort::read(uint8_t* buf, size_t count, uint32_t timeoutMs) {
         if (r < 0) return -1;
         got += static_cast<size_t>(r);
       } else {
-        return -1;
+        if (GoneError(GetLastError())) impl_->lost.store(true, std::memory_order_release);
+        return got > 0 ? static_cast<long>(got) : -1;
       }
       continue;
     }
@@ -238,7 +284,7 @@ long SerialPort::read(uint8_t* buf, size_t count, uint32_t timeoutMs) {
 }
 
 long SerialPort::write(const uint8_t* buf, size_t count) {
-  if (!isOpen() || (buf == nullptr && count > 0)) return -1;
+  if (!isOpen() || lost() || (buf == nullptr && count > 0)) return -1;
   if (count == 0) return 0;
   if (count > 0x7FFFFFFF) count = 0x7FFFFFFF;  // the result must fit a 32-bit long
   const SerialTimeouts& t = impl_->timeouts;
@@ -253,7 +299,11 @@ long SerialPort::write(const uint8_t* buf, size_t count) {
   if (WriteFile(impl_->port, buf, static_cast<DWORD>(count), &n, &impl_->writeOv)) {
     return static_cast<long>(n);
   }
-  if (GetLastError() != ERROR_IO_PENDING) return -1;
+  const DWORD err = GetLastError();
+  if (err != ERROR_IO_PENDING) {
+    if (GoneError(err)) impl_->lost.store(true, std::memory_order_release);
+    return -1;
+  }
   return FinishOverlapped(impl_->port, &impl_->writeOv, guard);
 }
 

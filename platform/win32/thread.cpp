@@ -53,4 +53,6 @@ bool Thread::running() const {
          WaitForSingleObject(impl_->handle, 0) == WAIT_TIMEOUT;
 }
 
+bool ThreadsJoinableAtUnload() { return false; }
+
 }  // namespace qv::platform

@@ -89,8 +89,12 @@ int Read(int16_t nClientID, uint8_t* buffer, int16_t size, int16_t block) {
   // The client may have disconnected meanwhile (its slot free or taken by another).
   if (FindClient(nClientID) != slot || std::strcmp(slot->protocolName, protocolName) != 0) return 0;
   uint32_t length = QvReturnedLength(&r);
-  // The driver's error codes are positive too (142 while closing); they deliver nothing, and
-  // converting the empty record would hand the application a message that never came.
+  // The link to the adapter is gone (the port went away under the open device): the
+  // application must hear it, or a reading loop would wait for ever. A close of this client
+  // that ends the read was caught above.
+  if (got == ERR_HARDWARE_NOT_RESPONDING && length == 0) return ERR_HARDWARE_NOT_RESPONDING;
+  // The driver's other error codes are positive too; they deliver nothing, and converting the
+  // empty record would hand the application a message that never came.
   if (got <= 0 || length == 0) return 0;
   if (length > QV_MESSAGE_RETURNED_DATA_MAX) length = QV_MESSAGE_RETURNED_DATA_MAX;
   return Deliver(*slot, nClientID, p, QvReturnedData(&r), length, r.echoFlag, buffer, size, savedTransport);

@@ -1,5 +1,6 @@
 // Linux end of the Wine serial test: opens a pseudo-terminal, prints its slave path on one
-// line, then echoes every byte it receives until killed or idle for --idle seconds.
+// line, then echoes every byte it receives until killed or idle for --idle seconds. Receiving
+// "QV-HANGUP" makes it hang up at once, as a pulled USB adapter would.
 #include <fcntl.h>
 #include <poll.h>
 #include <stdio.h>
@@ -44,6 +45,7 @@ int main(int argc, char** argv) {
     idle = 0;
     const ssize_t n = read(master, buf, sizeof(buf));
     if (n <= 0) continue;
+    if (memmem(buf, static_cast<size_t>(n), "QV-HANGUP", 9) != nullptr) break;
     ssize_t off = 0;
     while (off < n) {
       const ssize_t w = write(master, buf + off, static_cast<size_t>(n - off));

@@ -21,6 +21,8 @@ PEER_PID=
 cleanup() {
   # Let Wine's server go first: it holds the pty and would take the hang-up when the peer ends.
   wine_wait_server
+  # Wine's messages, less the object list its server prints when it ends after a hang-up.
+  [ -f "$WORK/wine.err" ] && grep -v -e '^0x' -e '^ ' "$WORK/wine.err" >&2
   [ -n "$PEER_PID" ] && kill "$PEER_PID" 2>/dev/null
   wine_unmap_com 9
   rm -rf "$WORK"
@@ -30,13 +32,14 @@ trap cleanup EXIT INT TERM
 # COM8 must be absent for the not-found check.
 wine_unmap_com 8
 
-# run_build LABEL BIN_DIR: the platform test of one build, on COM9 to a fresh echo peer.
+# run_build LABEL BIN_DIR: the platform test of one build, on COM9 to a fresh echo peer (each
+# run ends by making its peer hang up).
 run_build() {
   [ -f "$2/platform_test.exe" ] || { echo "run_platform: $2/platform_test.exe not built (target platform_test)" >&2; return 1; }
   start_pty_peer "$WORK/peer-$1.out" "$PEER" --idle 120 || return 1
   wine_map_com 9 "$PEER_PTY"
   start=$(date +%s)
-  (cd "$2" && wine_run ./platform_test.exe COM9)
+  (cd "$2" && wine_run ./platform_test.exe COM9 2>>"$WORK/wine.err")
   status=$?
   echo "run_platform: $1 test took $(( $(date +%s) - start )) s"
   wine_wait_server

@@ -6,12 +6,14 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "QV_API.h"
@@ -107,6 +109,22 @@ class DriverDevice : public ::testing::Test {
 
   bool Wait(const std::function<bool()>& pred, uint32_t ms = 2000) { return sim_.waitFor(pred, ms); }
 
+  // Every call that would send for an id no open device holds: 134 at once, nothing sent.
+  void ExpectRefusedAtOnce(uint8_t id) {
+    const size_t frames = sim_.frames().size();
+    const auto t0 = Clock::now();
+    MessageRecord m = J1939(0xEA, 0xFF, 0xF9, {0xEC, 0xFE, 0x00});
+    EXPECT_EQ(api_.transmit(id, &m), ERR_INVALID_DEVICE);
+    m.blockFlag = 1;
+    EXPECT_EQ(api_.transmit(id, &m), ERR_INVALID_DEVICE);
+    const uint8_t entry[8] = {0x18, 0xF0, 0x04, 0x00, 0x00, 0xFF, 0x00, 0x00};
+    EXPECT_EQ(api_.command(id, 2, 16, entry, 8), ERR_INVALID_DEVICE);
+    EXPECT_EQ(api_.versions(id, nullptr), ERR_INVALID_DEVICE);
+    EXPECT_EQ(api_.transportAddress(id, 0xF9), ERR_INVALID_DEVICE);
+    EXPECT_LT(ElapsedMs(t0), 50);
+    EXPECT_EQ(sim_.frames().size(), frames);
+  }
+
   static MessageRecord J1939(uint8_t pf, uint8_t ps, uint8_t sa, std::initializer_list<uint8_t> data) {
     MessageRecord r{};
     r.protocol = QV_PROTOCOL_J1939;
@@ -157,6 +175,7 @@ TEST_F(DriverDevice, StubsAndIdChecksWithoutAnOpenDevice) {
   EXPECT_EQ(api_.receive(0x05, &r), ERR_INVALID_DEVICE);
   EXPECT_EQ(QvReturnedLength(&r), 0u);
   EXPECT_EQ(api_.receiveLong(0x05, &r), ERR_INVALID_DEVICE);
+  ExpectRefusedAtOnce(0x81);
   DeviceSettings s = Settings();
   EXPECT_EQ(api_.init(&s, "J1939", 1), ERR_INVALID_DEVICE);  // nothing open to attach to
   EXPECT_EQ(api_.init(nullptr, "J1939", 0), ERR_INVALID_DEVICE);
@@ -277,6 +296,63 @@ TEST_F(DriverDevice, OpenAttachTrafficCommandsAndClose) {
   EXPECT_FALSE(sim_.adapterState().linkCounters.has_value());
   EXPECT_TRUE(Wait([&] { return !sim_.peerConnected(); }));
   EXPECT_EQ(api_.init(&s, "J1939", 1), ERR_INVALID_DEVICE);
+}
+
+TEST_F(DriverDevice, CallsRacingTheLastCloseHaveLeftTheDriverWhenItReturns) {
+  DeviceSettings s = Settings();
+  s.rfAck = 2;  // sends wait for the modem's transmit status: calls stay inside longer
+  const int32_t id = api_.init(&s, "J1939", 0);
+  ASSERT_EQ(id, 0x81);
+  const auto dev = static_cast<uint8_t>(id);
+  using Ns = int64_t;
+  auto now = [] {
+    return static_cast<Ns>(std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count());
+  };
+  struct Call {
+    Ns start, end;
+  };
+  std::atomic<bool> stop{false};
+  std::atomic<int> callers{0};
+  std::vector<Call> calls[4];
+  // Filter commands, version requests, transport addresses and blocking sends, over and over.
+  auto run = [&](int kind) {
+    bool counted = false;
+    for (uint32_t i = 0; !stop.load(); ++i) {
+      const Ns t0 = now();
+      if (kind == 0) {
+        const uint8_t entry[8] = {0x18, static_cast<uint8_t>(i), 0x04, 0x00, 0x00, 0xFF, 0x00, 0x00};
+        api_.command(dev, 2, 16, entry, 8);
+      } else if (kind == 1) {
+        api_.versions(dev, nullptr);
+      } else if (kind == 2) {
+        api_.transportAddress(dev, static_cast<uint8_t>(i));
+      } else {
+        MessageRecord m = J1939(0xEA, 0xFF, 0xF9, {0xEC, 0xFE, 0x00});
+        m.blockFlag = 1;
+        api_.transmit(dev, &m);
+      }
+      calls[kind].push_back({t0, now()});
+      if (!counted) callers.fetch_add(1);
+      counted = true;
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int k = 0; k < 4; ++k) threads.emplace_back(run, k);
+  ASSERT_TRUE(Wait([&] { return callers.load() == 4; }));
+  ASSERT_EQ(api_.restore(dev, "J1939", 0), 0);
+  const Ns closed = now();
+  ExpectRefusedAtOnce(dev);
+  stop.store(true);
+  for (auto& t : threads) t.join();
+  // A call begun before the close returned had ended by then (a call refused on its way in
+  // may end a moment later; one that waited on inside the driver would end long after).
+  for (int k = 0; k < 4; ++k) {
+    for (const Call& c : calls[k]) {
+      if (c.start < closed) {
+        EXPECT_LT((c.end - closed) / 1000000, 100) << "call kind " << k;
+      }
+    }
+  }
 }
 
 TEST_F(DriverDevice, CountersReportedAtShutdownWhenAsked) {

@@ -1,5 +1,6 @@
 // Events, locks and threads together; dynamic loading, notification and the process list.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -172,8 +173,8 @@ TEST(DynamicLibrary, LoadsByBareNameAndCountsLoads) {
   FreeLibraryHandle(b);
 }
 
-TEST(Notify, EventFdReceivesOneCountPerNotification) {
-  const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+TEST(Notify, EventFdReceivesOneCountPerNotificationAndASaturatedOneNeverBlocks) {
+  const int fd = eventfd(0, EFD_CLOEXEC);  // blocking, as a client may make it
   ASSERT_GE(fd, 0);
   const uint32_t id = RegisterNotifyMessage("QvLinkRx");
   auto window = reinterpret_cast<WindowHandle>(static_cast<intptr_t>(fd));
@@ -182,6 +183,9 @@ TEST(Notify, EventFdReceivesOneCountPerNotification) {
   uint64_t count = 0;
   ASSERT_EQ(::read(fd, &count, sizeof count), 8);
   EXPECT_EQ(count, 2u);
+  const uint64_t most = 0xFFFFFFFFFFFFFFFEull;
+  ASSERT_EQ(::write(fd, &most, sizeof most), 8);
+  EXPECT_TRUE(PostNotify(window, id)) << "a client has notifications waiting already";
   ::close(fd);
 }
 
@@ -193,6 +197,9 @@ TEST(Notify, PipeGetsEightByteOneAndBrokenPipesFailSafely) {
   uint64_t v = 0;
   ASSERT_EQ(::read(p[0], &v, sizeof v), 8);
   EXPECT_EQ(v, 1u);
+  // A client that never reads: its 4 KiB pipe fills and later notifications do not block.
+  ASSERT_GE(fcntl(p[1], F_SETPIPE_SZ, 4096), 4096);
+  for (int i = 0; i < 600; ++i) ASSERT_TRUE(PostNotify(window, 0xC123)) << i;
   ::close(p[0]);
   // The reader is gone: a failure, not a SIGPIPE that ends this process.
   EXPECT_FALSE(PostNotify(window, 0xC123));

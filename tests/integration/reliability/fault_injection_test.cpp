@@ -1,6 +1,13 @@
 // Faults on the radio link: whatever the line does, every call comes back within the design's
 // waits, no spoilt or repeated message reaches the application, and the link works again once
 // the fault ends (or the application is told to reconnect).
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -19,6 +26,13 @@ constexpr uint32_t kEec1 = 61444, kCcvs = 65265, kVin = 65260;
 
 long MsSince(Clock::time_point t) {
   return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+}
+
+// CPU time of this whole process (every thread), user and system.
+long CpuMs() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000L + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000L;
 }
 
 class Faults : public Rp1210Session {
@@ -168,19 +182,46 @@ TEST_F(Faults, LongReceiveCutShortLeavesNothingStuck) {
   EXPECT_EQ(std::string(m.data() + 10, 17), "1QVLINK0SIM000042");
 }
 
-TEST_F(Faults, PortGoneUnderAnOpenDeviceGivesErrorsNotHangs) {
+TEST_F(Faults, PortGoneUnderAnOpenDeviceIsNoticedOnceAndEveryCallHears142) {
   const int16_t id = Connect("J1939");
   ASSERT_EQ(id, 1);
   ASSERT_GT(ReadAndCheck(id, 200), 0);
-  sim_.reset();  // the far end of the line is gone
+  // A blocking read waits in another thread when the line hangs up.
+  std::atomic<bool> gone{false}, stop{false};
+  std::atomic<long> readEndedMs{-1};
+  Clock::time_point goneAt;
+  std::thread reader([&] {
+    std::vector<char> m(2048);
+    while (!stop.load()) {
+      if (Api().read(id, m.data(), 2048, 1) == 142 && gone.load()) {
+        readEndedMs.store(MsSince(goneAt));
+        return;
+      }
+    }
+  });
+  goneAt = Clock::now();
+  gone.store(true);
+  sim_.reset();  // the far end of the line hangs up
+  // Two seconds with the port gone cost about what an idle live port costs, not a core.
+  const long cpuBefore = CpuMs();
+  std::this_thread::sleep_for(std::chrono::seconds(2));  // the measuring window, not a synchronisation
+  EXPECT_LT(CpuMs() - cpuBefore, 500);
+  EXPECT_GE(readEndedMs.load(), 0) << "the blocking read is still waiting";
+  EXPECT_LT(readEndedMs.load(), 1000);
+  // Every later send and read is refused at once, blocking or not.
   const char msg[] = {0x00, static_cast<char>(0xFF), 0x00, 0x06, static_cast<char>(0xF9), static_cast<char>(0xFF), 0x44};
-  const auto start = Clock::now();
-  EXPECT_NE(Api().send(id, msg, sizeof msg, 0, 1), 0);
   std::vector<char> m(2048);
-  for (int i = 0; i < 20; ++i) Api().read(id, m.data(), 2048, 0);  // whatever was queued, then nothing
-  EXPECT_EQ(Api().read(id, m.data(), 2048, 0), 0);
+  for (const int16_t block : {int16_t{0}, int16_t{1}}) {
+    const auto start = Clock::now();
+    EXPECT_EQ(Api().send(id, msg, sizeof msg, 0, block), 142);
+    EXPECT_EQ(Api().read(id, m.data(), 2048, block), 142);
+    EXPECT_LT(MsSince(start), 100);
+  }
+  auto start = Clock::now();
   EXPECT_EQ(Disconnect(id), 0);
-  EXPECT_LT(MsSince(start), 10000);
+  EXPECT_LT(MsSince(start), 2500);
+  stop.store(true);
+  reader.join();
   // A new line on the same port name: the application reconnects and works.
   sim_ = std::make_unique<qv::sim::Simulator>(Config());
   ASSERT_TRUE(sim_->start());
@@ -189,6 +230,103 @@ TEST_F(Faults, PortGoneUnderAnOpenDeviceGivesErrorsNotHangs) {
   ASSERT_EQ(again, 1);
   lastStamp_ = 0;
   EXPECT_GT(ReadAndCheck(again, 400), 0);
+}
+
+TEST_F(Faults, ANotificationPipeNeverDrainedStopsNeitherTrafficNorTheDisconnect) {
+  int p[2];
+  ASSERT_EQ(pipe2(p, O_CLOEXEC), 0);
+  ASSERT_GE(fcntl(p[1], F_SETPIPE_SZ, 4096), 4096);  // room for 512 notifications
+  const int16_t id = Api().connect(reinterpret_cast<void*>(static_cast<intptr_t>(p[1])), 1, "J1939", 0, 0, 0);
+  ASSERT_EQ(id, 1);
+  clients_.push_back(id);
+  constexpr int kFrames = 1000;
+  constexpr uint32_t kPgn = 0xFF33;
+  std::thread bus([&] {
+    for (int i = 0; i < kFrames; ++i)
+      sim_->injectBusJ1939(6, kPgn, 0x44, 0xFF, {static_cast<uint8_t>(i & 0xFF), static_cast<uint8_t>(i >> 8), 0, 0, 0, 0, 0, 0});
+  });
+  // The application reads its messages but never its pipe: the last frame still arrives.
+  int last = -1;
+  std::vector<char> m(2048);
+  const auto start = Clock::now();
+  while (last != kFrames - 1 && MsSince(start) < 30000) {
+    const int n = Api().read(id, m.data(), 2048, 0);
+    if (n == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));  // polling read, as applications do
+      continue;
+    }
+    if (n >= 12 && Pgn(m.data()) == kPgn) last = static_cast<uint8_t>(m[10]) | static_cast<uint8_t>(m[11]) << 8;
+  }
+  bus.join();
+  EXPECT_EQ(last, kFrames - 1);
+  int queued = 0;
+  ASSERT_EQ(ioctl(p[0], FIONREAD, &queued), 0);
+  EXPECT_GE(queued, 8) << "the client was never told";
+  const auto closing = Clock::now();
+  EXPECT_EQ(Disconnect(id), 0);
+  EXPECT_LT(MsSince(closing), 5000);
+  ::close(p[0]);
+  ::close(p[1]);
+}
+
+// Runs exit_child MODE (a program that ends without disconnecting) and times its exit from
+// the moment it had the device open.
+struct ChildRun {
+  bool ready = false;
+  long exitMs = -1;  // -1: still running after 10 s (then killed)
+  int status = 0;
+};
+
+ChildRun RunExitChild(const char* mode) {
+  ChildRun run;
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return run;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  const std::string dir = BinDir().string();
+  char* argv[] = {const_cast<char*>(QV_EXIT_CHILD_PATH), const_cast<char*>(mode), const_cast<char*>(dir.c_str()), nullptr};
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, QV_EXIT_CHILD_PATH, &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  if (spawned != 0) {
+    ::close(out[0]);
+    return run;
+  }
+  pollfd pfd{out[0], POLLIN, 0};
+  char byte = 0;
+  run.ready = poll(&pfd, 1, 20000) == 1 && ::read(out[0], &byte, 1) == 1;
+  const auto readyAt = Clock::now();
+  pid_t done = 0;
+  while ((done = waitpid(pid, &run.status, WNOHANG)) == 0 && MsSince(readyAt) < 10000)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));  // a poll with a deadline
+  if (done == pid) {
+    run.exitMs = MsSince(readyAt);
+  } else {
+    kill(pid, SIGKILL);
+    waitpid(pid, &run.status, 0);
+  }
+  ::close(out[0]);
+  return run;
+}
+
+TEST_F(Faults, AProgramThatEndsWithoutDisconnectingExitsAtOnceAndFreesThePort) {
+  // Through the RP1210 library; through the driver with a blocking read waiting in another
+  // thread; through the driver unloaded before any close.
+  for (const char* mode : {"rp1210", "driver", "unload"}) {
+    SCOPED_TRACE(mode);
+    const ChildRun run = RunExitChild(mode);
+    ASSERT_TRUE(run.ready) << "the child could not open the device";
+    ASSERT_GE(run.exitMs, 0) << "the child did not end";
+    EXPECT_LT(run.exitMs, 2000);  // a normal close alone waits 1.4 s
+    EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << "status " << run.status;
+    const int16_t id = Connect("J1939");
+    ASSERT_EQ(id, 1) << "the port was not released";
+    lastStamp_ = 0;
+    EXPECT_GT(ReadAndCheck(id, 300), 0);
+    EXPECT_EQ(Disconnect(id), 0);
+  }
 }
 
 // In RF-acknowledged mode the adapter may repeat a message; the repeat is never delivered.

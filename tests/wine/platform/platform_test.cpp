@@ -391,6 +391,19 @@ void TestSerial(const char* portName) {
   CHECK(second.open(portName, cfg) == SerialOpenError::None);
   CHECK(second.write(two, 2) == 2);
   CHECK(second.read(in, 2, 3000) == 2);
+  CHECK(!second.lost());
+
+  // The far end hangs up: the port says it is lost, and from then on every call fails at once.
+  static const uint8_t kHangUp[] = {'Q', 'V', '-', 'H', 'A', 'N', 'G', 'U', 'P'};
+  CHECK(second.write(kHangUp, sizeof(kHangUp)) == static_cast<long>(sizeof(kHangUp)));
+  const uint32_t hangUpUntil = TickMs() + 5000;
+  while (!second.lost() && TickMs() < hangUpUntil) second.waitReadable(50);
+  CHECK(second.lost());
+  const uint32_t lostAt = TickMs();
+  CHECK(!second.waitReadable(1000));
+  CHECK(second.write(two, 2) == -1);
+  CHECK(second.read(in, 2, 1000) == -1);
+  CHECK(TickMs() - lostAt < 100);
   second.close();
 }
 

@@ -1,6 +1,8 @@
 // Client notification. Win32: a registered window message posted to the client's HWND.
 // POSIX: the window value is a file descriptor; each notification writes one 8-byte
 // integer 1 to it (an eventfd or a pipe both work). A window value of 0 means none.
+// Posting never blocks, as PostMessageA does not: a descriptor that cannot take a write now
+// (a full pipe, a saturated eventfd) already holds notifications, and this one counts as posted.
 #pragma once
 #include <cstdint>
 

@@ -42,8 +42,15 @@ class SerialPort {
   SerialOpenError open(const char* portName, const SerialConfig& config);
   bool isOpen() const;
 
+  // True once the port has said it is gone (POSIX: hang-up or I/O error, as when a USB adapter
+  // is pulled or a pty's far side closes; Win32: ClearCommError or I/O refused by the device).
+  // From then on every call fails at once without touching the device, until close().
+  // May be read from any thread.
+  bool lost() const;
+
   // Waits up to timeoutMs for at least one received byte. Returns true when bytes are
   // waiting, false on time-out, error or a closed port. Never returns true with nothing to read.
+  // Returns false at once on a lost port.
   bool waitReadable(uint32_t timeoutMs);
 
   // Number of received bytes waiting to be read; 0 on error.

@@ -24,4 +24,9 @@ class Thread {
   Impl* impl_ = nullptr;
 };
 
+// Whether a library being unloaded, or a process exiting, may still stop its threads and wait
+// for them. POSIX: yes. Win32: no: DllMain holds the loader lock that a thread needs to end,
+// and at process exit the loader has ended the other threads already.
+bool ThreadsJoinableAtUnload();
+
 }  // namespace qv::platform
