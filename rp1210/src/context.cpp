@@ -23,8 +23,10 @@ Context g_context = [] {
 Context& Ctx() { return g_context; }
 
 platform::Lock& EntryLock() {
-  static platform::Lock lock;
-  return lock;
+  // Never destroyed: an application thread may still come back from a blocking read into the
+  // lock while the process runs its exit handlers.
+  static platform::Lock* const lock = new platform::Lock;
+  return *lock;
 }
 
 void ResetContext() {
