@@ -87,30 +87,19 @@ class Child {
         if (b[i] != '\r') screen_.push_back(b[i]);
     return screen_;
   }
-  void signal(int sig) const {
-    if (started_ && !exited_) kill(pid_, sig);
-  }
-  bool exited() {
-    if (!started_ || exited_) return true;
+  bool exited(int flags = WNOHANG) {
     int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+    if (started_ && !exited_ && waitpid(pid_, &status, flags) == pid_) {
       exited_ = true;
       code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
-    return exited_;
+    return !started_ || exited_;
   }
-  // Waits for the exit, re-checking on the simulator's wake-ups; -1 when it did not end in time.
+  // Waits for the exit (re-checking on the simulator's wake-ups, or blocking without one);
+  // -1 when it did not end in time.
   int wait(const qv::sim::Simulator* sim, uint32_t timeoutMs) {
-    if (sim != nullptr) {
-      sim->waitFor([&] { return exited(); }, timeoutMs);
-    } else {
-      int status = 0;
-      if (started_ && !exited_ && waitpid(pid_, &status, 0) == pid_) {
-        exited_ = true;
-        code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-    }
-    return exited() ? code_ : -1;
+    if (sim != nullptr) sim->waitFor([&] { return exited(); }, timeoutMs);
+    return exited(sim != nullptr ? WNOHANG : 0) ? code_ : -1;
   }
   std::string out() const { return Slurp(out_); }
   std::string err() const { return Slurp(err_); }
@@ -475,8 +464,8 @@ TEST_F(Qvlink, CapturesToStandardOutput) {
   EXPECT_EQ(fs::exists(cwdDash), dashBefore) << "a file named '-' was made";
 }
 
-// In a terminal session the tool tells how to read the pcap with its J1939 fields; the
-// command it prints works.
+// In a terminal session the tool tells how to read the pcap with its J1939 fields (the command
+// itself is run on a capture in MonitorPrintsAndCapturesTheBusFrames).
 TEST_F(Qvlink, PcapInATerminalPrintsTheTsharkCommand) {
   StartSim(false);
   const std::string pcap = (dir_ / "t.pcap").string();
@@ -491,10 +480,6 @@ TEST_F(Qvlink, PcapInATerminalPrintsTheTsharkCommand) {
   Child f(dir_, {"monitor", "--pgn", "0xFECA", "--seconds", "1", "--pcap", (dir_ / "f.pcap").string()});
   ASSERT_EQ(f.wait(sim_.get(), 10000), 0) << f.err();
   EXPECT_EQ(f.err().find("tshark"), std::string::npos) << f.err();
-  if (std::system("command -v tshark >/dev/null 2>&1") != 0) return;  // CI installs it
-  const fs::path shown = dir_ / "tshark.txt";
-  ASSERT_EQ(std::system((command + " -V > '" + shown.string() + "' 2>&1").c_str()), 0) << Slurp(shown);
-  EXPECT_NE(Slurp(shown).find("65226"), std::string::npos) << Slurp(shown);  // the PGN, decoded
 }
 
 // cansend's form goes out with the identifier as written, repeated at the interval asked.
@@ -525,25 +510,14 @@ TEST_F(Qvlink, SendsCandumpFramesRepeatedAtAnInterval) {
   }
 }
 
-// What would not go out as written is refused with one line, before anything is sent.
+// A command line the parser refuses: exit 2, one line on stderr, nothing sent (every message is
+// in the parser's unit tests).
 TEST_F(Qvlink, SendRefusesWhatWouldNotGoOutAsWritten) {
   StartSim(false);
-  const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
-      {{"send", "--pgn", "0xEF12", "--dest", "5", "01"},
-       "qvlink: send: PGN 61202 (0xEF12) is peer-to-peer (PDU1): its low byte is the destination and would be "
-       "dropped; use --pgn 0xEF00 --dest 0x12\n"},
-      {{"send", "--pgn", "65280"}, "qvlink: send: no data: give the message bytes in hex after the options\n"},
-      {{"send", "--pgn", "65280", std::string(18, 'A')},
-       "qvlink: send: 9 bytes are more than one frame: give --bam (broadcast) or --dest DA (RTS/CTS)\n"},
-      {{"send", "18FECAF9#010203040506070809"},
-       "qvlink: send: ID#HEX is one CAN frame of at most 8 bytes (9 given); for a long J1939 message use --pgn with "
-       "--bam or --dest\n"},
-  };
-  for (const auto& [args, error] : rows) {
-    Child c(dir_, args);
-    EXPECT_EQ(c.wait(sim_.get(), 15000), 2) << args[1];
-    EXPECT_EQ(c.err(), error);
-  }
+  Child c(dir_, {"send", "--pgn", "0xEF12", "--dest", "5", "01"});
+  EXPECT_EQ(c.wait(sim_.get(), 15000), 2);
+  EXPECT_EQ(c.err(), "qvlink: send: PGN 61202 (0xEF12) is peer-to-peer (PDU1): its low byte is the destination and "
+                     "would be dropped; use --pgn 0xEF00 --dest 0x12\n");
   EXPECT_TRUE(sim_->rfToAdapter().empty());
 }
 
@@ -602,17 +576,12 @@ TEST_F(Qvlink, MonitorPrintsReassembledMessagesAsSuch) {
   EXPECT_EQ(Slurp(dir_ / "r.log"), "");  // no single frame stands for it
 }
 
-// Every command's --help names its exit codes, and a missing option names itself.
-TEST_F(Qvlink, HelpNamesExitCodesAndMissingOptionsNameThemselves) {
-  for (const char* command : {"demo", "monitor", "send", "request", "status", "version", "devices"}) {
-    Child c(dir_, {command, "--help"});
-    EXPECT_EQ(c.wait(nullptr, 0), 0) << command;
-    EXPECT_NE(c.out().find("Exit codes: 0"), std::string::npos) << command;
-    EXPECT_NE(c.out().find("2 bad command line"), std::string::npos) << command;
-  }
-  Child m(dir_, {"send", "--protocol", "CAN", "01"});
-  EXPECT_EQ(m.wait(nullptr, 0), 2);
-  EXPECT_EQ(m.err(), "qvlink: send: --id is required for CAN (or give the frame as ID#HEX)\n");
+// --help goes to standard output with exit code 0 (each command's text is in the parser's unit tests).
+TEST_F(Qvlink, HelpGoesToStandardOutput) {
+  Child c(dir_, {"send", "--help"});
+  EXPECT_EQ(c.wait(nullptr, 0), 0);
+  EXPECT_NE(c.out().find("usage: qvlink send"), std::string::npos) << c.out();
+  EXPECT_EQ(c.err(), "");
 }
 
 }  // namespace
