@@ -131,6 +131,7 @@ TEST_F(RouteTest, BatchSplitsInRecordOrder) {
                Rec(159, {0, 0, 0, 3}, {0x18, 0xEA, 0x00, 0xF9}, {0xEC, 0xFE, 0x00})}));
   EXPECT_EQ(d.j1939RecordCount.load(), 3);
   EXPECT_TRUE(Signalled(kEvJ1939Confirm));
+  EXPECT_TRUE(Signalled(kEvJ1939Data));  // wakes a blocking reader
   Bytes out;
   EXPECT_EQ(Receive(2, &out), 16);
   EXPECT_EQ(out, (Bytes{0, 0, 0, 1, 0x0C, 0xF0, 0x04, 0x00, 1, 2, 3, 4, 5, 6, 7, 8}));
