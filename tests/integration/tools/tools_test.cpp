@@ -329,10 +329,12 @@ TEST_F(Qvlink, ConnectFailuresSayWhatToCheck) {
   }
   StartSim(false);
   const std::string ini = (dir_ / "QV121032.ini").string();
+  enum Fault { None, PortHeld, ModemSilent, AdapterSilent };
   struct Case {
     std::vector<std::string> args;
     int code;
     std::string message;
+    Fault fault = None;
   };
   const std::vector<Case> cases = {
       {{"status", "--device", "7"}, 3,
@@ -341,41 +343,25 @@ TEST_F(Qvlink, ConnectFailuresSayWhatToCheck) {
        "qvlink: connect failed (ERR_INVALID_DEVICE): port COM9 not found: check the radio modem is plugged in and "
        "DeviceParams names its port\n"},
       {{"monitor", "--bogus"}, 2, "qvlink: monitor: unknown option --bogus\n"},
+      {{"status"}, 4, "qvlink: connect failed (ERR_INVALID_DEVICE): port COM5 is in use by another program: close it "
+                      "and try again\n", PortHeld},
+      {{"status"}, 4, "qvlink: connect failed (ERR_INVALID_DEVICE): the radio modem on COM5 does not answer: check "
+                      "it is in API mode at the DeviceParams baud rate\n", ModemSilent},
+      {{"status"}, 4, "qvlink: connect failed (ERR_INVALID_DEVICE): the adapter does not answer through the modem on "
+                      "COM5: check it is powered, in range, and that DeviceParams holds its address and channel "
+                      "(QvLink Setup)\n", AdapterSilent},
+      {{"request", "12345", "--timeout", "300"}, 1, "qvlink: no answer for PGN 12345 within 300 ms\n"},  // nobody answers
   };
   for (const auto& k : cases) {
-    Child c(dir_, k.args);
-    EXPECT_EQ(c.wait(sim_.get(), 15000), k.code) << k.args[0];
-    EXPECT_EQ(c.err(), k.message);
-  }
-  {
     qv::platform::SerialPort holder;  // another program holds the port
-    ASSERT_EQ(holder.open("COM5", qv::platform::SerialConfig{}), qv::platform::SerialOpenError::None);
-    Child c(dir_, {"status"});
-    EXPECT_EQ(c.wait(sim_.get(), 15000), 4);
-    EXPECT_EQ(c.err(), "qvlink: connect failed (ERR_INVALID_DEVICE): port COM5 is in use by another program: close it "
-                       "and try again\n");
-  }
-  sim_->setModemAnswers(false);
-  {
-    Child c(dir_, {"status"});
-    EXPECT_EQ(c.wait(sim_.get(), 20000), 4);
-    EXPECT_EQ(c.err(), "qvlink: connect failed (ERR_INVALID_DEVICE): the radio modem on COM5 does not answer: check "
-                       "it is in API mode at the DeviceParams baud rate\n");
-  }
-  sim_->setModemAnswers(true);
-  sim_->setAdapterAnswers(false);
-  {
-    Child c(dir_, {"status"});
-    EXPECT_EQ(c.wait(sim_.get(), 20000), 4);
-    EXPECT_EQ(c.err(), "qvlink: connect failed (ERR_INVALID_DEVICE): the adapter does not answer through the modem on "
-                       "COM5: check it is powered, in range, and that DeviceParams holds its address and channel "
-                       "(QvLink Setup)\n");
-  }
-  sim_->setAdapterAnswers(true);
-  {
-    Child c(dir_, {"request", "12345", "--timeout", "300"});  // nobody answers this PGN
-    EXPECT_EQ(c.wait(sim_.get(), 15000), 1);
-    EXPECT_EQ(c.err(), "qvlink: no answer for PGN 12345 within 300 ms\n");
+    if (k.fault == PortHeld) {
+      ASSERT_EQ(holder.open("COM5", qv::platform::SerialConfig{}), qv::platform::SerialOpenError::None);
+    }
+    sim_->setModemAnswers(k.fault != ModemSilent);
+    sim_->setAdapterAnswers(k.fault != AdapterSilent);
+    Child c(dir_, k.args);
+    EXPECT_EQ(c.wait(sim_.get(), 20000), k.code) << k.message;
+    EXPECT_EQ(c.err(), k.message);
   }
 }
 
