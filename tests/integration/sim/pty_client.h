@@ -42,11 +42,8 @@ class PtyClient {
   }
   // Reads until `n` raw bytes are held or the deadline passes; returns what arrived.
   Bytes readBytes(size_t n, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (buf_.size() < n) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            deadline - std::chrono::steady_clock::now()).count();
-      if (left <= 0 || !fill(static_cast<int>(left))) break;
+    const auto deadline = Deadline(timeoutMs);
+    while (buf_.size() < n && fill(MsLeft(deadline))) {
     }
     const size_t k = std::min(n, buf_.size());
     Bytes out(buf_.begin(), buf_.begin() + static_cast<std::ptrdiff_t>(k));
@@ -55,7 +52,7 @@ class PtyClient {
   }
   // Next whole frame by its length field (checksum not judged), skipping bytes before 7E.
   std::optional<Bytes> readFrame(int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = Deadline(timeoutMs);
     for (;;) {
       while (!buf_.empty() && buf_[0] != 0x7E) buf_.erase(buf_.begin());
       if (buf_.size() >= 3) {
@@ -66,27 +63,28 @@ class PtyClient {
           return f;
         }
       }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            deadline - std::chrono::steady_clock::now()).count();
-      if (left <= 0 || !fill(static_cast<int>(left))) return std::nullopt;
+      if (!fill(MsLeft(deadline))) return std::nullopt;
     }
   }
   // Next frame with this API identifier (others are skipped).
   std::optional<Bytes> readFrameOf(uint8_t api, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = Deadline(timeoutMs);
     for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            deadline - std::chrono::steady_clock::now()).count();
-      if (left <= 0) return std::nullopt;
-      auto f = readFrame(static_cast<int>(left));
-      if (!f) return std::nullopt;
-      if (f->size() > 3 && (*f)[3] == api) return f;
+      auto f = readFrame(MsLeft(deadline));
+      if (!f || (f->size() > 3 && (*f)[3] == api)) return f;
     }
   }
   const std::vector<size_t>& readSizes() const { return sizes_; }
 
  private:
+  using Clock = std::chrono::steady_clock;
+  static Clock::time_point Deadline(int ms) { return Clock::now() + std::chrono::milliseconds(ms); }
+  static int MsLeft(Clock::time_point deadline) {
+    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+  }
+  // Waits up to timeoutMs (nothing when it is not positive) for bytes and appends them.
   bool fill(int timeoutMs) {
+    if (timeoutMs <= 0) return false;
     pollfd p{fd_, POLLIN, 0};
     if (poll(&p, 1, timeoutMs) <= 0) return false;
     uint8_t tmp[512];

@@ -87,30 +87,19 @@ class Child {
         if (b[i] != '\r') screen_.push_back(b[i]);
     return screen_;
   }
-  void signal(int sig) const {
-    if (started_ && !exited_) kill(pid_, sig);
-  }
-  bool exited() {
-    if (!started_ || exited_) return true;
+  bool exited(int flags = WNOHANG) {
     int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+    if (started_ && !exited_ && waitpid(pid_, &status, flags) == pid_) {
       exited_ = true;
       code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
-    return exited_;
+    return !started_ || exited_;
   }
-  // Waits for the exit, re-checking on the simulator's wake-ups; -1 when it did not end in time.
+  // Waits for the exit (re-checking on the simulator's wake-ups, or blocking without one);
+  // -1 when it did not end in time.
   int wait(const qv::sim::Simulator* sim, uint32_t timeoutMs) {
-    if (sim != nullptr) {
-      sim->waitFor([&] { return exited(); }, timeoutMs);
-    } else {
-      int status = 0;
-      if (started_ && !exited_ && waitpid(pid_, &status, 0) == pid_) {
-        exited_ = true;
-        code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-    }
-    return exited() ? code_ : -1;
+    if (sim != nullptr) sim->waitFor([&] { return exited(); }, timeoutMs);
+    return exited(sim != nullptr ? WNOHANG : 0) ? code_ : -1;
   }
   std::string out() const { return Slurp(out_); }
   std::string err() const { return Slurp(err_); }
@@ -294,14 +283,13 @@ TEST_F(Qvlink, RequestAndLongSendThroughTheAdapter) {
 }
 
 // The adapter's view of a CAN or J1708 send: code, message type 0x14, length, then the bytes.
+// (cansend's ID#HEX parses to the same options as --id: the parser's unit tests.)
 TEST_F(Qvlink, CanAndJ1708SendsReachTheAdapterAsLaidDown) {
   StartSim(false);
   const std::vector<std::pair<std::vector<std::string>, Bytes>> cases = {
       {{"send", "--protocol", "CAN", "--id", "0x7DF", "020100"}, {0x02, 0x14, 0x07, 0x80, 0x00, 0x07, 0xDF, 0x02, 0x01, 0x00}},
       {{"send", "--protocol", "CAN", "--id", "0x18DA00F1", "0201"}, {0x02, 0x14, 0x06, 0x18, 0xDA, 0x00, 0xF1, 0x02, 0x01}},
       {{"send", "--protocol", "J1708", "08 80 BE 40 1F"}, {0x01, 0x14, 0x05, 0x08, 0x80, 0xBE, 0x40, 0x1F}},
-      {{"send", "7DF#02.01.00"}, {0x02, 0x14, 0x07, 0x80, 0x00, 0x07, 0xDF, 0x02, 0x01, 0x00}},  // cansend's form
-      {{"send", "--protocol", "CAN", "18DA00F1#0201"}, {0x02, 0x14, 0x06, 0x18, 0xDA, 0x00, 0xF1, 0x02, 0x01}},
   };
   for (const auto& [args, rf] : cases) {
     sim_->clearLogs();
@@ -340,10 +328,12 @@ TEST_F(Qvlink, ConnectFailuresSayWhatToCheck) {
   }
   StartSim(false);
   const std::string ini = (dir_ / "QV121032.ini").string();
+  enum Fault { None, PortHeld, ModemSilent, AdapterSilent };
   struct Case {
     std::vector<std::string> args;
     int code;
     std::string message;
+    Fault fault = None;
   };
   const std::vector<Case> cases = {
       {{"status", "--device", "7"}, 3,
@@ -352,76 +342,51 @@ TEST_F(Qvlink, ConnectFailuresSayWhatToCheck) {
        "qvlink: connect failed (ERR_INVALID_DEVICE): port COM9 not found: check the radio modem is plugged in and "
        "DeviceParams names its port\n"},
       {{"monitor", "--bogus"}, 2, "qvlink: monitor: unknown option --bogus\n"},
+      {{"status"}, 4, "qvlink: connect failed (ERR_INVALID_DEVICE): port COM5 is in use by another program: close it "
+                      "and try again\n", PortHeld},
+      {{"status"}, 4, "qvlink: connect failed (ERR_INVALID_DEVICE): the radio modem on COM5 does not answer: check "
+                      "it is in API mode at the DeviceParams baud rate\n", ModemSilent},
+      {{"status"}, 4, "qvlink: connect failed (ERR_INVALID_DEVICE): the adapter does not answer through the modem on "
+                      "COM5: check it is powered, in range, and that DeviceParams holds its address and channel "
+                      "(QvLink Setup)\n", AdapterSilent},
+      {{"request", "12345", "--timeout", "300"}, 1, "qvlink: no answer for PGN 12345 within 300 ms\n"},  // nobody answers
   };
   for (const auto& k : cases) {
-    Child c(dir_, k.args);
-    EXPECT_EQ(c.wait(sim_.get(), 15000), k.code) << k.args[0];
-    EXPECT_EQ(c.err(), k.message);
-  }
-  {
     qv::platform::SerialPort holder;  // another program holds the port
-    ASSERT_EQ(holder.open("COM5", qv::platform::SerialConfig{}), qv::platform::SerialOpenError::None);
-    Child c(dir_, {"status"});
-    EXPECT_EQ(c.wait(sim_.get(), 15000), 4);
-    EXPECT_EQ(c.err(), "qvlink: connect failed (ERR_INVALID_DEVICE): port COM5 is in use by another program: close it "
-                       "and try again\n");
-  }
-  sim_->setModemAnswers(false);
-  {
-    Child c(dir_, {"status"});
-    EXPECT_EQ(c.wait(sim_.get(), 20000), 4);
-    EXPECT_EQ(c.err(), "qvlink: connect failed (ERR_INVALID_DEVICE): the radio modem on COM5 does not answer: check "
-                       "it is in API mode at the DeviceParams baud rate\n");
-  }
-  sim_->setModemAnswers(true);
-  sim_->setAdapterAnswers(false);
-  {
-    Child c(dir_, {"status"});
-    EXPECT_EQ(c.wait(sim_.get(), 20000), 4);
-    EXPECT_EQ(c.err(), "qvlink: connect failed (ERR_INVALID_DEVICE): the adapter does not answer through the modem on "
-                       "COM5: check it is powered, in range, and that DeviceParams holds its address and channel "
-                       "(QvLink Setup)\n");
-  }
-  sim_->setAdapterAnswers(true);
-  {
-    Child c(dir_, {"request", "12345", "--timeout", "300"});  // nobody answers this PGN
-    EXPECT_EQ(c.wait(sim_.get(), 15000), 1);
-    EXPECT_EQ(c.err(), "qvlink: no answer for PGN 12345 within 300 ms\n");
+    if (k.fault == PortHeld) {
+      ASSERT_EQ(holder.open("COM5", qv::platform::SerialConfig{}), qv::platform::SerialOpenError::None);
+    }
+    sim_->setModemAnswers(k.fault != ModemSilent);
+    sim_->setAdapterAnswers(k.fault != AdapterSilent);
+    Child c(dir_, k.args);
+    EXPECT_EQ(c.wait(sim_.get(), 20000), k.code) << k.message;
+    EXPECT_EQ(c.err(), k.message);
   }
 }
 
 // candump's filters: several PGNs and sources, identifiers with masks; the summary counts
 // what the filters kept back. The adapter passes everything meanwhile.
 TEST_F(Qvlink, MonitorFiltersByPgnSourceAndIdAndCountsTheRest) {
-  StartSim(false);
-  {
-    Child c(dir_, {"monitor", "--pgn", "0xFF10", "--pgn=0xFF20", "--source", "0x22", "-c", "2"});
+  struct Frame { uint8_t prio; uint32_t pgn; uint8_t sa; };
+  const struct { std::vector<std::string> args; std::vector<Frame> bus; std::vector<std::string> shown; } rows[] = {
+      {{"monitor", "--pgn", "0xFF10", "--pgn=0xFF20", "--source", "0x22", "-c", "2"},
+       {{5, 0xFF10, 0x33}, {3, 61444, 0x22}, {5, 0xFF10, 0x22}, {5, 0xFF20, 0x22}},  // other source, other PGN, two kept
+       {" 14FF1022  PGN  65296 SA 22 DA FF P5  [1] 03", " 14FF2022  PGN  65312 SA 22 DA FF P5  [1] 04"}},
+      {{"monitor", "--id", "0CF00400", "--id", "18FF0000/1FFF0000", "--count", "2"},
+       {{5, 0xFF33, 0x22}, {3, 61444, 0x01}, {3, 61444, 0x00}, {6, 0xFF33, 0x22}},  // priority outside the mask, not the exact id
+       {" 0CF00400  PGN  61444 SA 00 DA FF P3  [1] 03", " 18FF3322  PGN  65331 SA 22 DA FF P6  [1] 04"}},
+  };
+  for (const auto& row : rows) {
+    StartSim(false);  // a fresh adapter, so its state tells when the client is ready
+    Child c(dir_, row.args);
     ASSERT_TRUE(J1939Ready(10000)) << c.err();
-    sim_->injectBusJ1939(5, 0xFF10, 0x33, 0xFF, {1});  // right PGN, other source
-    sim_->injectBusJ1939(3, 61444, 0x22, 0xFF, {2});   // right source, other PGN
-    sim_->injectBusJ1939(5, 0xFF10, 0x22, 0xFF, {3});
-    sim_->injectBusJ1939(5, 0xFF20, 0x22, 0xFF, {4});
+    for (size_t k = 0; k < row.bus.size(); ++k)
+      sim_->injectBusJ1939(row.bus[k].prio, row.bus[k].pgn, row.bus[k].sa, 0xFF, {static_cast<uint8_t>(k + 1)});
     ASSERT_EQ(c.wait(sim_.get(), 10000), 0) << c.err();
     const auto lines = Lines(c.out());
     ASSERT_EQ(lines.size(), 2u) << c.out();
-    EXPECT_NE(lines[0].find(" 14FF1022  PGN  65296 SA 22 DA FF P5  [1] 03"), std::string::npos) << lines[0];
-    EXPECT_NE(lines[1].find(" 14FF2022  PGN  65312 SA 22 DA FF P5  [1] 04"), std::string::npos) << lines[1];
-    EXPECT_NE(c.err().find("qvlink: 2 messages, 2 filtered out\n"), std::string::npos) << c.err();
+    for (size_t i = 0; i < 2; ++i) EXPECT_NE(lines[i].find(row.shown[i]), std::string::npos) << lines[i];
     // The two filtered out reached the tool: the filters ran here, not on the adapter.
-  }
-  StartSim(false);  // a fresh adapter, so its state tells when the next client is ready
-  {
-    Child c(dir_, {"monitor", "--id", "0CF00400", "--id", "18FF0000/1FFF0000", "--count", "2"});
-    ASSERT_TRUE(J1939Ready(10000)) << c.err();
-    sim_->injectBusJ1939(5, 0xFF33, 0x22, 0xFF, {1});  // 14FF3322: priority outside the mask
-    sim_->injectBusJ1939(3, 61444, 0x01, 0xFF, {2});   // 0CF00401: not the exact id
-    sim_->injectBusJ1939(3, 61444, 0x00, 0xFF, {3});   // 0CF00400
-    sim_->injectBusJ1939(6, 0xFF33, 0x22, 0xFF, {4});  // 18FF3322
-    ASSERT_EQ(c.wait(sim_.get(), 10000), 0) << c.err();
-    const auto lines = Lines(c.out());
-    ASSERT_EQ(lines.size(), 2u) << c.out();
-    EXPECT_NE(lines[0].find(" 0CF00400  "), std::string::npos) << lines[0];
-    EXPECT_NE(lines[1].find(" 18FF3322  "), std::string::npos) << lines[1];
     EXPECT_NE(c.err().find("qvlink: 2 messages, 2 filtered out\n"), std::string::npos) << c.err();
   }
 }
@@ -446,7 +411,6 @@ TEST_F(Qvlink, MonitorAdapterFilterGoesToTheAdapter) {
 
 // "--log -" and "--pcap -" write the capture to standard output, and only the capture.
 TEST_F(Qvlink, CapturesToStandardOutput) {
-  StartSim(false);
   const fs::path cwdDash = fs::current_path() / "-";
   const bool dashBefore = fs::exists(cwdDash);
   for (const char* option : {"--log", "--pcap"}) {
@@ -475,8 +439,8 @@ TEST_F(Qvlink, CapturesToStandardOutput) {
   EXPECT_EQ(fs::exists(cwdDash), dashBefore) << "a file named '-' was made";
 }
 
-// In a terminal session the tool tells how to read the pcap with its J1939 fields; the
-// command it prints works.
+// In a terminal session the tool tells how to read the pcap with its J1939 fields (the command
+// itself is run on a capture in MonitorPrintsAndCapturesTheBusFrames).
 TEST_F(Qvlink, PcapInATerminalPrintsTheTsharkCommand) {
   StartSim(false);
   const std::string pcap = (dir_ / "t.pcap").string();
@@ -491,10 +455,6 @@ TEST_F(Qvlink, PcapInATerminalPrintsTheTsharkCommand) {
   Child f(dir_, {"monitor", "--pgn", "0xFECA", "--seconds", "1", "--pcap", (dir_ / "f.pcap").string()});
   ASSERT_EQ(f.wait(sim_.get(), 10000), 0) << f.err();
   EXPECT_EQ(f.err().find("tshark"), std::string::npos) << f.err();
-  if (std::system("command -v tshark >/dev/null 2>&1") != 0) return;  // CI installs it
-  const fs::path shown = dir_ / "tshark.txt";
-  ASSERT_EQ(std::system((command + " -V > '" + shown.string() + "' 2>&1").c_str()), 0) << Slurp(shown);
-  EXPECT_NE(Slurp(shown).find("65226"), std::string::npos) << Slurp(shown);  // the PGN, decoded
 }
 
 // cansend's form goes out with the identifier as written, repeated at the interval asked.
@@ -525,25 +485,14 @@ TEST_F(Qvlink, SendsCandumpFramesRepeatedAtAnInterval) {
   }
 }
 
-// What would not go out as written is refused with one line, before anything is sent.
+// A command line the parser refuses: exit 2, one line on stderr, nothing sent (every message is
+// in the parser's unit tests).
 TEST_F(Qvlink, SendRefusesWhatWouldNotGoOutAsWritten) {
   StartSim(false);
-  const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
-      {{"send", "--pgn", "0xEF12", "--dest", "5", "01"},
-       "qvlink: send: PGN 61202 (0xEF12) is peer-to-peer (PDU1): its low byte is the destination and would be "
-       "dropped; use --pgn 0xEF00 --dest 0x12\n"},
-      {{"send", "--pgn", "65280"}, "qvlink: send: no data: give the message bytes in hex after the options\n"},
-      {{"send", "--pgn", "65280", std::string(18, 'A')},
-       "qvlink: send: 9 bytes are more than one frame: give --bam (broadcast) or --dest DA (RTS/CTS)\n"},
-      {{"send", "18FECAF9#010203040506070809"},
-       "qvlink: send: ID#HEX is one CAN frame of at most 8 bytes (9 given); for a long J1939 message use --pgn with "
-       "--bam or --dest\n"},
-  };
-  for (const auto& [args, error] : rows) {
-    Child c(dir_, args);
-    EXPECT_EQ(c.wait(sim_.get(), 15000), 2) << args[1];
-    EXPECT_EQ(c.err(), error);
-  }
+  Child c(dir_, {"send", "--pgn", "0xEF12", "--dest", "5", "01"});
+  EXPECT_EQ(c.wait(sim_.get(), 15000), 2);
+  EXPECT_EQ(c.err(), "qvlink: send: PGN 61202 (0xEF12) is peer-to-peer (PDU1): its low byte is the destination and "
+                     "would be dropped; use --pgn 0xEF00 --dest 0x12\n");
   EXPECT_TRUE(sim_->rfToAdapter().empty());
 }
 
@@ -602,17 +551,12 @@ TEST_F(Qvlink, MonitorPrintsReassembledMessagesAsSuch) {
   EXPECT_EQ(Slurp(dir_ / "r.log"), "");  // no single frame stands for it
 }
 
-// Every command's --help names its exit codes, and a missing option names itself.
-TEST_F(Qvlink, HelpNamesExitCodesAndMissingOptionsNameThemselves) {
-  for (const char* command : {"demo", "monitor", "send", "request", "status", "version", "devices"}) {
-    Child c(dir_, {command, "--help"});
-    EXPECT_EQ(c.wait(nullptr, 0), 0) << command;
-    EXPECT_NE(c.out().find("Exit codes: 0"), std::string::npos) << command;
-    EXPECT_NE(c.out().find("2 bad command line"), std::string::npos) << command;
-  }
-  Child m(dir_, {"send", "--protocol", "CAN", "01"});
-  EXPECT_EQ(m.wait(nullptr, 0), 2);
-  EXPECT_EQ(m.err(), "qvlink: send: --id is required for CAN (or give the frame as ID#HEX)\n");
+// --help goes to standard output with exit code 0 (each command's text is in the parser's unit tests).
+TEST_F(Qvlink, HelpGoesToStandardOutput) {
+  Child c(dir_, {"send", "--help"});
+  EXPECT_EQ(c.wait(nullptr, 0), 0);
+  EXPECT_NE(c.out().find("usage: qvlink send"), std::string::npos) << c.out();
+  EXPECT_EQ(c.err(), "");
 }
 
 }  // namespace

@@ -76,18 +76,24 @@ TEST_F(RouteTest, ModemFramesSetOnlyTheirEvents) {
   EXPECT_EQ(out, (Bytes{0x88, 0x14, 'D', 'H', 0x00, 0x00}));
 }
 
-TEST_F(RouteTest, UnmarkedAndShortFramesDropped) {
-  EXPECT_EQ(Route(Rx16({0x01, 0x1F, 5, 0, 0, 0, 1, 0x80})), RouteOutcome::Dropped);
-  EXPECT_EQ(Route({0x81, 0x12}), RouteOutcome::Dropped);
-  EXPECT_EQ(Receive(1), 0);
-}
-
-TEST_F(RouteTest, UnknownProtocolGoesToDeviceQueueWithoutEvent) {
-  EXPECT_EQ(Route(Rx16({0x05, 0x81, 0xAA})), RouteOutcome::Routed);
-  EXPECT_FALSE(Signalled(kEvDeviceData));
-  Bytes out;
-  EXPECT_EQ(Receive(0, &out), 8);
-  EXPECT_EQ(out.back(), 0xAA);
+// Where a frame lands: unmarked or short ones nowhere, an unknown protocol in the device queue
+// without waking anyone, a 64-bit RX frame moved onto the 16-bit layout.
+TEST_F(RouteTest, FramesLandInTheirQueueOrNowhere) {
+  const struct { const char* what; Bytes frame; RouteOutcome outcome; uint8_t protocol; Bytes queued; } rows[] = {
+      {"unmarked", Rx16({0x01, 0x1F, 5, 0, 0, 0, 1, 0x80}), RouteOutcome::Dropped, 1, {}},
+      {"short", {0x81, 0x12}, RouteOutcome::Dropped, 1, {}},
+      {"unknown protocol", Rx16({0x05, 0x81, 0xAA}), RouteOutcome::Routed, 0, {0x81, 0x12, 0x34, 0x28, 0x00, 0x05, 0x01, 0xAA}},
+      {"64-bit", {0x80, 1, 2, 3, 4, 5, 6, 0x12, 0x34, 0x28, 0x00, 0x27, 0x85, 0x42}, RouteOutcome::Routed, 0x27,
+       {0x81, 0x12, 0x34, 0x28, 0x00, 0x27, 0x05, 0x42}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(Route(row.frame), row.outcome);
+    EXPECT_FALSE(Signalled(kEvDeviceData));
+    Bytes out;
+    EXPECT_EQ(Receive(row.protocol, &out), static_cast<int>(row.queued.size()));
+    EXPECT_EQ(out, row.queued);
+  }
 }
 
 TEST_F(RouteTest, KeepAliveRequestWakesResponder) {
@@ -131,6 +137,7 @@ TEST_F(RouteTest, BatchSplitsInRecordOrder) {
                Rec(159, {0, 0, 0, 3}, {0x18, 0xEA, 0x00, 0xF9}, {0xEC, 0xFE, 0x00})}));
   EXPECT_EQ(d.j1939RecordCount.load(), 3);
   EXPECT_TRUE(Signalled(kEvJ1939Confirm));
+  EXPECT_TRUE(Signalled(kEvJ1939Data));  // wakes a blocking reader
   Bytes out;
   EXPECT_EQ(Receive(2, &out), 16);
   EXPECT_EQ(out, (Bytes{0, 0, 0, 1, 0x0C, 0xF0, 0x04, 0x00, 1, 2, 3, 4, 5, 6, 7, 8}));
@@ -248,14 +255,6 @@ TEST_F(RouteTest, SendProgressMatchesRunningTotals) {
   d.versionFeature = true;
   Route(Rx16({0x02, 0x80 | 32, 6, 0, 0, 0, 4, 17, 9}));
   EXPECT_TRUE(Signalled(kEvRtsChunkSent));
-}
-
-TEST_F(RouteTest, Rx64FramesMovedOntoRx16Layout) {
-  Bytes f{0x80, 1, 2, 3, 4, 5, 6, 0x12, 0x34, 0x28, 0x00, 0x27, 0x85, 0x42};
-  EXPECT_EQ(Route(f), RouteOutcome::Routed);
-  Bytes out;
-  EXPECT_EQ(Receive(0x27, &out), 8);
-  EXPECT_EQ(out, (Bytes{0x81, 0x12, 0x34, 0x28, 0x00, 0x27, 0x05, 0x42}));
 }
 
 TEST_F(RouteTest, ReceiveUnknownProtocolAndBlockingShutdown) {

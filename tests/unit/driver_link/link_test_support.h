@@ -23,7 +23,6 @@ class FakeSeam : public LinkSeam {
   std::deque<platform::WaitResult> script;
   std::vector<EventId> waitedOn;
   uint32_t sleptMs = 0;
-  bool writerReleases = true;
 
   void sleepMs(uint32_t ms) override { sleptMs += ms; }
   platform::WaitResult wait(Device&, EventId ev, uint32_t) override {
@@ -36,7 +35,7 @@ class FakeSeam : public LinkSeam {
   void signalWriter(Device& d) override {
     platform::LockGuard g(d.txLock);
     written.emplace_back(d.txBuffer, d.txBuffer + d.txLength);
-    if (writerReleases) d.writeBusy.store(false);
+    d.writeBusy.store(false);
   }
 };
 

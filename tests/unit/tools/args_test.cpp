@@ -106,100 +106,65 @@ TEST(ParseArgs, AcceptedCommandLines) {
       {{"monitor"}, [](Options&) {}},
       {{"monitor", "--device", "101", "--protocol", "j1939", "--pgn", "0xF004", "--count", "3", "--seconds", "9", "--log",
         "a.log", "--pcap", "a.pcap"},
-       [](Options& o) {
-         o.device = 101;
-         o.protocolGiven = true;
-         o.pgn = 0xF004;
-         o.pgns = {0xF004};
-         o.count = 3;
-         o.seconds = 9;
-         o.logPath = "a.log";
-         o.pcapPath = "a.pcap";
-       }},
+       [](Options& o) { o.device = 101, o.protocolGiven = true, o.pgn = 0xF004, o.pgns = {0xF004}, o.count = 3,
+         o.seconds = 9, o.logPath = "a.log", o.pcapPath = "a.pcap"; }},
       // --opt=VALUE, short forms, a value joined to a short form.
       {{"monitor", "--device=101", "-c", "5", "-t7", "--pgn=61444"},
-       [](Options& o) {
-         o.device = 101;
-         o.count = 5;
-         o.seconds = 7;
-         o.pgn = 61444;
-         o.pgns = {61444};
-       }},
+       [](Options& o) { o.device = 101, o.count = 5, o.seconds = 7, o.pgn = 61444, o.pgns = {61444}; }},
       {{"monitor", "-d", "102", "-c=2"}, [](Options& o) { o.device = 102, o.count = 2; }},
       // Several PGNs, sources and identifiers.
       {{"monitor", "--pgn", "61444", "--pgn", "65265", "--source", "0", "--source", "0x22", "--id", "18FEF100/FFFF00",
         "--id", "0CF00400"},
-       [](Options& o) {
-         o.pgn = 61444;
-         o.pgns = {61444, 65265};
-         o.sources = {0, 0x22};
-         o.source = 0x22;
-         o.ids = {{0x18FEF100, 0xFFFF00}, {0x0CF00400, 0x1FFFFFFF}};
-       }},
+       [](Options& o) { o.pgn = 61444, o.pgns = {61444, 65265}, o.sources = {0, 0x22}, o.source = 0x22,
+         o.ids = {{0x18FEF100, 0xFFFF00}, {0x0CF00400, 0x1FFFFFFF}}; }},
       {{"monitor", "--log", "-"}, [](Options& o) { o.logPath = "-"; }},
       {{"monitor", "--pcap=-", "--log", "x.log"}, [](Options& o) { o.pcapPath = "-", o.logPath = "x.log"; }},
       {{"monitor", "--pgn", "61444", "--adapter-filter"},
        [](Options& o) { o.pgn = 61444, o.pgns = {61444}, o.adapterFilter = true; }},
       {{"monitor", "--protocol", "CAN", "--id", "7DF", "--adapter-filter"},
-       [](Options& o) {
-         o.protocol = Protocol::Can, o.protocolGiven = true, o.ids = {{0x7DF, 0x1FFFFFFF}}, o.adapterFilter = true;
-       }},
+       [](Options& o) { o.protocol = Protocol::Can, o.protocolGiven = true, o.ids = {{0x7DF, 0x1FFFFFFF}},
+         o.adapterFilter = true; }},
       {{"monitor", "--protocol", "J1708", "--mid", "128", "--adapter-filter"},
        [](Options& o) { o.protocol = Protocol::J1708, o.protocolGiven = true, o.mid = 128, o.adapterFilter = true; }},
       {{"send", "--pgn", "0xEF00", "--dest", "0", "--priority", "3", "01", "02", "0304"},
-       [](Options& o) {
-         o.pgn = 0xEF00, o.pgns = {0xEF00}, o.destination = 0, o.destinationGiven = true, o.priority = 3;
-         o.data = {1, 2, 3, 4};
-       }},
+       [](Options& o) { o.pgn = 0xEF00, o.pgns = {0xEF00}, o.destination = 0, o.destinationGiven = true,
+         o.priority = 3, o.data = {1, 2, 3, 4}; }},
       // Long data: --dest alone means RTS/CTS; --bam broadcasts.
       {{"send", "--pgn", "0xEF00", "--dest", "5", std::string(20, 'A')},
-       [](Options& o) {
-         o.pgn = 0xEF00, o.pgns = {0xEF00}, o.destination = 5, o.destinationGiven = true, o.rts = true;
-         o.data = std::vector<uint8_t>(10, 0xAA);
-       }},
+       [](Options& o) { o.pgn = 0xEF00, o.pgns = {0xEF00}, o.destination = 5, o.destinationGiven = true,
+         o.rts = true, o.data = std::vector<uint8_t>(10, 0xAA); }},
       {{"send", "--pgn", "65280", "--bam", std::string(20, 'A')},
        [](Options& o) { o.pgn = 65280, o.pgns = {65280}, o.bam = true, o.data = std::vector<uint8_t>(10, 0xAA); }},
       {{"send", "--pgn", "65226", "--dest", "0", "--rts", std::string(20, 'A')},
-       [](Options& o) {
-         o.pgn = 65226, o.pgns = {65226}, o.destination = 0, o.destinationGiven = true, o.rts = true;
-         o.data = std::vector<uint8_t>(10, 0xAA);
-       }},
+       [](Options& o) { o.pgn = 65226, o.pgns = {65226}, o.destination = 0, o.destinationGiven = true, o.rts = true,
+         o.data = std::vector<uint8_t>(10, 0xAA); }},
       {{"send", "--pgn", "65280", "-n", "10", "--interval", "100", "11"},
        [](Options& o) { o.pgn = 65280, o.pgns = {65280}, o.repeat = 10, o.intervalMs = 100, o.data = {0x11}; }},
       // candump's ID#DATA: a 29-bit identifier goes out as J1939 with its parts...
       {{"send", "18FECAF9#0102030405060708"},
-       [](Options& o) {
-         o.frameGiven = true, o.canId = 0x18FECAF9, o.extended = true;
-         o.priority = 6, o.pgn = 0xFECA, o.pgns = {0xFECA}, o.source = 0xF9, o.destination = 0xFF;
-         o.data = {1, 2, 3, 4, 5, 6, 7, 8};
-       }},
+       [](Options& o) { o.frameGiven = true, o.canId = 0x18FECAF9, o.extended = true, o.priority = 6, o.pgn = 0xFECA,
+         o.pgns = {0xFECA}, o.source = 0xF9, o.destination = 0xFF, o.data = {1, 2, 3, 4, 5, 6, 7, 8}; }},
       {{"send", "0CEF05F9#11.22"},  // PDU1: the PS byte is the destination
-       [](Options& o) {
-         o.frameGiven = true, o.canId = 0x0CEF05F9, o.extended = true;
-         o.priority = 3, o.pgn = 0xEF00, o.pgns = {0xEF00}, o.source = 0xF9, o.destination = 0x05;
-         o.data = {0x11, 0x22};
-       }},
+       [](Options& o) { o.frameGiven = true, o.canId = 0x0CEF05F9, o.extended = true, o.priority = 3, o.pgn = 0xEF00,
+         o.pgns = {0xEF00}, o.source = 0xF9, o.destination = 0x05, o.data = {0x11, 0x22}; }},
       // ... an 11-bit one as CAN, as does any identifier with --protocol CAN.
       {{"send", "7DF#0201"},
-       [](Options& o) {
-         o.frameGiven = true, o.canId = 0x7DF, o.protocol = Protocol::Can;
-         o.data = {2, 1};
-       }},
+       [](Options& o) { o.frameGiven = true, o.canId = 0x7DF, o.protocol = Protocol::Can, o.data = {2, 1}; }},
       {{"send", "--protocol", "CAN", "18DA00F1#"},
-       [](Options& o) { o.frameGiven = true, o.canId = 0x18DA00F1, o.extended = true, o.protocol = Protocol::Can, o.protocolGiven = true; }},
+       [](Options& o) { o.frameGiven = true, o.canId = 0x18DA00F1, o.extended = true, o.protocol = Protocol::Can,
+         o.protocolGiven = true; }},
       {{"send", "--protocol", "CAN", "--id", "18FEF100", "AA"},
-       [](Options& o) {
-         o.protocol = Protocol::Can, o.protocolGiven = true, o.canId = 0x18FEF100, o.extended = true, o.data = {0xAA};
-       }},
+       [](Options& o) { o.protocol = Protocol::Can, o.protocolGiven = true, o.canId = 0x18FEF100, o.extended = true,
+         o.data = {0xAA}; }},
       {{"send", "--protocol", "CAN", "--id", "0x7DF", "AA"},
        [](Options& o) { o.protocol = Protocol::Can, o.protocolGiven = true, o.canId = 0x7DF, o.data = {0xAA}; }},
       {{"send", "--protocol", "J1708", "08 80 BE"},
        [](Options& o) { o.protocol = Protocol::J1708, o.protocolGiven = true, o.data = {8, 0x80, 0xBE}; }},
       {{"request", "65260", "--dest", "0x00", "--timeout", "500"},
-       [](Options& o) {
-         o.pgn = 65260, o.pgns = {65260}, o.destination = 0, o.destinationGiven = true, o.timeoutMs = 500;
-       }},
-      {{"request", "--pgn", "0xFEEC", "-t", "700"}, [](Options& o) { o.pgn = 0xFEEC, o.pgns = {0xFEEC}, o.timeoutMs = 700; }},
+       [](Options& o) { o.pgn = 65260, o.pgns = {65260}, o.destination = 0, o.destinationGiven = true,
+         o.timeoutMs = 500; }},
+      {{"request", "--pgn", "0xFEEC", "-t", "700"},
+       [](Options& o) { o.pgn = 0xFEEC, o.pgns = {0xFEEC}, o.timeoutMs = 700; }},
       {{"request", "--pgn=65260"}, [](Options& o) { o.pgn = 65260, o.pgns = {65260}; }},
       {{"demo", "-t", "2"}, [](Options& o) { o.seconds = 2; }},
       {{"status", "--protocol", "J1708"}, [](Options& o) { o.protocol = Protocol::J1708, o.protocolGiven = true; }},

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <regex>
 
 #include "capture.h"
 
@@ -17,7 +16,6 @@ namespace fs = std::filesystem;
 
 struct PcapRead {
   bool ok = false;
-  bool swapped = false;
   uint16_t major = 0, minor = 0;
   uint32_t zone = 0, sigfigs = 0, snaplen = 0, linkType = 0;
   struct Rec {
@@ -28,21 +26,14 @@ struct PcapRead {
   bool truncated = false;
 };
 
-// Independent reader: the magic tells the byte order of the headers.
+// Independent reader of a little-endian file (the magic's byte order).
 PcapRead ReadPcap(const std::vector<uint8_t>& b) {
   PcapRead r;
-  if (b.size() < 24) return r;
   auto u32 = [&](size_t at) {
-    return r.swapped ? uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3]
-                     : uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
   };
-  auto u16 = [&](size_t at) {
-    return static_cast<uint16_t>(r.swapped ? b[at] << 8 | b[at + 1] : b[at] | b[at + 1] << 8);
-  };
-  if (u32(0) != 0xA1B2C3D4) {
-    r.swapped = true;
-    if (u32(0) != 0xA1B2C3D4) return r;
-  }
+  auto u16 = [&](size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); };
+  if (b.size() < 24 || u32(0) != 0xA1B2C3D4) return r;
   r.major = u16(4);
   r.minor = u16(6);
   r.zone = u32(8);
@@ -122,7 +113,6 @@ TEST_F(CaptureFiles, PcapHeaderAndRecordsReadBack) {
   }
   const auto bytes = Slurp(p);
   ASSERT_EQ(bytes.size(), 24u + 2 * 32u);
-  EXPECT_EQ(bytes[0], 0xD4);  // little-endian headers
   const PcapRead r = ReadPcap(bytes);
   ASSERT_TRUE(r.ok);
   EXPECT_FALSE(r.truncated);
@@ -159,9 +149,6 @@ TEST_F(CaptureFiles, CandumpLogFileIsOneLinePerFrame) {
   EXPECT_FALSE(std::getline(in, l3));
   EXPECT_EQ(l1, "(1436509052.249713) qv0 18FEF100#FF0050");
   EXPECT_EQ(l2, "(2.000003) qv0 0CF00400#0102030405060708");
-  const std::regex canplayer(R"(^\(\d+\.\d{6}\) \w+ ([0-9A-F]{3}|[0-9A-F]{8})#([0-9A-F]{2}){0,8}$)");
-  EXPECT_TRUE(std::regex_match(l1, canplayer));
-  EXPECT_TRUE(std::regex_match(l2, canplayer));
 }
 
 TEST_F(CaptureFiles, WritersRefuseUnwritablePathsAndClosedFiles) {
