@@ -432,7 +432,9 @@ TEST_F(DriverDevice, LateOrMissingVersionReplyStillConnects) {
     const auto a = sim_.adapterState();
     EXPECT_TRUE(a.started[2]);
     EXPECT_EQ(a.rfAck, row.rfAckOn);
-    if (row.queries) EXPECT_EQ(a.versionQueries - before, row.queries);
+    if (row.queries) {
+      EXPECT_EQ(a.versionQueries - before, row.queries);
+    }
     MessageRecord m = J1939(0xEA, 0x00, 0xF9, {0xEC, 0xFE, 0x00});
     m.blockFlag = 1;
     EXPECT_EQ(api_.transmit(static_cast<uint8_t>(id), &m), 0);  // confirmed by the adapter's echo

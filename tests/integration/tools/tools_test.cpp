@@ -9,12 +9,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "qvlink/platform/serial_port.h"
@@ -256,6 +258,21 @@ TEST_F(Qvlink, MonitorJ1708DecodesEngineMessages) {
   ASSERT_EQ(lines.size(), 1u) << c.out();
   EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(^\(\d+\.\d{6}\) MID 128  \[5\] BE 40 1F 54 1F  engine 2000\.0 rpm, road 25\.0 km/h$)")))
       << lines[0];
+}
+
+// The adapter's port goes away under a running monitor: it says so and ends with its link code.
+TEST_F(Qvlink, MonitorSaysLinkLostWhenThePortGoesAway) {
+  StartSim(false);
+  Child c(dir_, {"monitor", "--seconds", "60"});
+  ASSERT_TRUE(J1939Ready(10000)) << c.err();
+  sim_.reset();  // the pty hangs up, as a pulled USB serial adapter does
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!c.exited() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // polling a child's exit, bounded
+  ASSERT_EQ(c.wait(nullptr, 0), 4) << c.err();
+  EXPECT_NE(c.err().find("qvlink: link lost (ERR_HARDWARE_NOT_RESPONDING): the adapter or its port went away"),
+            std::string::npos)
+      << c.err();
 }
 
 TEST_F(Qvlink, RequestAndLongSendThroughTheAdapter) {
