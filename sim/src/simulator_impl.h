@@ -1,0 +1,1021 @@
+// Private to the simulator: Simulator::Impl, the state its concerns share, and their common helpers.
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "qvlink/sim/simulator.h"
+#include "serial_pty.h"
+
+namespace qv::sim {
+
+inline constexpr uint8_t kMarker = 0x80;
+inline constexpr uint8_t kTypeVehicle = 0x14;   // vehicle message / received bus frame
+inline constexpr uint8_t kTypeEcho = 31;
+inline constexpr uint8_t kTypeNotice = 37;
+inline constexpr uint8_t kTypeChunkIn = 0x23;   // chunk from the PC
+inline constexpr uint8_t kTypeAnnounce = 0x24;
+inline constexpr uint8_t kTypeProgress = 32;
+inline constexpr uint8_t kTypeChunkOut = 38;
+inline constexpr uint8_t kKeepAlive = 17;
+inline constexpr size_t kChunkPayload = 49;     // 7 transport packets
+inline constexpr uint32_t kPgnRequest = 59904, kPgnClaim = 60928, kPgnTpCm = 60416;
+inline constexpr uint32_t kPgnEec1 = 61444, kPgnCcvs = 65265, kPgnDm1 = 65226, kPgnVin = 65260;
+inline constexpr size_t kMaxQueuedOut = 4096;   // frames held for a PC that does not read
+
+inline Bytes sub(const Bytes& b, size_t from, size_t n = SIZE_MAX) {
+  if (from >= b.size()) return {};
+  return Bytes(b.begin() + static_cast<std::ptrdiff_t>(from),
+               b.begin() + static_cast<std::ptrdiff_t>(std::min(b.size(), from + std::min(n, b.size()))));
+}
+
+inline uint64_t beValue(const Bytes& p) {
+  uint64_t v = 0;
+  for (uint8_t b : p) v = (v << 8) | b;
+  return v;
+}
+
+inline Bytes beBytes(uint64_t v, int n) {
+  Bytes out;
+  for (int i = n - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  return out;
+}
+
+inline bool entryMatches(const uint8_t* entry, const uint8_t* id, size_t width) {
+  for (size_t i = 0; i < width; ++i) {
+    const uint8_t mask = entry[width + i];
+    if ((id[i] & mask) != (entry[i] & mask)) return false;
+  }
+  return true;
+}
+
+// Pattern/mask list of fixed-width entries; a trailing partial entry is ignored.
+inline bool listPasses(const Bytes& list, const uint8_t* id, size_t width) {
+  for (size_t off = 0; off + 2 * width <= list.size(); off += 2 * width)
+    if (entryMatches(list.data() + off, id, width)) return true;
+  return false;
+}
+
+inline std::string hex(const Bytes& b) {
+  std::string s;
+  char t[4];
+  for (uint8_t x : b) {
+    std::snprintf(t, sizeof t, "%02X ", x);
+    s += t;
+  }
+  return s;
+}
+
+// Locks. `m` guards the simulated state (every field marked "m" below): the service thread holds
+// it while it handles input, runs the timers and writes; every public member takes it
+// (QV_SIM_LOCKED). `evm` guards only `seq`, the change count waits sleep on. Order: m before evm
+// (notify() runs with m held); never take m while holding evm. Methods run with m held unless said.
+struct Simulator::Impl {
+  SimConfig cfg;  // m; lineBaud is fixed at construction, so the service thread reads it without m
+  mutable std::mutex m;
+  mutable std::mutex evm;
+  mutable std::condition_variable cv;  // waits on evm
+  uint64_t seq = 0;  // evm
+
+  Pty pty;  // the service thread while running; start() and stop() otherwise
+  std::thread thread;  // start() and stop()
+  std::atomic<bool> stopReq{false};
+  std::atomic<bool> isRunning{false};
+  std::atomic<bool> connected{false};
+  std::chrono::steady_clock::time_point t0 = std::chrono::steady_clock::now();  // fixed
+
+  FrameParser parser;  // m
+  uint32_t parserBadSeen = 0;  // m
+
+  struct Out {
+    uint32_t due = 0;
+    Bytes bytes;
+    size_t done = 0;
+    std::chrono::steady_clock::time_point queuedAt = std::chrono::steady_clock::now();
+  };
+  std::deque<Out> out;  // m
+  struct In {
+    uint32_t due = 0;
+    Bytes body;
+  };
+  std::deque<In> delayedIn;  // m
+
+  // One direction of a paced line. A byte is handed over when it would have finished crossing:
+  // bytes ready at `since` start then, or when the line is free of the ones before them.
+  struct LinePacer {
+    using Clock = std::chrono::steady_clock;
+    double usPerByte = 0;  // 0: unpaced
+    Clock::time_point freeAt{};
+    size_t take(size_t want, Clock::time_point since) {
+      if (usPerByte == 0 || want == 0) return want;
+      const Clock::time_point begin = std::max(since, freeAt);
+      const double us = static_cast<double>(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - begin).count());
+      if (us < usPerByte) return 0;
+      const size_t n = std::min(want, static_cast<size_t>(us / usPerByte));
+      freeAt = begin + std::chrono::microseconds(static_cast<int64_t>(static_cast<double>(n) * usPerByte));
+      return n;
+    }
+  };
+  LinePacer toPcLine, fromPcLine;  // m
+  // m; written only by the service thread, which also reads it without m
+  Bytes unreadFromPc;  // read from the pty, not yet across the paced line
+  std::chrono::steady_clock::time_point unreadSince{};  // m
+  static constexpr size_t kUnreadCap = 4096;
+
+  // logs (all m)
+  std::vector<FrameLog> frameLog;
+  std::vector<RfToAdapter> rfLog;
+  std::vector<AtCommand> atLog;
+  std::vector<LongMessage> longLog;
+  std::vector<BusFrame> busLog;
+  std::vector<Bytes> j1708Log;
+  Counters counters;
+
+  // faults (all m)
+  struct Faults {
+    unsigned drop = 0, dup = 0, delayN = 0, corruptN = 0, dropRate = 0;
+    uint32_t delayMs = 0;
+    Corruption corruption = Corruption::BadChecksum;
+  } faults[2];
+  bool split = false;
+  unsigned noAck = 0;
+  bool modemAnswers = true;
+  uint32_t rng = 0x1234567u;
+
+  ModemState modem;  // m
+  AdapterState adapter;  // m
+  uint32_t lastStamp = 0;  // m
+
+  // adapter RF held back (version replies), in due order; m
+  std::deque<std::pair<uint32_t, Bytes>> heldRf;
+
+  // J1939 batch being packed; m
+  Bytes batch;
+  uint32_t batchDue = 0;
+
+  // long message from the PC, by kind (0 RTS/CTS, 1 BAM); m
+  struct PcLong {
+    bool active = false, announced = false;
+    uint8_t running = 0;
+    Bytes id4, cm8;
+    size_t logIndex = SIZE_MAX;
+    Bytes data;
+    uint16_t size = 0;
+  } pcLong[2];
+
+  // long message from the bus towards the PC, by kind; m
+  struct BusLong {
+    bool active = false;
+    J1939Id id;
+    Bytes data;
+    size_t sent = 0;
+    uint8_t seq = 0;
+    uint32_t deadline = 0;
+  } busLong[2];
+  std::deque<std::pair<J1939Id, Bytes>> busLongQueue[2];  // m
+
+  // bus schedule (all m)
+  bool busTraffic = false;
+  uint32_t nextFast = 0, nextDm1 = 0, nextKeepAlive = 0;
+  uint32_t claimDue = 0;
+
+  explicit Impl(SimConfig c) : cfg(std::move(c)) {
+    if (cfg.lineBaud != 0) toPcLine.usPerByte = fromPcLine.usPerByte = 10.0 * 1e6 / cfg.lineBaud;
+    modem.serial = cfg.modemSerial;
+    modem.my = cfg.modemMy;
+    modem.channel = cfg.modemChannel;
+    modem.panId = cfg.modemPanId;
+    modem.dh = cfg.modemDh;
+    modem.dl = cfg.modemDl;
+    freshAdapter();
+    busTraffic = cfg.busTraffic;
+  }
+
+  uint32_t now() const {
+    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - t0)
+                                     .count());
+  }
+
+  void notify() const {
+    {
+      std::lock_guard<std::mutex> g(evm);
+      const_cast<Impl*>(this)->seq++;
+    }
+    cv.notify_all();
+  }
+
+  void freshAdapter() {
+    const uint32_t cycles = adapter.powerCycles;
+    const uint8_t ch = adapter.channel ? adapter.channel : cfg.adapterChannel;
+    adapter = AdapterState{};
+    adapter.channel = ch;
+    adapter.powerCycles = cycles;
+    batch.clear();
+    heldRf.clear();
+    for (auto& l : pcLong) l = PcLong{};
+    for (auto& l : busLong) l = BusLong{};
+    for (auto& q : busLongQueue) q.clear();
+  }
+
+  uint32_t nextStampKey() {
+    lastStamp = std::max(lastStamp + 1, now());
+    return lastStamp;
+  }
+
+  unsigned nextRandom() {
+    rng = rng * 1103515245u + 12345u;
+    return (rng >> 16) % 100;
+  }
+
+  void logFrame(bool fromPc, const Bytes& bytes) {
+    frameLog.push_back(FrameLog{now(), fromPc, bytes});
+    if (cfg.verbose) std::fprintf(stderr, "[%6u] %s %s\n", now(), fromPc ? "PC>" : "PC<", hex(bytes).c_str());
+  }
+
+  void queueBytes(Bytes bytes, uint32_t due) {
+    if (!connected.load()) {
+      counters.droppedToPc++;
+      return;
+    }
+    if (out.size() >= kMaxQueuedOut) {
+      counters.droppedToPc++;
+      return;
+    }
+    if (!out.empty()) due = std::max(due, out.back().due);  // the line is first in, first out
+    out.push_back(Out{due, std::move(bytes), 0});
+  }
+
+  void emitFrame(Bytes frame) {
+    Faults& f = faults[static_cast<int>(Dir::ToPc)];
+    if (!connected.load()) {
+      counters.droppedToPc++;
+      return;
+    }
+    if (f.dropRate && nextRandom() < f.dropRate) {
+      counters.droppedToPc++;
+      return;
+    }
+    if (f.drop) {
+      f.drop--;
+      counters.droppedToPc++;
+      return;
+    }
+    if (f.corruptN) {
+      f.corruptN--;
+      corrupt(frame, f.corruption);
+    }
+    uint32_t due = now();
+    if (f.delayN) {
+      f.delayN--;
+      due += f.delayMs;
+    }
+    int copies = 1;
+    if (f.dup) {
+      f.dup--;
+      copies = 2;
+    }
+    for (int i = 0; i < copies; ++i) {
+      counters.framesToPc++;
+      logFrame(false, frame);
+      queueBytes(frame, due);
+    }
+    notify();
+  }
+
+  static void corrupt(Bytes& frame, Corruption c) {
+    if (frame.size() < 5) return;
+    switch (c) {
+      case Corruption::BadChecksum:
+        frame.back() = static_cast<uint8_t>(frame.back() + 1);
+        break;
+      case Corruption::FlippedBit:
+        frame[frame.size() - 2] ^= 0x10;
+        break;
+      case Corruption::LyingLength: {
+        const unsigned l = ((unsigned{frame[1]} << 8) | frame[2]) + 2;
+        frame[1] = static_cast<uint8_t>(l >> 8);
+        frame[2] = static_cast<uint8_t>(l);
+        break;
+      }
+      case Corruption::NoiseBefore:
+        frame.insert(frame.begin(), {0x55, 0x00, 0xA5});
+        break;
+    }
+  }
+
+  void flushOutput() {
+    const uint32_t t = now();
+    while (!out.empty() && out.front().due <= t) {
+      Out& o = out.front();
+      if (split) {
+        // One byte per write, about one serial byte time apart, so the reader sees pieces.
+        while (o.done < o.bytes.size()) {
+          if (pty.write(&o.bytes[o.done], 1) != 1) return;
+          o.done++;
+          Pty::pauseMicros(90);
+        }
+      } else {
+        while (o.done < o.bytes.size()) {
+          const auto ready = std::max(o.queuedAt, t0 + std::chrono::milliseconds(o.due));
+          const size_t allowed = toPcLine.take(o.bytes.size() - o.done, ready);
+          if (allowed == 0) return;  // the rest once the line has carried it
+          const size_t w = pty.write(o.bytes.data() + o.done, allowed);
+          if (w == 0) return;
+          o.done += w;
+        }
+      }
+      out.pop_front();
+    }
+  }
+
+  void rfToPc(const Bytes& rf) {
+    if (!adapter.powered || !adapter.answering) return;
+    if (adapter.channel != modem.channel) return;  // the PC's modem cannot hear it
+    counters.rxFramesToPc++;
+    if (cfg.rxPacket64)
+      emitFrame(encodeRx64(cfg.adapterSerial64, cfg.rssi, 0, rf));
+    else
+      emitFrame(encodeRx16(cfg.adapterAddress, cfg.rssi, 0, rf));
+  }
+
+  void handleBodyFromPc(const Bytes& body) {
+    Faults& f = faults[static_cast<int>(Dir::FromPc)];
+    if (f.dropRate && nextRandom() < f.dropRate) {
+      counters.droppedFromPc++;
+      return;
+    }
+    if (f.drop) {
+      f.drop--;
+      counters.droppedFromPc++;
+      return;
+    }
+    if (f.corruptN) {
+      // A frame spoilt on the way in is one the modem's own check refuses.
+      f.corruptN--;
+      counters.badFramesFromPc++;
+      return;
+    }
+    if (f.delayN || !delayedIn.empty()) {
+      uint32_t due = now();
+      if (f.delayN) {
+        f.delayN--;
+        due += f.delayMs;
+      }
+      if (!delayedIn.empty()) due = std::max(due, delayedIn.back().due);
+      delayedIn.push_back(In{due, body});
+      return;
+    }
+    int copies = 1;
+    if (f.dup) {
+      f.dup--;
+      copies = 2;
+    }
+    for (int i = 0; i < copies; ++i) modemHandle(body);
+  }
+
+  void modemHandle(const Bytes& body) {
+    if (!modemAnswers || body.empty()) return;
+    if (body[0] == kApiAtCommand && body.size() >= 4)
+      handleAt(body);
+    else if (body[0] == kApiTxRequest16 && body.size() >= 5)
+      handleTxRequest(body);
+    notify();
+  }
+
+  void handleAt(const Bytes& body) {
+    counters.atCommands++;
+    const uint8_t fid = body[1];
+    const char c0 = static_cast<char>(body[2]), c1 = static_cast<char>(body[3]);
+    const Bytes param = sub(body, 4);
+    atLog.push_back(AtCommand{now(), fid, std::string{c0, c1}, param});
+    const bool set = !param.empty();
+    const uint64_t v = beValue(sub(param, param.size() > 8 ? param.size() - 8 : 0));
+    uint8_t status = 0;
+    Bytes value;
+    const std::string cmd{c0, c1};
+    if (cmd == "SH" || cmd == "SL") {
+      if (set)
+        status = 3;
+      else
+        value = beBytes(cmd == "SH" ? modem.serial >> 32 : modem.serial & 0xFFFFFFFFu, 4);
+    } else if (cmd == "MY") {
+      if (set) modem.my = static_cast<uint16_t>(v); else value = beBytes(modem.my, 2);
+    } else if (cmd == "CH") {
+      if (set) {
+        // The driver's range 10..23 must be honoured; the radio's own band ends at 26.
+        if (v >= 0x0A && v <= 0x1A) modem.channel = static_cast<uint8_t>(v); else status = 3;
+      } else {
+        value = beBytes(modem.channel, 1);
+      }
+    } else if (cmd == "ID") {
+      if (set) modem.panId = static_cast<uint16_t>(v); else value = beBytes(modem.panId, 2);
+    } else if (cmd == "DH") {
+      if (set) modem.dh = static_cast<uint32_t>(v); else value = beBytes(modem.dh, 4);
+    } else if (cmd == "DL") {
+      if (set) modem.dl = static_cast<uint32_t>(v); else value = beBytes(modem.dl, 4);
+    } else if (cmd == "WR") {
+      modem.writes++;
+    } else if (cmd == "FR") {
+      modem.resets++;
+    } else {
+      status = 2;
+    }
+    if (fid != 0) {
+      counters.atResponses++;
+      emitFrame(encodeAtResponse(fid, c0, c1, status, value));
+    }
+  }
+
+  void handleTxRequest(const Bytes& body) {
+    counters.txRequests++;
+    const uint8_t fid = body[1];
+    const uint16_t dest = static_cast<uint16_t>((body[2] << 8) | body[3]);
+    Bytes rf = sub(body, 5);
+    uint8_t status = 0;
+    if (noAck) {
+      noAck--;
+      status = 1;
+    } else if (cfg.maxRfPayload && rf.size() > cfg.maxRfPayload) {
+      status = 3;
+    } else if ((dest != cfg.adapterAddress && dest != 0xFFFF) || !adapter.powered ||
+               !adapter.answering || adapter.channel != modem.channel) {
+      status = 1;
+    }
+    rfLog.push_back(RfToAdapter{now(), fid, dest, rf, status == 0});
+    const bool late = cfg.txStatusAfterReply && status == 0;
+    if (fid != 0 && !late) {
+      counters.txStatusSent++;
+      emitFrame(encodeTxStatus(fid, status));
+    }
+    if (status == 0) {
+      counters.txDelivered++;
+      adapterHandle(rf);
+    }
+    if (fid != 0 && late) {
+      flushBatch();  // what the adapter answered goes first
+      counters.txStatusSent++;
+      emitFrame(encodeTxStatus(fid, status));
+    }
+  }
+
+  void sendStamped(uint8_t code, uint8_t type, const Bytes& rest) {
+    Bytes rf{code, static_cast<uint8_t>(type | kMarker), static_cast<uint8_t>(4 + rest.size())};
+    putBe32(rf, nextStampKey());
+    rf.insert(rf.end(), rest.begin(), rest.end());
+    rfToPc(rf);
+  }
+
+  size_t rfLimit() const { return cfg.maxRfPayload ? cfg.maxRfPayload : 119; }
+
+  void flushBatch() {
+    if (batch.empty()) return;
+    Bytes rf{2};
+    rf.insert(rf.end(), batch.begin(), batch.end());
+    batch.clear();
+    rfToPc(rf);
+  }
+
+  // One J1939 batch record: type, n, time stamp, identifier, data.
+  void j1939Record(uint8_t type, const Bytes& id4, const Bytes& data) {
+    Bytes rec{static_cast<uint8_t>(type | kMarker), static_cast<uint8_t>(8 + data.size())};
+    putBe32(rec, nextStampKey());
+    rec.insert(rec.end(), id4.begin(), id4.end());
+    rec.insert(rec.end(), data.begin(), data.end());
+    if (adapter.packing && cfg.batching) {
+      if (!batch.empty() && 1 + batch.size() + rec.size() > rfLimit()) flushBatch();
+      if (batch.empty()) batchDue = now() + std::max<uint32_t>(1, adapter.packingValue);
+      batch.insert(batch.end(), rec.begin(), rec.end());
+      if (1 + batch.size() >= rfLimit()) flushBatch();
+    } else {
+      Bytes rf{2};
+      rf.insert(rf.end(), rec.begin(), rec.end());
+      rfToPc(rf);
+    }
+  }
+
+  bool j1939Passes(const uint8_t* id4) const {
+    if (listPasses(adapter.j1939PassList, id4, 4)) return true;
+    if (!adapter.j1939FilterSet) return cfg.j1939PassUntilFiltered;
+    return listPasses(adapter.j1939Filters, id4, 4);
+  }
+
+  bool j1708Passes(uint8_t mid) const {
+    if (!adapter.j1708FilterSet) return true;
+    for (size_t off = 0; off + 6 <= adapter.j1708Filters.size(); off += 6) {
+      const uint8_t pat = adapter.j1708Filters[off], mask = adapter.j1708Filters[off + 1];
+      if ((mid & mask) == (pat & mask)) return true;
+    }
+    return false;
+  }
+
+  void adapterHandle(const Bytes& rf) {
+    if (rf.size() < 2) return;
+    const uint8_t code = rf[0] & 0x7F;
+    const bool ack = (rf[0] & 0x80) != 0;
+    const uint8_t k = rf[1];
+    const Bytes data = sub(rf, 2);
+    switch (code) {
+      case 0: deviceMessage(k, data); break;
+      case 1: j1708Message(k, data); break;
+      case 2: j1939Message(k, data); break;
+      case 0x10:
+        if (k == 33) channelHandOver(data);
+        break;
+      case 0x20:
+      case 0x27: {
+        Bytes reply{code, static_cast<uint8_t>(k | kMarker)};
+        reply.insert(reply.end(), data.begin(), data.end());
+        rfToPc(reply);
+        break;
+      }
+      default: break;
+    }
+    if (ack) {
+      adapter.acksSent++;
+      if (code == 2) flushBatch();
+      rfToPc(Bytes{code, static_cast<uint8_t>(k | kMarker)});
+    }
+  }
+
+  void channelHandOver(const Bytes& data) {
+    adapter.command33Count++;
+    adapter.command33Data = data;
+    if (data.size() >= 5 && data[4] >= 0x0A && data[4] <= 0x1A) adapter.channel = data[4];
+  }
+
+  void option(uint8_t code, const Bytes& data) {
+    if (data.empty()) return;
+    const uint8_t opt = data[0];
+    const uint8_t val = data.size() > 1 ? data[1] : 0;
+    const int slot = code <= 2 ? code : 0;
+    switch (opt) {
+      case 0x10:
+        adapter.started[slot] = true;
+        if (code == 1) {
+          adapter.j1708FilterSet = false;
+          adapter.j1708Filters.clear();
+        }
+        if (code == 2) {
+          adapter.j1939FilterSet = false;
+          adapter.j1939Filters.clear();
+          if (busTraffic) claimDue = now() + 20;
+        }
+        break;
+      case 0x02: adapter.option0201[slot] = val == 0x01; break;
+      case 0x01: if (code == 1) adapter.j1708Mode = val; break;
+      case 0x05:
+        adapter.packing = true;
+        adapter.packingValue = val;
+        break;
+      case 0x09: adapter.rfAck = true; break;
+      case 0x11: adapter.transportAddress = val; break;
+      default: break;
+    }
+  }
+
+  void deviceMessage(uint8_t k, const Bytes& data) {
+    switch (k) {
+      case 0x1B:
+        adapter.versionQueries++;
+      {
+        Bytes reply{0x00, static_cast<uint8_t>(27 | kMarker)};
+        if (cfg.versionReplyRepeatsQuery) reply.push_back(0x1B);
+        reply.push_back(static_cast<uint8_t>(cfg.firmwareVersion >> 8));
+        reply.push_back(static_cast<uint8_t>(cfg.firmwareVersion));
+        if (!cfg.versionReplies) break;
+        if (cfg.versionReplyDelayMs != 0)
+          heldRf.emplace_back(now() + cfg.versionReplyDelayMs, reply);
+        else
+          rfToPc(reply);
+      }
+        break;
+      case kKeepAlive: adapter.keepAliveReplies++; break;
+      case 0x00:
+        if (data.size() >= 10) {
+          auto le = [&](size_t i) { return static_cast<uint16_t>(data[i] | (data[i + 1] << 8)); };
+          adapter.linkCounters = LinkCounters{le(0), le(2), le(4), le(6), le(8)};
+        }
+        break;
+      case 23: option(0, data); break;
+      case 30:
+        adapter.command30Count++;
+        adapter.command30Data = data;
+        break;
+      case 33: channelHandOver(data); break;
+      default: break;
+    }
+  }
+
+  void j1708Message(uint8_t k, const Bytes& data) {
+    switch (k) {
+      case kTypeVehicle: {
+        if (data.empty()) return;
+        const Bytes msg = sub(data, 1, data[0]);
+        j1708Log.push_back(msg);
+        sendStamped(1, kTypeEcho, msg);
+        break;
+      }
+      case 16:
+      case 18:
+        adapter.filterCommands[1]++;
+        adapter.j1708Filters = data;
+        adapter.j1708FilterSet = true;
+        break;
+      case 23: option(1, data); break;
+      default: break;
+    }
+  }
+
+  void j1939Message(uint8_t k, const Bytes& data) {
+    switch (k) {
+      case kTypeVehicle: {
+        if (data.empty()) return;
+        const Bytes msg = sub(data, 1, data[0]);
+        if (msg.size() < 4) return;
+        const Bytes id4 = sub(msg, 0, 4), payload = sub(msg, 4);
+        j1939Record(kTypeEcho, id4, payload);
+        pcFrameOnBus(id4, payload);
+        break;
+      }
+      case kTypeChunkIn: pcChunk(data); break;
+      case kTypeAnnounce: pcAnnouncement(data); break;
+      case 16:
+        adapter.filterCommands[2]++;
+        adapter.j1939Filters = data;
+        adapter.j1939FilterSet = true;
+        break;
+      case 17: adapter.canFilters = data; break;
+      case 24: adapter.j1939PassList = data; break;
+      case 23: option(2, data); break;
+      case 32: progressReport(data); break;
+      default: break;
+    }
+  }
+
+  void pcChunk(const Bytes& data) {
+    if (data.size() < 2 || data[0] == 0) return;
+    const size_t n = std::min<size_t>(data[0] - 1u, data.size() - 2);
+    const uint8_t f = data[1];
+    const int kind = (f >> 4) == 2 ? 1 : (f >> 4) == 1 ? 0 : -1;
+    if (kind < 0) return;
+    PcLong& l = pcLong[kind];
+    const Bytes payload = sub(data, 2, n);
+    if ((f & 0x0F) == 0) {
+      l = PcLong{};
+      l.active = true;
+    } else if (!l.active) {
+      return;
+    }
+    l.data.insert(l.data.end(), payload.begin(), payload.end());
+    l.running = static_cast<uint8_t>(l.running + payload.size());
+    if (!l.announced) return;
+    updatePcLongLog(l);
+    flushBatch();
+    sendStamped(2, kTypeProgress, Bytes{static_cast<uint8_t>(kind ? 32 : 16), l.running});
+    if (kind == 0 && !versionFeature()) {
+      sendNotice(ctsFrame(l));
+    } else {
+      sendStamped(2, kTypeProgress, Bytes{static_cast<uint8_t>(kind ? 33 : 17), l.running});
+    }
+    pcLongMaybeDone(kind);
+  }
+
+  bool versionFeature() const {
+    const uint16_t v = cfg.firmwareVersion;
+    return (v >= 0x3100 && v < 0x4000) || v >= 0x4100;
+  }
+
+  Bytes tpcmId(uint8_t from, uint8_t to, uint8_t prio) const {
+    return encodeJ1939Id(J1939Id{prio, kPgnTpCm, from, to});
+  }
+
+  // The receiver's CTS for the rest of the message, as the adapter forwards it.
+  std::pair<Bytes, Bytes> ctsFrame(const PcLong& l) const {
+    const uint8_t sa = l.id4.size() == 4 ? l.id4[3] : 0, da = l.id4.size() == 4 ? l.id4[2] : 0;
+    const uint8_t next = static_cast<uint8_t>(l.data.size() / 7 + 1);
+    Bytes cm{17, 7, next, 0xFF, 0xFF, 0, 0, 0};
+    if (l.cm8.size() == 8) std::copy(l.cm8.begin() + 5, l.cm8.end(), cm.begin() + 5);
+    return {tpcmId(da, sa, 7), cm};
+  }
+
+  void sendNotice(const std::pair<Bytes, Bytes>& f) { j1939Record(kTypeNotice, f.first, f.second); }
+
+  void pcAnnouncement(const Bytes& data) {
+    if (data.size() < 13 || data[0] < 12) return;
+    const Bytes id4 = sub(data, 1, 4), cm8 = sub(data, 5, 8);
+    const int kind = cm8[0] == 0x20 ? 1 : cm8[0] == 0x10 ? 0 : -1;
+    j1939Record(kTypeEcho, id4, cm8);  // the PC's confirmation of the announcement
+    if (kind < 0) return;
+    PcLong& l = pcLong[kind];
+    if (!l.active) {
+      l = PcLong{};
+      l.active = true;
+    }
+    l.announced = true;
+    l.id4 = id4;
+    l.cm8 = cm8;
+    l.size = static_cast<uint16_t>(cm8[1] | (cm8[2] << 8));
+    LongMessage rec;
+    rec.timeMs = now();
+    rec.bam = kind == 1;
+    rec.pgn = cm8[5] | (uint32_t{cm8[6]} << 8) | (uint32_t{cm8[7]} << 16);
+    rec.sa = id4[3];
+    rec.da = id4[2];
+    rec.announcedSize = l.size;
+    rec.announcedPackets = cm8[3];
+    longLog.push_back(rec);
+    l.logIndex = longLog.size() - 1;
+    updatePcLongLog(l);
+    pcLongMaybeDone(kind);
+  }
+
+  void updatePcLongLog(const PcLong& l) {
+    if (l.logIndex >= longLog.size()) return;
+    LongMessage& rec = longLog[l.logIndex];
+    rec.data = sub(l.data, 0, l.size);  // the last chunk's padding is not message data
+    rec.complete = l.data.size() >= l.size;
+  }
+
+  void pcLongMaybeDone(int kind) {
+    PcLong& l = pcLong[kind];
+    if (!l.announced || l.data.size() < l.size) return;
+    LongMessage& rec = longLog[l.logIndex];
+    J1939Id id{static_cast<uint8_t>((l.id4[0] >> 2) & 7), rec.pgn, rec.sa, rec.da};
+    const Bytes msgId = encodeJ1939Id(id);
+    if (kind == 0) {
+      // The receiver's end-of-message acknowledgement.
+      Bytes cm{19, static_cast<uint8_t>(l.size), static_cast<uint8_t>(l.size >> 8),
+               l.cm8[3], 0xFF, l.cm8[5], l.cm8[6], l.cm8[7]};
+      sendNotice({tpcmId(rec.da, rec.sa, 7), cm});
+    }
+    pcFrameOnBus(msgId, rec.data);
+    l.active = false;
+  }
+
+  void progressReport(const Bytes& data) {
+    adapter.progressReports++;
+    if (data.empty()) return;
+    const int kind = data[0] == 0x20 ? 1 : data[0] == 0x10 ? 0 : -1;
+    if (kind < 0) return;
+    BusLong& l = busLong[kind];
+    if (!l.active) return;
+    if (data.size() < 2 || data[1] != static_cast<uint8_t>(l.sent)) adapter.progressMismatches++;
+    if (l.sent >= l.data.size()) {
+      finishBusLong(kind, true);
+      return;
+    }
+    sendBusChunk(kind);
+  }
+
+  bool startBusLong(int kind, const J1939Id& id, const Bytes& data) {
+    if (data.size() < 9 || data.size() > 1785) return false;
+    if (busLong[kind].active) {
+      if (busLongQueue[kind].size() >= 4) return false;
+      busLongQueue[kind].emplace_back(id, data);
+      return true;
+    }
+    if (!adapter.started[2] || !adapter.powered) return false;
+    if (!j1939Passes(encodeJ1939Id(id).data())) return true;
+    BusLong& l = busLong[kind];
+    l = BusLong{};
+    l.active = true;
+    l.id = id;
+    l.data = data;
+    const uint16_t size = static_cast<uint16_t>(data.size());
+    const uint8_t packets = static_cast<uint8_t>((size + 6) / 7);
+    Bytes cm{static_cast<uint8_t>(kind ? 32 : 16), static_cast<uint8_t>(size),
+             static_cast<uint8_t>(size >> 8), packets, 0xFF, static_cast<uint8_t>(id.pgn),
+             static_cast<uint8_t>(id.pgn >> 8), static_cast<uint8_t>(id.pgn >> 16)};
+    sendNotice({tpcmId(id.sa, kind ? 0xFF : id.da, kind ? 7 : 6), cm});
+    flushBatch();
+    sendBusChunk(kind);
+    return true;
+  }
+
+  void sendBusChunk(int kind) {
+    BusLong& l = busLong[kind];
+    const size_t n = std::min(kChunkPayload, l.data.size() - l.sent);
+    Bytes rest{static_cast<uint8_t>(((kind ? 2 : 1) << 4) | l.seq)};
+    const Bytes part = sub(l.data, l.sent, n);
+    rest.insert(rest.end(), part.begin(), part.end());
+    flushBatch();
+    sendStamped(2, kTypeChunkOut, rest);
+    l.sent += n;
+    l.seq = static_cast<uint8_t>((l.seq + 1) & 3);
+    l.deadline = now() + cfg.longReportTimeoutMs;
+  }
+
+  void finishBusLong(int kind, bool ok) {
+    BusLong& l = busLong[kind];
+    l.active = false;
+    if (ok) adapter.longFromBusDone++; else adapter.longFromBusAbandoned++;
+    if (!busLongQueue[kind].empty()) {
+      auto next = busLongQueue[kind].front();
+      busLongQueue[kind].pop_front();
+      startBusLong(kind, next.first, next.second);
+    }
+  }
+
+  void busToPc(const Bytes& id4, const Bytes& data) {
+    if (!adapter.powered || !adapter.started[2]) return;
+    if (!j1939Passes(id4.data())) return;
+    counters.busFramesToPc++;
+    j1939Record(kTypeVehicle, id4, data);
+  }
+
+  void busJ1939(uint8_t prio, uint32_t pgn, uint8_t sa, uint8_t da, const Bytes& data) {
+    if (data.size() > 8) {
+      startBusLong(da == 0xFF || ((pgn >> 8) & 0xFF) >= 240 ? 1 : 0, J1939Id{prio, pgn, sa, da}, data);
+      return;
+    }
+    busToPc(encodeJ1939Id(J1939Id{prio, pgn, sa, da}), data);
+  }
+
+  void busJ1708(const Bytes& msg) {
+    if (!adapter.powered || !adapter.started[1] || msg.empty()) return;
+    if (!j1708Passes(msg[0])) return;
+    counters.j1708ToPc++;
+    sendStamped(1, kTypeVehicle, msg);
+  }
+
+  void pcFrameOnBus(const Bytes& id4, const Bytes& data) {
+    const J1939Id id = decodeJ1939Id(id4.data());
+    busLog.push_back(BusFrame{now(), id, data});
+    if (id.pgn == kPgnRequest && data.size() >= 3 &&
+        (id.da == 0xFF || id.da == cfg.engineAddress)) {
+      const uint32_t want = data[0] | (uint32_t{data[1]} << 8) | (uint32_t{data[2]} << 16);
+      answerRequest(want);
+    }
+  }
+
+  void answerRequest(uint32_t pgn) {
+    const uint8_t e = cfg.engineAddress;
+    switch (pgn) {
+      case kPgnVin: {
+        Bytes vin(cfg.vin.begin(), cfg.vin.end());
+        vin.push_back('*');
+        busJ1939(6, kPgnVin, e, 0xFF, vin);
+        break;
+      }
+      case kPgnClaim: busJ1939(6, kPgnClaim, e, 0xFF, engineName()); break;
+      case kPgnEec1: busJ1939(3, kPgnEec1, e, 0xFF, eec1()); break;
+      case kPgnCcvs: busJ1939(6, kPgnCcvs, e, 0xFF, ccvs()); break;
+      case kPgnDm1: busJ1939(6, kPgnDm1, e, 0xFF, dm1()); break;
+      default: break;
+    }
+  }
+
+  static Bytes engineName() { return Bytes{0x01, 0x00, 0x20, 0x00, 0x00, 0x00, 0x00, 0x80}; }
+
+  // Triangle wave 0..1000 over `period` ms.
+  uint32_t wave(uint32_t period) const {
+    const uint32_t p = now() % period;
+    return p < period / 2 ? p * 2000 / period : (period - p) * 2000 / period;
+  }
+
+  uint32_t rpm() const { return 800 + wave(20000) * 1200 / 1000; }
+
+  uint32_t kmh() const { return wave(30000) * 90 / 1000; }
+
+  Bytes eec1() const {
+    const uint32_t raw = rpm() * 8;  // 0.125 rpm per bit
+    return Bytes{0xF0, 0x7D, 0x7D, static_cast<uint8_t>(raw), static_cast<uint8_t>(raw >> 8),
+                 0x00, 0xFF, 0x7D};
+  }
+
+  Bytes ccvs() const {
+    const uint32_t raw = kmh() * 256;
+    return Bytes{0xFF, static_cast<uint8_t>(raw), static_cast<uint8_t>(raw >> 8),
+                 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  }
+
+  static Bytes dm1() {
+    // Amber lamp on; SPN 100 FMI 1 and SPN 110 FMI 0, each seen once or twice.
+    return Bytes{0x04, 0xFF, 0x64, 0x00, 0x01, 0x01, 0x6E, 0x00, 0x00, 0x02};
+  }
+
+  Bytes j1708Engine() const {
+    const uint32_t r = rpm() * 4;                 // 0.25 rpm per bit
+    const uint32_t s = kmh() * 1000 / 805;        // 0.805 km/h per bit
+    Bytes msg{128, 190, static_cast<uint8_t>(r), static_cast<uint8_t>(r >> 8), 84,
+              static_cast<uint8_t>(std::min<uint32_t>(s, 255))};
+    msg.push_back(j1708Checksum(msg.data(), msg.size()));
+    return msg;
+  }
+
+  void runTimers() {
+    const uint32_t t = now();
+    while (!delayedIn.empty() && delayedIn.front().due <= t) {
+      const Bytes body = delayedIn.front().body;
+      delayedIn.pop_front();
+      modemHandle(body);
+    }
+    while (!heldRf.empty() && heldRf.front().first <= t) {
+      const Bytes rf = heldRf.front().second;
+      heldRf.pop_front();
+      rfToPc(rf);
+    }
+    if (!batch.empty() && t >= batchDue) flushBatch();
+    for (int kind = 0; kind < 2; ++kind)
+      if (busLong[kind].active && t >= busLong[kind].deadline)
+        finishBusLong(kind, busLong[kind].sent >= busLong[kind].data.size());
+    if (cfg.keepAliveIntervalMs && t >= nextKeepAlive) {
+      nextKeepAlive = t + cfg.keepAliveIntervalMs;
+      if (adapter.powered && adapter.answering) {
+        adapter.keepAliveRequests++;
+        rfToPc(Bytes{0x00, static_cast<uint8_t>(kKeepAlive | kMarker)});
+      }
+    }
+    if (claimDue && t >= claimDue) {
+      claimDue = 0;
+      busJ1939(6, kPgnClaim, cfg.engineAddress, 0xFF, engineName());
+    }
+    if (!busTraffic) return;
+    if (t >= nextFast) {
+      nextFast = t + 100;
+      busJ1939(3, kPgnEec1, cfg.engineAddress, 0xFF, eec1());
+      busJ1939(6, kPgnCcvs, cfg.engineAddress, 0xFF, ccvs());
+      busJ1708(j1708Engine());
+    }
+    if (t >= nextDm1) {
+      nextDm1 = t + 1000;
+      if (!busLong[1].active) busJ1939(6, kPgnDm1, cfg.engineAddress, 0xFF, dm1());
+    }
+  }
+
+  void run() {
+    uint8_t buf[4096];
+    while (!stopReq.load()) {
+      bool wantWrite;
+      int waitMs = 2;
+      {
+        std::lock_guard<std::mutex> g(m);
+        wantWrite = !out.empty();
+        if (cfg.lineBaud != 0 && (wantWrite || !unreadFromPc.empty())) {
+          // A paced line looks again each millisecond instead of spinning on a writable pty.
+          waitMs = 1;
+          wantWrite = false;
+        }
+      }
+      const Pty::Ready r = pty.wait(waitMs, wantWrite);
+      if (r.hangup && !r.readable) {
+        if (connected.exchange(false)) {
+          std::lock_guard<std::mutex> g(m);
+          counters.droppedToPc += static_cast<uint32_t>(out.size());
+          out.clear();
+          parser = FrameParser{};
+          parserBadSeen = 0;
+          notify();
+        }
+        Pty::pauseMicros(2000);  // a hung-up master polls ready at once
+      } else if (!connected.exchange(true)) {
+        notify();
+      }
+      // A paced line leaves what it has not carried yet in the pty, as a UART's buffer would.
+      const bool roomToRead = cfg.lineBaud == 0 || unreadFromPc.size() < kUnreadCap;
+      if (r.readable && !roomToRead) Pty::pauseMicros(1000);
+      size_t n = r.readable && roomToRead ? pty.read(buf, sizeof buf) : 0;
+      std::lock_guard<std::mutex> g(m);
+      if (cfg.lineBaud != 0) {
+        if (unreadFromPc.empty()) unreadSince = std::chrono::steady_clock::now();
+        unreadFromPc.insert(unreadFromPc.end(), buf, buf + n);
+        n = fromPcLine.take(std::min(unreadFromPc.size(), sizeof buf), unreadSince);
+        std::copy_n(unreadFromPc.begin(), n, buf);
+        unreadFromPc.erase(unreadFromPc.begin(), unreadFromPc.begin() + static_cast<std::ptrdiff_t>(n));
+      }
+      if (n) {
+        parser.feed(buf, n);
+        while (auto body = parser.next()) {
+          counters.framesFromPc++;
+          logFrame(true, encodeFrame(*body));
+          handleBodyFromPc(*body);
+        }
+        const uint32_t bad = parser.badChecksums() + parser.oversize() + parser.skippedBytes();
+        if (bad != parserBadSeen) {
+          counters.badFramesFromPc += bad - parserBadSeen;
+          parserBadSeen = bad;
+        }
+        notify();
+      }
+      runTimers();
+      flushOutput();
+    }
+  }
+};
+
+// Every public member takes the state lock first.
+#define QV_SIM_LOCKED std::lock_guard<std::mutex> g(impl_->m)
+
+}  // namespace qv::sim
