@@ -140,13 +140,6 @@ void Simulator::injectBusJ1708(const Bytes& message) {
   impl_->busJ1708(message);
 }
 
-bool Simulator::sendLongFromBus(uint8_t kind, uint32_t pgn, uint8_t sa, uint8_t da, const Bytes& data) {
-  QV_SIM_LOCKED;
-  const int k = kind == LongKind::Bam ? 1 : 0;
-  if (impl_->busLong[k].active || data.size() < 9 || data.size() > 1785) return false;
-  return impl_->startBusLong(k, J1939Id{static_cast<uint8_t>(k ? 7 : 6), pgn, sa, k ? uint8_t{0xFF} : da}, data);
-}
-
 void Simulator::sendKeepAlive() {
   QV_SIM_LOCKED;
   if (!impl_->adapter.powered || !impl_->adapter.answering) return;
