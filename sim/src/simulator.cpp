@@ -119,27 +119,6 @@ Bytes Simulator::rfOf(const FrameLog& f) {
   return Bytes(b.begin() + static_cast<std::ptrdiff_t>(start), b.end() - 1);
 }
 
-void Simulator::injectBusJ1939(uint8_t prio, uint32_t pgn, uint8_t sa, uint8_t da, const Bytes& data) {
-  QV_SIM_LOCKED;
-  impl_->busJ1939(prio, pgn, sa, da, data);
-}
-
-void Simulator::injectBusCan(bool extended, uint32_t id, const Bytes& data) {
-  QV_SIM_LOCKED;
-  Bytes id4;
-  if (extended)
-    id4 = Bytes{static_cast<uint8_t>((id >> 24) & 0x1F), static_cast<uint8_t>(id >> 16),
-                static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id)};
-  else
-    id4 = Bytes{0x80, 0x00, static_cast<uint8_t>((id >> 8) & 0x07), static_cast<uint8_t>(id)};
-  impl_->busToPc(id4, sub(data, 0, 8));
-}
-
-void Simulator::injectBusJ1708(const Bytes& message) {
-  QV_SIM_LOCKED;
-  impl_->busJ1708(message);
-}
-
 void Simulator::sendKeepAlive() {
   QV_SIM_LOCKED;
   if (!impl_->adapter.powered || !impl_->adapter.answering) return;
@@ -156,12 +135,6 @@ void Simulator::sendRawToPc(const Bytes& bytes) {
 }
 
 void Simulator::sendFrameToPc(const Bytes& frame) { QV_SIM_LOCKED; impl_->emitFrame(frame); }
-
-void Simulator::setBusTraffic(bool on) {
-  QV_SIM_LOCKED;
-  impl_->busTraffic = on;
-  if (on && impl_->adapter.started[2]) impl_->claimDue = impl_->now() + 1;
-}
 
 void Simulator::setModemAnswers(bool on) { QV_SIM_LOCKED; impl_->modemAnswers = on; }
 void Simulator::setAdapterAnswers(bool on) { QV_SIM_LOCKED; impl_->adapter.answering = on; }
