@@ -207,11 +207,6 @@ struct Simulator::Impl {
     return lastStamp;
   }
 
-  unsigned nextRandom() {
-    rng = rng * 1103515245u + 12345u;
-    return (rng >> 16) % 100;
-  }
-
   void logFrame(bool fromPc, const Bytes& bytes) {
     frameLog.push_back(FrameLog{now(), fromPc, bytes});
     if (cfg.verbose) std::fprintf(stderr, "[%6u] %s %s\n", now(), fromPc ? "PC>" : "PC<", hex(bytes).c_str());
@@ -228,64 +223,6 @@ struct Simulator::Impl {
     }
     if (!out.empty()) due = std::max(due, out.back().due);  // the line is first in, first out
     out.push_back(Out{due, std::move(bytes), 0});
-  }
-
-  void emitFrame(Bytes frame) {
-    Faults& f = faults[static_cast<int>(Dir::ToPc)];
-    if (!connected.load()) {
-      counters.droppedToPc++;
-      return;
-    }
-    if (f.dropRate && nextRandom() < f.dropRate) {
-      counters.droppedToPc++;
-      return;
-    }
-    if (f.drop) {
-      f.drop--;
-      counters.droppedToPc++;
-      return;
-    }
-    if (f.corruptN) {
-      f.corruptN--;
-      corrupt(frame, f.corruption);
-    }
-    uint32_t due = now();
-    if (f.delayN) {
-      f.delayN--;
-      due += f.delayMs;
-    }
-    int copies = 1;
-    if (f.dup) {
-      f.dup--;
-      copies = 2;
-    }
-    for (int i = 0; i < copies; ++i) {
-      counters.framesToPc++;
-      logFrame(false, frame);
-      queueBytes(frame, due);
-    }
-    notify();
-  }
-
-  static void corrupt(Bytes& frame, Corruption c) {
-    if (frame.size() < 5) return;
-    switch (c) {
-      case Corruption::BadChecksum:
-        frame.back() = static_cast<uint8_t>(frame.back() + 1);
-        break;
-      case Corruption::FlippedBit:
-        frame[frame.size() - 2] ^= 0x10;
-        break;
-      case Corruption::LyingLength: {
-        const unsigned l = ((unsigned{frame[1]} << 8) | frame[2]) + 2;
-        frame[1] = static_cast<uint8_t>(l >> 8);
-        frame[2] = static_cast<uint8_t>(l);
-        break;
-      }
-      case Corruption::NoiseBefore:
-        frame.insert(frame.begin(), {0x55, 0x00, 0xA5});
-        break;
-    }
   }
 
   void flushOutput() {
@@ -311,41 +248,6 @@ struct Simulator::Impl {
       }
       out.pop_front();
     }
-  }
-
-  void handleBodyFromPc(const Bytes& body) {
-    Faults& f = faults[static_cast<int>(Dir::FromPc)];
-    if (f.dropRate && nextRandom() < f.dropRate) {
-      counters.droppedFromPc++;
-      return;
-    }
-    if (f.drop) {
-      f.drop--;
-      counters.droppedFromPc++;
-      return;
-    }
-    if (f.corruptN) {
-      // A frame spoilt on the way in is one the modem's own check refuses.
-      f.corruptN--;
-      counters.badFramesFromPc++;
-      return;
-    }
-    if (f.delayN || !delayedIn.empty()) {
-      uint32_t due = now();
-      if (f.delayN) {
-        f.delayN--;
-        due += f.delayMs;
-      }
-      if (!delayedIn.empty()) due = std::max(due, delayedIn.back().due);
-      delayedIn.push_back(In{due, body});
-      return;
-    }
-    int copies = 1;
-    if (f.dup) {
-      f.dup--;
-      copies = 2;
-    }
-    for (int i = 0; i < copies; ++i) modemHandle(body);
   }
 
   void runTimers() {
@@ -446,6 +348,12 @@ struct Simulator::Impl {
       flushOutput();
     }
   }
+
+  // Faults on frames each way (faults.cpp).
+  unsigned nextRandom();
+  void emitFrame(Bytes frame);
+  static void corrupt(Bytes& frame, Corruption c);
+  void handleBodyFromPc(const Bytes& body);
 
   // The PC's radio modem (modem.cpp).
   void rfToPc(const Bytes& rf);
