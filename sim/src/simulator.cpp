@@ -8,6 +8,50 @@
 
 namespace qv::sim {
 
+Simulator::Impl::Impl(SimConfig c) : cfg(std::move(c)) {
+  if (cfg.lineBaud != 0) toPcLine.usPerByte = fromPcLine.usPerByte = 10.0 * 1e6 / cfg.lineBaud;
+  modem.serial = cfg.modemSerial;
+  modem.my = cfg.modemMy;
+  modem.channel = cfg.modemChannel;
+  modem.panId = cfg.modemPanId;
+  modem.dh = cfg.modemDh;
+  modem.dl = cfg.modemDl;
+  freshAdapter();
+  busTraffic = cfg.busTraffic;
+}
+
+uint32_t Simulator::Impl::now() const {
+  return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now() - t0)
+                                   .count());
+}
+
+void Simulator::Impl::notify() const {
+  {
+    std::lock_guard<std::mutex> g(evm);
+    const_cast<Impl*>(this)->seq++;
+  }
+  cv.notify_all();
+}
+
+void Simulator::Impl::freshAdapter() {
+  const uint32_t cycles = adapter.powerCycles;
+  const uint8_t ch = adapter.channel ? adapter.channel : cfg.adapterChannel;
+  adapter = AdapterState{};
+  adapter.channel = ch;
+  adapter.powerCycles = cycles;
+  batch.clear();
+  heldRf.clear();
+  for (auto& l : pcLong) l = PcLong{};
+  for (auto& l : busLong) l = BusLong{};
+  for (auto& q : busLongQueue) q.clear();
+}
+
+uint32_t Simulator::Impl::nextStampKey() {
+  lastStamp = std::max(lastStamp + 1, now());
+  return lastStamp;
+}
+
 // ---------------- public face ----------------
 
 Simulator::Simulator(SimConfig cfg) : impl_(std::make_unique<Impl>(std::move(cfg))) {}
