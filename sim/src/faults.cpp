@@ -12,18 +12,29 @@ unsigned Simulator::Impl::nextRandom() {
   return (rng >> 16) % 100;
 }
 
+// The rate draws first; the generator moves only while a rate is set, so its pattern repeats.
+bool Simulator::Impl::dropsNext(Faults& f) {
+  if (f.dropRate && nextRandom() < f.dropRate) return true;
+  if (f.drop) {
+    f.drop--;
+    return true;
+  }
+  return false;
+}
+
+int Simulator::Impl::copiesOfNext(Faults& f) {
+  if (!f.dup) return 1;
+  f.dup--;
+  return 2;
+}
+
 void Simulator::Impl::emitFrame(Bytes frame) {
   Faults& f = faults[static_cast<int>(Dir::ToPc)];
   if (!connected.load()) {
     counters.droppedToPc++;
     return;
   }
-  if (f.dropRate && nextRandom() < f.dropRate) {
-    counters.droppedToPc++;
-    return;
-  }
-  if (f.drop) {
-    f.drop--;
+  if (dropsNext(f)) {
     counters.droppedToPc++;
     return;
   }
@@ -36,11 +47,7 @@ void Simulator::Impl::emitFrame(Bytes frame) {
     f.delayN--;
     due += f.delayMs;
   }
-  int copies = 1;
-  if (f.dup) {
-    f.dup--;
-    copies = 2;
-  }
+  const int copies = copiesOfNext(f);
   for (int i = 0; i < copies; ++i) {
     counters.framesToPc++;
     logFrame(false, frame);
@@ -72,12 +79,7 @@ void Simulator::Impl::corrupt(Bytes& frame, Corruption c) {
 
 void Simulator::Impl::handleBodyFromPc(const Bytes& body) {
   Faults& f = faults[static_cast<int>(Dir::FromPc)];
-  if (f.dropRate && nextRandom() < f.dropRate) {
-    counters.droppedFromPc++;
-    return;
-  }
-  if (f.drop) {
-    f.drop--;
+  if (dropsNext(f)) {
     counters.droppedFromPc++;
     return;
   }
@@ -97,11 +99,7 @@ void Simulator::Impl::handleBodyFromPc(const Bytes& body) {
     delayedIn.push_back(In{due, body});
     return;
   }
-  int copies = 1;
-  if (f.dup) {
-    f.dup--;
-    copies = 2;
-  }
+  const int copies = copiesOfNext(f);
   for (int i = 0; i < copies; ++i) modemHandle(body);
 }
 

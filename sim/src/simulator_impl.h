@@ -160,6 +160,8 @@ struct Simulator::Impl {
 
   // Faults on frames each way (faults.cpp).
   unsigned nextRandom();
+  bool dropsNext(Faults& f);    // a drop fault of that direction takes the next frame
+  int copiesOfNext(Faults& f);  // 2 while a duplicate fault lasts, else 1
   void emitFrame(Bytes frame);
   static void corrupt(Bytes& frame, Corruption c);
   void handleBodyFromPc(const Bytes& body);
