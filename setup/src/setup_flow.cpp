@@ -29,24 +29,30 @@ constexpr size_t kLineSize = 1200;
 void Say(SetupState& s, const char* format, ...) QV_PRINTF_LIKE(2, 3);
 void Fail(SetupState& s, const char* format, ...) QV_PRINTF_LIKE(2, 3);
 
-void Say(SetupState& s, const char* format, ...) {
+// One formatted line to the person, as progress or as a failure.
+void ReportLine(SetupState& s, bool failure, const char* format, va_list args) {
   if (s.report == nullptr) return;
   char line[kLineSize];
+  std::vsnprintf(line, sizeof line, format, args);
+  if (failure) {
+    s.report->Failure(line);
+  } else {
+    s.report->Progress(line);
+  }
+}
+
+void Say(SetupState& s, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::vsnprintf(line, sizeof line, format, args);
+  ReportLine(s, false, format, args);
   va_end(args);
-  s.report->Progress(line);
 }
 
 void Fail(SetupState& s, const char* format, ...) {
-  if (s.report == nullptr) return;
-  char line[kLineSize];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(line, sizeof line, format, args);
+  ReportLine(s, true, format, args);
   va_end(args);
-  s.report->Failure(line);
 }
 
 // The path of the working copy, for messages.
