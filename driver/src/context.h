@@ -208,6 +208,13 @@ Device& TheDevice();
 // Ends the device's life at unload, once nothing runs or waits in it (see AbandonDevice).
 void DestroyTheDevice();
 
+// The lock that guards q: frameQueueLock for rxFrameQueue, messageQueueLock for the others.
+platform::Lock& QueueLock(Device& d, const ByteQueue& q);
+// ByteQueue_Put / ByteQueue_Take on one of the device's queues. The caller holds
+// QueueLock(d, q) (checked in debug builds).
+bool QueuePut(Device& d, ByteQueue& q, const uint8_t* record, size_t size);
+bool QueueTake(Device& d, ByteQueue& q, uint8_t* out, size_t outCapacity, uint32_t& outSize);
+
 // Sets an event when it exists (no-op before the shared objects are created).
 void SetEvent(Device& d, EventId ev);
 void ResetEvent(Device& d, EventId ev);

@@ -14,7 +14,7 @@ namespace {
 
 void Push(Device& d, ByteQueue& q, const uint8_t* frame, size_t n) {
   platform::LockGuard g(d.messageQueueLock);
-  ByteQueue_Put(q, frame, n);
+  QueuePut(d, q, frame, n);
 }
 
 // True when the frame repeats the last accepted adapter message (RF-acknowledged mode).
@@ -152,7 +152,7 @@ size_t DrainFrameQueue(Device& d) {
     {
       platform::LockGuard g(d.frameQueueLock);
       if (ByteQueue_IsEmpty(d.rxFrameQueue)) break;
-      ByteQueue_Take(d.rxFrameQueue, frame, sizeof frame, n);
+      QueueTake(d, d.rxFrameQueue, frame, sizeof frame, n);
     }
     if (n == 0) continue;
     const uint8_t api = frame[3];

@@ -17,7 +17,7 @@ uint32_t Pop(Device& d, ByteQueue& q, uint8_t* buf, size_t cap) {
   uint32_t size = 0;
   std::memset(buf, 0, cap < kEntryBufferSize ? cap : kEntryBufferSize);
   platform::LockGuard g(d.messageQueueLock);
-  ByteQueue_Take(q, buf, cap, size);
+  QueueTake(d, q, buf, cap, size);
   return size;
 }
 
@@ -257,14 +257,14 @@ void HandleRecord(Device& d, const uint8_t* r, size_t n) {
           std::memcpy(e + 3, r + 3, 12);
           std::memcpy(e + 15, d.longEchoCopy, copy);
           platform::LockGuard g2(d.messageQueueLock);
-          ByteQueue_Put(d.j1939Queue, e, copy + 15);
+          QueuePut(d, d.j1939Queue, e, copy + 15);
           pushed = true;
           d.longEchoLength = 0;  // one echo per long send; later TP.CM echoes are their own
         }
       }
       if (!pushed) {
         platform::LockGuard g(d.messageQueueLock);
-        ByteQueue_Put(d.j1939Queue, r, n);
+        QueuePut(d, d.j1939Queue, r, n);
       }
       SetEvent(d, kEvJ1939Data);
     }
@@ -273,7 +273,7 @@ void HandleRecord(Device& d, const uint8_t* r, size_t n) {
   }
   {
     platform::LockGuard g(d.messageQueueLock);
-    ByteQueue_Put(d.j1939Queue, r, n);
+    QueuePut(d, d.j1939Queue, r, n);
   }
   SetEvent(d, kEvJ1939Data);
 }
