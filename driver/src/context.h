@@ -189,7 +189,7 @@ struct Device {
 
   // --- Dispatcher and receive path (dispatcher.cpp, receive.cpp) ---
   uint32_t lastDuplicateKey = 0;              // dispatcher thread only
-  std::atomic<uint8_t> pendingAck{0};         // 0, 0x10 or 0x20
+  std::atomic<uint8_t> pendingAck{0};         // 0, proto::kChunkRts or proto::kChunkBam
   Reassembly rts;                             // reassemblyLock
   Reassembly bam;                             // reassemblyLock
 

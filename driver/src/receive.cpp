@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "device_protocol.h"
+#include "j1939_transport.h"
 
 namespace qv::driver {
 
@@ -74,7 +75,7 @@ int DeliverWhole(MessageRecord& rec, const uint8_t* e, uint32_t c) {
   return Finish(rec, o.n);
 }
 
-bool IsEcho(uint8_t t) { return t == 31 || t == 159; }
+bool IsEcho(uint8_t t) { return proto::Unmarked(t) == proto::kTypeTransmitted; }
 
 }  // namespace
 
@@ -208,24 +209,25 @@ int ReceiveMessage(Device& d, MessageRecord& rec) {
 void HandleRecord(Device& d, const uint8_t* r, size_t n) {
   if (n < proto::kRebuiltHeader) return;
   const uint8_t t = r[9];
-  if (t == 37 || t == 165) {
+  if (proto::Unmarked(t) == proto::kTypeTransportNotice) {
     if (n < 27) {  // a TP.CM notice needs its identifier and 8 data bytes
       Malformed(d);
       return;
     }
     const uint8_t k = r[19];
-    if (!d.versionFeature.load() && k == 17) SetEvent(d, kEvRtsChunkSent);
-    if (k == 19 || k == 255) {
+    if (!d.versionFeature.load() && tp::Is(k, tp::Control::Cts)) SetEvent(d, kEvRtsChunkSent);
+    if (tp::Is(k, tp::Control::EndOfMessageAck) || tp::Is(k, tp::Control::Abort)) {
       d.rtsSendState.store(kRtsSendFree);
       return;
     }
-    if (k != 16 && k != 32) return;
+    const bool rts = tp::Is(k, tp::Control::Rts);
+    if (!rts && !tp::Is(k, tp::Control::Bam)) return;
     const uint16_t size = static_cast<uint16_t>(r[20] + 256 * r[21]);
     if (size == 0 || size > kReassemblySize - kReassemblyHeader) {
       Malformed(d);  // could never be held: refuse rather than overrun
       return;
     }
-    Reassembly& a = k == 16 ? d.rts : d.bam;
+    Reassembly& a = rts ? d.rts : d.bam;
     platform::LockGuard g(d.reassemblyLock);
     std::memset(a.buffer, 0, sizeof a.buffer);
     a.chunks = 0;
@@ -240,10 +242,10 @@ void HandleRecord(Device& d, const uint8_t* r, size_t n) {
     a.buffer[6] = r[24];
     a.buffer[7] = r[18];
     a.fill = kReassemblyHeader;
-    a.state.store(k == 16 ? kRtsAssembling : kBamAssembling);
+    a.state.store(rts ? kRtsAssembling : kBamAssembling);
     return;
   }
-  if (t == 31 || t == 159) {
+  if (IsEcho(t)) {
     if (d.echoSettingJ1939.load()) {
       bool pushed = false;
       if (n > 16 && r[16] == 0xEC) {
@@ -295,8 +297,8 @@ void HandleChunk(Device& d, const uint8_t* f, size_t c) {
   }
   const uint8_t s = f[15];
   const uint8_t q = static_cast<uint8_t>(s & 0x0F);
-  const bool rts = (s & 0xF0) == 0x10;
-  const bool bam = (s & 0xF0) == 0x20;
+  const bool rts = (s & 0xF0) == proto::kChunkRts;
+  const bool bam = (s & 0xF0) == proto::kChunkBam;
   if (!rts && !bam) return;
   Reassembly& a = rts ? d.rts : d.bam;
   const uint8_t assembling = rts ? kRtsAssembling : kBamAssembling;
@@ -314,7 +316,7 @@ void HandleChunk(Device& d, const uint8_t* f, size_t c) {
   a.fill = static_cast<uint16_t>(a.fill + n);
   ++a.chunks;
   a.lastSequence = q;
-  d.pendingAck.store(rts ? 0x10 : 0x20);
+  d.pendingAck.store(rts ? proto::kChunkRts : proto::kChunkBam);
   SetEvent(d, kEvTransportAck);
   if (a.fill - kReassemblyHeader >= a.size) {
     a.state.store(rts ? kRtsComplete : kBamComplete);

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "api_frame.h"
 #include "device_protocol.h"
-#include "radio_modem.h"
 
 namespace qv::driver {
 
@@ -119,7 +119,7 @@ void HandOver(Device& d, const OutgoingFrame& f) {
 }
 
 bool MakeTxFrame(Device& d, OutgoingFrame& f, uint8_t protocol, const uint8_t* payload, size_t n) {
-  const size_t size = proto::BuildTxRequest(f.frame, sizeof f.frame, modem::kTxFrameIdNone, d.rfAddress.load(), payload, n);
+  const size_t size = proto::BuildTxRequest(f.frame, sizeof f.frame, qv::frame::kTxFrameIdNone, d.rfAddress.load(), payload, n);
   if (size == 0) return false;
   f.size = static_cast<uint32_t>(size);
   f.protocol = protocol;
@@ -225,22 +225,22 @@ int SendLocalModemCommand(Device& d, const MessageRecord& rec) {
     case 1:
       d.rfAddress.store(static_cast<uint16_t>(b[1] << 8 | b[2]));
       return ERR_Success;
-    case 2: size = proto::BuildAtCommand(f.frame, sizeof f.frame, modem::kAtFrameIdNoAnswer, "ID", b + 1, 2); break;
+    case 2: size = proto::BuildAtCommand(f.frame, sizeof f.frame, qv::frame::kAtFrameIdNoAnswer, "ID", b + 1, 2); break;
     case 3:
       params[3] = b[1];
-      size = proto::BuildAtCommand(f.frame, sizeof f.frame, modem::kAtFrameId, "CH", params, 4);
+      size = proto::BuildAtCommand(f.frame, sizeof f.frame, qv::frame::kAtFrameId, "CH", params, 4);
       break;
     case 4:
       params[2] = b[1];
       params[3] = b[2];
-      size = proto::BuildAtCommand(f.frame, sizeof f.frame, modem::kAtFrameId, "MY", params, 4);
+      size = proto::BuildAtCommand(f.frame, sizeof f.frame, qv::frame::kAtFrameId, "MY", params, 4);
       break;
-    case 5: size = proto::BuildAtCommand(f.frame, sizeof f.frame, modem::kAtFrameId, "DH", b + 1, 4); break;
-    case 6: size = proto::BuildAtCommand(f.frame, sizeof f.frame, modem::kAtFrameId, "DL", b + 1, 4); break;
-    case 7: size = proto::BuildAtCommand(f.frame, sizeof f.frame, modem::kAtFrameId, "WR", nullptr, 0); break;
+    case 5: size = proto::BuildAtCommand(f.frame, sizeof f.frame, qv::frame::kAtFrameId, "DH", b + 1, 4); break;
+    case 6: size = proto::BuildAtCommand(f.frame, sizeof f.frame, qv::frame::kAtFrameId, "DL", b + 1, 4); break;
+    case 7: size = proto::BuildAtCommand(f.frame, sizeof f.frame, qv::frame::kAtFrameId, "WR", nullptr, 0); break;
     default:
       for (const Query& q : kQueries) {
-        if (q.sub == b[0]) size = proto::BuildAtCommand(f.frame, sizeof f.frame, modem::kAtFrameId, q.cmd, nullptr, 0);
+        if (q.sub == b[0]) size = proto::BuildAtCommand(f.frame, sizeof f.frame, qv::frame::kAtFrameId, q.cmd, nullptr, 0);
       }
       if (size == 0) return ERR_Success;
   }
@@ -253,9 +253,9 @@ int SendLocalModemCommand(Device& d, const MessageRecord& rec) {
 int SendDeviceCommand(Device& d, uint8_t command, MessageRecord& rec) {
   const uint8_t c = rec.protocol;
   if (rec.length > sizeof rec.body) return ERR_MESSAGE_TOO_LONG;
-  if (command == 16 || command == 17) ClearReceiveQueue(d, c);
-  if (c == QV_PROTOCOL_DEVICE && command == proto::kCmdLocalModem) return SendLocalModemCommand(d, rec);
-  if (c == QV_PROTOCOL_VKL && command == proto::kCmdLocalModem) {
+  if (command == QV_CMD_FILTER || command == QV_CMD_CAN_FILTER) ClearReceiveQueue(d, c);
+  if (c == QV_PROTOCOL_DEVICE && command == QV_CMD_MODEM) return SendLocalModemCommand(d, rec);
+  if (c == QV_PROTOCOL_VKL && command == QV_CMD_MODEM) {
     const uint8_t which = rec.length >= 1 ? rec.body[0] : 0;
     if (which >= 1 && which <= 4) {
       platform::LockGuard g(d.stateLock);
