@@ -406,7 +406,7 @@ TEST_F(Qvlink, MonitorFiltersByPgnSourceAndIdAndCountsTheRest) {
     ASSERT_EQ(lines.size(), 2u) << c.out();
     EXPECT_NE(lines[0].find(" 14FF1022  PGN  65296 SA 22 DA FF P5  [1] 03"), std::string::npos) << lines[0];
     EXPECT_NE(lines[1].find(" 14FF2022  PGN  65312 SA 22 DA FF P5  [1] 04"), std::string::npos) << lines[1];
-    EXPECT_NE(c.err().find("qvlink: 2 messages, 2 filtered out\n"), std::string::npos) << c.err();
+    EXPECT_NE(c.err().find("qvlink: 2 messages, 2 filtered out, dropped 0\n"), std::string::npos) << c.err();
     // The two filtered out reached the tool: the filters ran here, not on the adapter.
   }
   StartSim(false);  // a fresh adapter, so its state tells when the next client is ready
@@ -422,7 +422,7 @@ TEST_F(Qvlink, MonitorFiltersByPgnSourceAndIdAndCountsTheRest) {
     ASSERT_EQ(lines.size(), 2u) << c.out();
     EXPECT_NE(lines[0].find(" 0CF00400  "), std::string::npos) << lines[0];
     EXPECT_NE(lines[1].find(" 18FF3322  "), std::string::npos) << lines[1];
-    EXPECT_NE(c.err().find("qvlink: 2 messages, 2 filtered out\n"), std::string::npos) << c.err();
+    EXPECT_NE(c.err().find("qvlink: 2 messages, 2 filtered out, dropped 0\n"), std::string::npos) << c.err();
   }
 }
 
@@ -440,7 +440,7 @@ TEST_F(Qvlink, MonitorAdapterFilterGoesToTheAdapter) {
   sim_->injectBusJ1939(5, 0xFF10, 0x22, 0xFF, {2});
   ASSERT_EQ(c.wait(sim_.get(), 10000), 0) << c.err();
   EXPECT_EQ(Lines(c.out()).size(), 1u) << c.out();
-  EXPECT_NE(c.err().find("qvlink: 1 messages, 0 filtered out\n"), std::string::npos) << c.err();
+  EXPECT_NE(c.err().find("qvlink: 1 messages, 0 filtered out, dropped 0\n"), std::string::npos) << c.err();
   EXPECT_EQ(sim_->counters().busFramesToPc - before, 1u);  // EEC1 stayed on the bus
 }
 
@@ -470,7 +470,7 @@ TEST_F(Qvlink, CapturesToStandardOutput) {
       EXPECT_EQ(frames[1].id, 0x94FF1022u);
       EXPECT_EQ(frames[1].length, 2);
     }
-    EXPECT_NE(c.err().find("qvlink: 2 messages, 0 filtered out"), std::string::npos) << c.err();
+    EXPECT_NE(c.err().find("qvlink: 2 messages, 0 filtered out, dropped 0"), std::string::npos) << c.err();
   }
   EXPECT_EQ(fs::exists(cwdDash), dashBefore) << "a file named '-' was made";
 }
