@@ -20,6 +20,7 @@
 #include "QV_API.h"
 #include "byte_queue.h"
 #include "commands.h"
+#include "j1939_transport.h"
 #include "startup.h"
 #include "qvlink/platform/event.h"
 #include "qvlink/platform/lock.h"
@@ -62,7 +63,7 @@ constexpr size_t kTxBufferSize = 128;
 constexpr size_t kRxFrameBufferSize = 128;
 constexpr size_t kReassemblySize = 1808;
 constexpr size_t kReassemblyHeader = 8;
-constexpr size_t kLongEchoMax = 4 + 1785;  // identifier and the J1939 transport maximum
+constexpr size_t kLongEchoMax = 4 + tp::kMaxMessageSize;  // identifier and the longest transfer
 constexpr size_t kVklStringSize = 64;
 
 constexpr uint8_t kRtsSendFree = 19, kRtsSendBusy = 18;

@@ -18,6 +18,8 @@ constexpr uint8_t kTypeVehicleMessage = 0x14;    // a message for the vehicle bu
 constexpr uint8_t kTypeLongChunk = 0x23;         // one chunk of a long J1939 message
 constexpr uint8_t kTypeLongAnnouncement = 0x24;  // announces a long J1939 message (RTS or BAM)
 
+constexpr uint8_t kAckRequested = 0x80;  // on the protocol code: the adapter acknowledges the command
+
 // Device commands beside the ones a client passes through SendQVCommand (QV_CMD_* in QV_API.h).
 constexpr uint8_t kCmdKeepAlive = 17;         // device side: the answer to a keep-alive request
 constexpr uint8_t kCmdPassList = 24;          // J1939 pass list

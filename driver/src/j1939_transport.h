@@ -1,9 +1,14 @@
-// J1939 transport protocol (SAE J1939-21): the control byte of a TP.CM message, as the
-// adapter passes TP.CM messages seen on the bus through to the driver.
+// J1939 transport protocol (SAE J1939-21): its limits, the PDU formats the driver looks for and
+// the control byte of a TP.CM message, as the adapter passes TP.CM messages seen on the bus on.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 namespace qv::driver::tp {
+
+constexpr size_t kMaxMessageSize = 1785;  // 255 packets of 7 bytes: the most one transfer carries
+constexpr uint8_t kPfTransportControl = 0xEC;  // PDU format of TP.CM messages
+constexpr uint8_t kPfAddressClaimed = 0xEE;    // PDU format of the address claimed message
 
 enum class Control : uint8_t {
   Rts = 16,             // request to send: a long message to one destination begins

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "api_frame.h"
 #include "device_protocol.h"
 #include "j1939_transport.h"
 
@@ -147,7 +148,7 @@ int ReceiveMessage(Device& d, MessageRecord& rec) {
       }
       name[kVklStringSize - 1] = p1[kVklStringSize - 1] = p2[kVklStringSize - 1] = 0;
       if (name[0]) {
-        const size_t start = small[3] == 0x81 ? 10 : 16;
+        const size_t start = small[3] == qv::frame::kApiRxPacket16 ? 10 : 16;
         const uint8_t* text = small + start;
         const size_t tn = c > start ? c - start : 0;
         if (!Contains(text, tn, p1) || !Contains(text, tn, p2)) return 0;
@@ -163,7 +164,7 @@ int ReceiveMessage(Device& d, MessageRecord& rec) {
       }
       Out o{QvReturnedData(&rec)};
       o.put(small + 11, 4);
-      if (d.echoSettingJ1708.load()) o.put(small[9] == 31 ? 1 : 0);
+      if (d.echoSettingJ1708.load()) o.put(small[9] == proto::kTypeTransmitted ? 1 : 0);
       o.put(small + 15, c - 15);
       return Finish(rec, o.n);
     }
@@ -248,12 +249,12 @@ void HandleRecord(Device& d, const uint8_t* r, size_t n) {
   if (IsEcho(t)) {
     if (d.echoSettingJ1939.load()) {
       bool pushed = false;
-      if (n > 16 && r[16] == 0xEC) {
+      if (n > 16 && r[16] == tp::kPfTransportControl) {
         uint8_t e[kJ1939EntryBufferSize];
         platform::LockGuard g(d.reassemblyLock);
         const size_t copy = d.longEchoLength;
         if (n >= kStampedMin && copy > 0 && copy + 15 <= sizeof e) {
-          e[0] = 0x7E;
+          e[0] = qv::frame::kStartDelimiter;
           e[1] = static_cast<uint8_t>((copy + 12) >> 8);
           e[2] = static_cast<uint8_t>((copy + 12) & 0xFF);
           std::memcpy(e + 3, r + 3, 12);

@@ -175,7 +175,7 @@ int SendChunkAndWait(Device& d, OutgoingFrame& f) {
 int SendAcknowledgedCommand(Device& d, uint8_t command, MessageRecord& rec) {
   uint8_t payload[proto::kMaxTxPayload];
   if (rec.length > sizeof rec.body) return ERR_MESSAGE_TOO_LONG;
-  const size_t n = proto::EncodeDeviceCommand(payload, sizeof payload, static_cast<uint8_t>(rec.protocol | 0x80), command,
+  const size_t n = proto::EncodeDeviceCommand(payload, sizeof payload, static_cast<uint8_t>(rec.protocol | proto::kAckRequested), command,
                                               rec.body, rec.length);
   OutgoingFrame f;
   if (n == 0 || !MakeTxFrame(d, f, rec.protocol, payload, n)) return ERR_MESSAGE_TOO_LONG;
@@ -316,7 +316,7 @@ bool ClaimRtsSend(Device& d, RtsSender& sender) {
 
 int SendLongJ1939(Device& d, MessageRecord& rec) {
   const size_t total = rec.length - 4;
-  if (total > 1785) return ERR_MESSAGE_TOO_LONG;  // cannot be announced in J1939 transport
+  if (total > tp::kMaxMessageSize) return ERR_MESSAGE_TOO_LONG;  // cannot be announced in J1939 transport
   const bool bam = rec.transportMode == proto::kTransportBam;
   if (!bam && rec.transportMode != proto::kTransportRts) return ERR_COULD_NOT_TX;
   RtsSender sender{d};
@@ -368,7 +368,7 @@ int TransmitMessage(Device& d, MessageRecord& rec) {
   size_t n = 0;
   const uint8_t c = rec.protocol;
   if (c == QV_PROTOCOL_J1939) {
-    if (rec.length >= 2 && rec.body[1] == 238) {
+    if (rec.length >= 2 && rec.body[1] == tp::kPfAddressClaimed) {
       platform::LockGuard g(d.stateLock);
       d.addressClaimRecord = rec;
       d.addressClaimFlag.store(true);
