@@ -41,7 +41,9 @@ struct AwaitedTxStatus {
   ~AwaitedTxStatus() { d.awaitedTxFrameId.store(0); }
 };
 
+// The caller holds replyWaitLock: the reply events are shared, one waiter at a time.
 int WaitClaimed(Device& d, OutgoingFrame& f, bool acknowledged) {
+  d.replyWaitLock.assertHeld();
   // A reply or TX status left over from an earlier send (or a keep-alive request) must not
   // release this one: both events start clear, and a TX status counts only for this frame.
   EventId reply = kEvTxStatus;
