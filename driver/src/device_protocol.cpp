@@ -142,7 +142,8 @@ size_t EncodeKeepAliveReply(uint8_t* out, size_t outSize) {
 bool ReadRxHead(const uint8_t* frame, size_t n, RxHead& head) {
   if (n < 4) return false;
   head.apiId = frame[3];
-  head.protocolOffset = head.apiId == qv::frame::kApiRxPacket64 ? qv::frame::kRxPacket64DataOffset : qv::frame::kRxPacket16DataOffset;
+  head.protocolOffset =
+      head.apiId == qv::frame::kApiRxPacket64 ? qv::frame::kRxPacket64DataOffset : qv::frame::kRxPacket16DataOffset;
   if (n < head.protocolOffset + 2) return false;
   head.protocol = frame[head.protocolOffset];
   head.marked = (frame[head.protocolOffset + 1] & kMarker) != 0;

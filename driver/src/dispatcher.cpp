@@ -66,7 +66,8 @@ RouteOutcome RouteFrame(Device& d, uint8_t* frame, size_t n) {
     // Only the status of the frame a sender waits for counts: a late one of an earlier frame
     // would release the next send before its own frame was delivered.
     const uint8_t awaited = d.awaitedTxFrameId.load();
-    if (n > qv::frame::kTxStatusOffset && frame[qv::frame::kTxStatusOffset] != qv::frame::kTxStatusNoAck && awaited != 0 && frame[4] == awaited) SetEvent(d, kEvTxStatus);
+    const bool delivered = n > qv::frame::kTxStatusOffset && frame[qv::frame::kTxStatusOffset] != qv::frame::kTxStatusNoAck;
+    if (delivered && awaited != 0 && frame[4] == awaited) SetEvent(d, kEvTxStatus);
     return RouteOutcome::Handled;
   }
   proto::RxHead head;

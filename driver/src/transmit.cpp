@@ -177,8 +177,8 @@ int SendChunkAndWait(Device& d, OutgoingFrame& f) {
 int SendAcknowledgedCommand(Device& d, uint8_t command, MessageRecord& rec) {
   uint8_t payload[proto::kMaxTxPayload];
   if (rec.length > sizeof rec.body) return ERR_MESSAGE_TOO_LONG;
-  const size_t n = proto::EncodeDeviceCommand(payload, sizeof payload, static_cast<uint8_t>(rec.protocol | proto::kAckRequested), command,
-                                              rec.body, rec.length);
+  const uint8_t acked = static_cast<uint8_t>(rec.protocol | proto::kAckRequested);
+  const size_t n = proto::EncodeDeviceCommand(payload, sizeof payload, acked, command, rec.body, rec.length);
   OutgoingFrame f;
   if (n == 0 || !MakeTxFrame(d, f, rec.protocol, payload, n)) return ERR_MESSAGE_TOO_LONG;
   if (!ClaimTransmitBuffer(d, kClaimPolls, kClaimPollMs)) return ERR_TX_QUEUE_FULL;
