@@ -29,6 +29,28 @@ enum {
   QV_PROTOCOL_IO = 0x27
 };
 
+/* Device command numbers: the `command` of SendQVCommand, carried to the adapter as is. */
+enum {
+  QV_CMD_MODEM = 14,      /* local radio modem setting (channel, reset, destination query) */
+  QV_CMD_FILTER = 16,     /* the protocol's message filter list; empty data clears it */
+  QV_CMD_CAN_FILTER = 17, /* on the J1939 side: the standard-identifier CAN filter list */
+  QV_CMD_OPTION = 23,     /* adapter option: option number, then its value */
+  QV_CMD_ECHO = 52        /* echo of sent messages: one byte, 0 off */
+};
+
+/* Adapter options: first data byte of QV_CMD_OPTION, the value follows. */
+enum {
+  QV_OPT_J1708_MODE = 0x01,        /* J1708 side: value 0x00 or 0x01 */
+  QV_OPT_PROTOCOL_MODE = 0x02,     /* the protocol being started: value QV_OPT_ON */
+  QV_OPT_PACKING = 0x05,           /* J1939 side: value QV_OPT_PACKING_ON packs messages in batches */
+  QV_OPT_RF_ACK = 0x09,            /* device side: value QV_OPT_RF_ACK_ON acknowledges RF messages */
+  QV_OPT_PROTOCOL_START = 0x10,    /* the protocol being started, no value */
+  QV_OPT_TRANSPORT_ADDRESS = 0x11, /* J1939 side: value the transport address */
+  QV_OPT_ON = 0x01,                /* value of QV_OPT_PROTOCOL_MODE */
+  QV_OPT_PACKING_ON = 0x19,        /* value of QV_OPT_PACKING */
+  QV_OPT_RF_ACK_ON = 0x09          /* value of QV_OPT_RF_ACK */
+};
+
 /* Result codes (RP1210 error numbers). */
 enum {
   ERR_Success = 0,

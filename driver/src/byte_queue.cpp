@@ -14,6 +14,7 @@ bool ByteQueue_Init(ByteQueue& q) {
   q.capacity = kByteQueueCapacity;
   q.write_index = 0;
   q.read_index = 0;
+  q.dropped = 0;
   return true;
 }
 
@@ -47,8 +48,12 @@ bool ByteQueue_Put(ByteQueue& q, const uint8_t* record, size_t size) {
     q.read_index += r;
     if (q.read_index > kMask) q.read_index -= kByteQueueCapacity;
     q.used -= r;
+    ++q.dropped;
   }
-  if (ByteQueue_FreeSpace(q) <= s) return false;
+  if (ByteQueue_FreeSpace(q) <= s) {
+    ++q.dropped;
+    return false;
+  }
   if (q.write_index + s <= kByteQueueCapacity) {
     std::memcpy(q.data + q.write_index, record, size);
     q.write_index += s;

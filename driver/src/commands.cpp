@@ -6,6 +6,7 @@
 
 #include "QV_API.h"
 #include "context.h"
+#include "device_protocol.h"
 #include "qvlink/platform/clock.h"
 #include "transmit.h"
 
@@ -29,18 +30,18 @@ bool ListHas(const uint8_t* list, size_t count, const uint8_t* entry) {
 // Sends J1939 filter data as acknowledged commands 16 of at most six entries each.
 int SendJ1939Filters(CommandSink& sink, const uint8_t* data, size_t n) {
   constexpr size_t kPerMessage = kEntriesPerMessage * kJ1939EntrySize;
-  if (n <= kPerMessage) return sink.acknowledged(QV_PROTOCOL_J1939, kCmdFilter, data, n);
+  if (n <= kPerMessage) return sink.acknowledged(QV_PROTOCOL_J1939, QV_CMD_FILTER, data, n);
   int result = 0;
   for (size_t off = 0; off < n; off += kPerMessage) {
     const size_t part = n - off < kPerMessage ? n - off : kPerMessage;
-    result = sink.acknowledged(QV_PROTOCOL_J1939, kCmdFilter, data + off, part);
+    result = sink.acknowledged(QV_PROTOCOL_J1939, QV_CMD_FILTER, data + off, part);
   }
   return result;
 }
 
 int J1708Filters(CommandState& s, CommandSink& sink, const uint8_t* d, size_t n) {
   if (s.filterStateJ1708 == 1 && n != 0) ClearAdapterFilters(sink, QV_PROTOCOL_J1708);
-  const int r = sink.acknowledged(QV_PROTOCOL_J1708, kCmdFilter, d, n);
+  const int r = sink.acknowledged(QV_PROTOCOL_J1708, QV_CMD_FILTER, d, n);
   s.filterStateJ1708 = NextFilterState(d, n);
   return r;
 }
@@ -89,7 +90,7 @@ int CanFilters(CommandState& s, CommandSink& sink, const uint8_t* d, size_t n) {
   std::memcpy(s.canFilterList, d, keep);
   s.canFilterCount = static_cast<uint16_t>(keep);
   if (s.filterStateCan == 1 && n != 0) ClearAdapterFilters(sink, QV_PROTOCOL_CAN);
-  const int r = sink.acknowledged(QV_PROTOCOL_J1939, kCmdCanFilter, d, n);
+  const int r = sink.acknowledged(QV_PROTOCOL_J1939, QV_CMD_CAN_FILTER, d, n);
   s.filterStateCan = NextFilterState(d, n);
   return r;
 }
@@ -106,15 +107,15 @@ uint8_t NextFilterState(const uint8_t* data, size_t n) {
 void ClearAdapterFilters(CommandSink& sink, uint8_t protocol) {
   switch (protocol) {
     case QV_PROTOCOL_J1708:
-      sink.acknowledged(QV_PROTOCOL_J1708, kCmdFilter, nullptr, 0);
+      sink.acknowledged(QV_PROTOCOL_J1708, QV_CMD_FILTER, nullptr, 0);
       break;
     case QV_PROTOCOL_J1939:
-      sink.acknowledged(QV_PROTOCOL_J1939, kCmdFilter, nullptr, 0);
-      sink.device(QV_PROTOCOL_J1939, kCmdPassList, nullptr, 0);
+      sink.acknowledged(QV_PROTOCOL_J1939, QV_CMD_FILTER, nullptr, 0);
+      sink.device(QV_PROTOCOL_J1939, proto::kCmdPassList, nullptr, 0);
       break;
     case QV_PROTOCOL_CAN:
-      sink.acknowledged(QV_PROTOCOL_J1939, kCmdFilter, nullptr, 0);
-      sink.acknowledged(QV_PROTOCOL_J1939, kCmdCanFilter, nullptr, 0);
+      sink.acknowledged(QV_PROTOCOL_J1939, QV_CMD_FILTER, nullptr, 0);
+      sink.acknowledged(QV_PROTOCOL_J1939, QV_CMD_CAN_FILTER, nullptr, 0);
       sink.sleepMs(2);
       break;
     default:
@@ -129,7 +130,7 @@ int RunCommand(CommandState& s, CommandSink& sink, uint8_t protocol, uint8_t com
     data = kNone;
     n = 0;
   }
-  if (command == kCmdEcho) {
+  if (command == QV_CMD_ECHO) {
     uint8_t v = n > 0 ? data[0] : 0;
     if (v >= 0x30) v = static_cast<uint8_t>(v - 0x30);
     switch (protocol) {
@@ -143,9 +144,9 @@ int RunCommand(CommandState& s, CommandSink& sink, uint8_t protocol, uint8_t com
         return ERR_INVALID_COMMAND;
     }
   }
-  if (command == kCmdFilter && protocol == QV_PROTOCOL_J1708) return J1708Filters(s, sink, data, n);
-  if (command == kCmdFilter && protocol == QV_PROTOCOL_J1939) return J1939Filters(s, sink, data, n);
-  if (command == kCmdCanFilter && protocol == QV_PROTOCOL_J1939) return CanFilters(s, sink, data, n);
+  if (command == QV_CMD_FILTER && protocol == QV_PROTOCOL_J1708) return J1708Filters(s, sink, data, n);
+  if (command == QV_CMD_FILTER && protocol == QV_PROTOCOL_J1939) return J1939Filters(s, sink, data, n);
+  if (command == QV_CMD_CAN_FILTER && protocol == QV_PROTOCOL_J1939) return CanFilters(s, sink, data, n);
   return sink.device(protocol, command, data, n);
 }
 
@@ -212,9 +213,9 @@ int DeviceSendQVCommand(Device& d, uint8_t protocol, uint8_t command, const uint
 }
 
 int DeviceSetTransportAddress(Device& d, uint8_t address) {
-  const uint8_t data[2] = {kOptTransportAddress, address};
+  const uint8_t data[2] = {QV_OPT_TRANSPORT_ADDRESS, address};
   DeviceSink sink(d);
-  sink.device(QV_PROTOCOL_J1939, kCmdOption, data, sizeof data);
+  sink.device(QV_PROTOCOL_J1939, QV_CMD_OPTION, data, sizeof data);
   return 0;
 }
 

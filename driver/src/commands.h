@@ -9,22 +9,6 @@ namespace qv::driver {
 
 struct Device;
 
-constexpr uint8_t kCmdModem = 14;
-constexpr uint8_t kCmdFilter = 16;
-constexpr uint8_t kCmdCanFilter = 17;
-constexpr uint8_t kCmdOption = 23;
-constexpr uint8_t kCmdPassList = 24;
-constexpr uint8_t kCmdStart30 = 30;
-constexpr uint8_t kCmdChannelHandOver = 33;
-constexpr uint8_t kCmdEcho = 52;
-
-constexpr uint8_t kOptProtocolStart = 0x10;
-constexpr uint8_t kOptTransportAddress = 0x11;
-
-constexpr uint8_t kModemSetChannel = 3;
-constexpr uint8_t kModemQueryDh = 32;
-constexpr uint8_t kModemReset = 39;
-
 constexpr size_t kFilterListSize = 260;
 constexpr size_t kJ1939EntrySize = 8;
 constexpr size_t kEntriesPerMessage = 6;

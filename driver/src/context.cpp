@@ -63,6 +63,20 @@ Device& TheDevice() {
 
 void DestroyTheDevice() { TheDevice().~Device(); }
 
+platform::Lock& QueueLock(Device& d, const ByteQueue& q) {
+  return &q == &d.rxFrameQueue ? d.frameQueueLock : d.messageQueueLock;
+}
+
+bool QueuePut(Device& d, ByteQueue& q, const uint8_t* record, size_t size) {
+  QueueLock(d, q).assertHeld();
+  return ByteQueue_Put(q, record, size);
+}
+
+bool QueueTake(Device& d, ByteQueue& q, uint8_t* out, size_t outCapacity, uint32_t& outSize) {
+  QueueLock(d, q).assertHeld();
+  return ByteQueue_Take(q, out, outCapacity, outSize);
+}
+
 void SetEvent(Device& d, EventId ev) {
   if (d.events[ev]) d.events[ev]->set();
 }

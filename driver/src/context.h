@@ -1,16 +1,24 @@
 // The driver's one process-wide context: everything the open device and its five I/O threads
 // share. Fixed-size members only; no allocation on the message paths.
 //
-// Locking rules, in one place:
+// Locking rules, in one place (each shared field below names the lock that guards it):
 //  - frameQueueLock guards rxFrameQueue; messageQueueLock guards the six receive queues.
-//    Where both are needed frameQueueLock is taken first.
 //  - txLock guards txBuffer/txLength (copy in by a sender, copy out by the writer); writeBusy
 //    is the claim flag senders compare-and-set.
 //  - reassemblyLock guards both reassembly buffers and the long-message echo copy.
 //  - stateLock guards the VKL strings and the address-claim copy.
-//  - replyWaitLock is held by a sender from its claim until its reply (or last resend); it may
-//    be taken under commandLock, and only the short locks above are taken inside it.
+//  - commandLock guards the command layer's state and serialises SendQVCommand.
+//  - openLock guards the device table: one open or close at a time.
+//  - replyWaitLock is held by a sender from its claim until its reply (or last resend).
 //  - Scalars shared between threads are std::atomic; no lock needed for them.
+// Lock order: a thread holding a lock takes only locks further down a chain, never back up.
+//  - openLock, then commandLock (the start-up and close run filter commands), then
+//    replyWaitLock (an acknowledged command waits for its reply), then the short locks.
+//  - frameQueueLock, then messageQueueLock (clearing the queues).
+//  - reassemblyLock, then messageQueueLock (a long-message echo is queued with its copy).
+//  The short locks (txLock, stateLock, the queue locks under the orders above) are held
+//  without waiting and without taking another lock except as listed.
+// Functions that require a lock held by their caller check it with assertHeld() (debug builds).
 #pragma once
 #include <atomic>
 #include <cstddef>
@@ -20,6 +28,7 @@
 #include "QV_API.h"
 #include "byte_queue.h"
 #include "commands.h"
+#include "j1939_transport.h"
 #include "startup.h"
 #include "qvlink/platform/event.h"
 #include "qvlink/platform/lock.h"
@@ -62,7 +71,7 @@ constexpr size_t kTxBufferSize = 128;
 constexpr size_t kRxFrameBufferSize = 128;
 constexpr size_t kReassemblySize = 1808;
 constexpr size_t kReassemblyHeader = 8;
-constexpr size_t kLongEchoMax = 4 + 1785;  // identifier and the J1939 transport maximum
+constexpr size_t kLongEchoMax = 4 + tp::kMaxMessageSize;  // identifier and the longest transfer
 constexpr size_t kVklStringSize = 64;
 
 constexpr uint8_t kRtsSendFree = 19, kRtsSendBusy = 18;
@@ -101,11 +110,11 @@ struct Device {
   platform::SerialPort port;                 // read only by the comm-event thread, written only by the writer
   platform::Thread threads[kThreadCount];    // started/joined by the opening/closing client thread
   std::optional<platform::Event> events[kEventCount];  // created once, kept for the process life
-  platform::Lock frameQueueLock;
-  platform::Lock messageQueueLock;
-  platform::Lock txLock;
-  platform::Lock reassemblyLock;
-  platform::Lock stateLock;
+  platform::Lock frameQueueLock;    // rxFrameQueue
+  platform::Lock messageQueueLock;  // the six receive queues
+  platform::Lock txLock;            // txBuffer, txLength
+  platform::Lock reassemblyLock;    // rts, bam, longEchoCopy, longEchoLength
+  platform::Lock stateLock;         // vklStrings, addressClaimRecord
   // One send waits for its reply at a time: the reply events are auto-reset and shared, so a
   // second waiter would take the first one's reply and make it time out and resend.
   platform::Lock replyWaitLock;
@@ -137,19 +146,20 @@ struct Device {
 
   // --- Queues (frameQueueLock / messageQueueLock) ---
   ByteQueue rxFrameQueue;   // frameQueueLock
-  ByteQueue deviceQueue;    // messageQueueLock (and the five below)
-  ByteQueue j1708Queue;
-  ByteQueue j1939Queue;
-  ByteQueue vklQueue;
-  ByteQueue networkQueue;
-  ByteQueue ioQueue;
+  ByteQueue deviceQueue;    // messageQueueLock
+  ByteQueue j1708Queue;     // messageQueueLock
+  ByteQueue j1939Queue;     // messageQueueLock
+  ByteQueue vklQueue;       // messageQueueLock
+  ByteQueue networkQueue;   // messageQueueLock
+  ByteQueue ioQueue;        // messageQueueLock
 
   // --- Counters, reported at shutdown (wrapping 16-bit) ---
   std::atomic<uint16_t> rxFrameCount{0};       // frames queued by the reader
   std::atomic<uint16_t> rxFrameErrorCount{0};  // failed reads and dropped frames
   std::atomic<uint16_t> txMessageCount{0};     // TransmitMessage calls
   std::atomic<uint16_t> j1939RecordCount{0};   // batch records unpacked
-  std::atomic<uint16_t> malformedCount{0};     // adapter data dropped as malformed (not reported)
+  std::atomic<uint16_t> malformedCount{0};     // adapter data dropped as malformed
+  // Queue drops are counted in each ByteQueue's `dropped` (under its lock).
 
   // --- Values set at open / start-up (startup.cpp), read by the threads ---
   std::atomic<uint16_t> rfAddress{0};
@@ -169,8 +179,8 @@ struct Device {
   std::atomic<uint8_t> echoSettingJ1939{0};
   std::atomic<uint8_t> echoSettingIo{0};
 
-  // VKL strings: first name, second name, first pattern, second pattern. stateLock.
-  char vklStrings[4][kVklStringSize] = {};
+  // VKL strings: first name, second name, first pattern, second pattern.
+  char vklStrings[4][kVklStringSize] = {};    // stateLock
 
   // --- Transmit path (transmit.cpp) ---
   std::atomic<uint8_t> frameId{0};           // last frame identifier used; 0 skipped
@@ -189,7 +199,7 @@ struct Device {
 
   // --- Dispatcher and receive path (dispatcher.cpp, receive.cpp) ---
   uint32_t lastDuplicateKey = 0;              // dispatcher thread only
-  std::atomic<uint8_t> pendingAck{0};         // 0, 0x10 or 0x20
+  std::atomic<uint8_t> pendingAck{0};         // 0, proto::kChunkRts or proto::kChunkBam
   Reassembly rts;                             // reassemblyLock
   Reassembly bam;                             // reassemblyLock
 
@@ -207,6 +217,13 @@ struct Device {
 Device& TheDevice();
 // Ends the device's life at unload, once nothing runs or waits in it (see AbandonDevice).
 void DestroyTheDevice();
+
+// The lock that guards q: frameQueueLock for rxFrameQueue, messageQueueLock for the others.
+platform::Lock& QueueLock(Device& d, const ByteQueue& q);
+// ByteQueue_Put / ByteQueue_Take on one of the device's queues. The caller holds
+// QueueLock(d, q) (checked in debug builds).
+bool QueuePut(Device& d, ByteQueue& q, const uint8_t* record, size_t size);
+bool QueueTake(Device& d, ByteQueue& q, uint8_t* out, size_t outCapacity, uint32_t& outSize);
 
 // Sets an event when it exists (no-op before the shared objects are created).
 void SetEvent(Device& d, EventId ev);

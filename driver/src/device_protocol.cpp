@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "api_frame.h"
+#include "j1939_transport.h"
 
 namespace qv::driver::proto {
 
@@ -75,11 +76,11 @@ size_t EncodeLongAnnouncement(uint8_t* out, size_t outSize, bool bam, const uint
                               uint8_t source, uint16_t size) {
   if (outSize < 15) return 0;
   const uint8_t pf = identifier[1];
-  out[0] = 0x02;
+  out[0] = QV_PROTOCOL_J1939;
   out[1] = kTypeLongAnnouncement;
   out[2] = 12;
   out[3] = bam ? 0x1C : 0x18;
-  out[4] = 0xEC;
+  out[4] = tp::kPfTransportControl;
   out[5] = bam ? 0xFF : dest;
   out[6] = source;
   out[7] = bam ? 0x20 : 0x10;
@@ -111,7 +112,7 @@ size_t EncodeLongChunk(uint8_t* out, size_t outSize, bool bam, const uint8_t* da
   const size_t size = 4 + n + pad;
   if (outSize < size) return 0;
   const uint8_t s = j == 1 ? 0 : (last ? 2 : 1);
-  out[0] = 0x02;
+  out[0] = QV_PROTOCOL_J1939;
   out[1] = kTypeLongChunk;
   out[2] = static_cast<uint8_t>(n + 1);
   out[3] = static_cast<uint8_t>(s + (bam ? kChunkBam : kChunkRts));
@@ -122,7 +123,7 @@ size_t EncodeLongChunk(uint8_t* out, size_t outSize, bool bam, const uint8_t* da
 
 size_t EncodeProgressReport(uint8_t* out, size_t outSize, uint8_t kind, size_t receivedPayload) {
   if (outSize < 4) return 0;
-  out[0] = 0x02;
+  out[0] = QV_PROTOCOL_J1939;
   out[1] = kCmdProgressReport;
   out[2] = kind;
   out[3] = static_cast<uint8_t>(receivedPayload & 0xFF);
@@ -131,7 +132,7 @@ size_t EncodeProgressReport(uint8_t* out, size_t outSize, uint8_t kind, size_t r
 
 size_t EncodeKeepAliveReply(uint8_t* out, size_t outSize) {
   if (outSize < 4) return 0;
-  out[0] = 0x00;
+  out[0] = QV_PROTOCOL_DEVICE;
   out[1] = kCmdKeepAlive;
   out[2] = 0;
   out[3] = 0;
@@ -141,7 +142,8 @@ size_t EncodeKeepAliveReply(uint8_t* out, size_t outSize) {
 bool ReadRxHead(const uint8_t* frame, size_t n, RxHead& head) {
   if (n < 4) return false;
   head.apiId = frame[3];
-  head.protocolOffset = head.apiId == qv::frame::kApiRxPacket64 ? 14 : 8;
+  head.protocolOffset =
+      head.apiId == qv::frame::kApiRxPacket64 ? qv::frame::kRxPacket64DataOffset : qv::frame::kRxPacket16DataOffset;
   if (n < head.protocolOffset + 2) return false;
   head.protocol = frame[head.protocolOffset];
   head.marked = (frame[head.protocolOffset + 1] & kMarker) != 0;

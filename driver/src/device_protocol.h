@@ -1,8 +1,11 @@
-// The adapter message protocol carried as RF data: frame builders and payload encoders for
-// what the driver sends, bounds-checked views of what the adapter sends back.
+// The adapter message protocol carried as RF data: its message types, commands and options
+// (each named once here, beside QV_PROTOCOL_* and QV_CMD_* of QV_API.h), frame builders and
+// payload encoders for what the driver sends, bounds-checked views of what the adapter sends back.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+
+#include "QV_API.h"
 
 namespace qv::driver::proto {
 
@@ -11,26 +14,51 @@ constexpr size_t kTxRequestOverhead = 9;  // 7E, length(2), 01, id, dest(2), opt
 constexpr size_t kMaxTxPayload = kMaxOutgoingFrame - kTxRequestOverhead;  // 119
 
 // Message types PC to adapter.
-constexpr uint8_t kTypeVehicleMessage = 0x14;
-constexpr uint8_t kTypeLongChunk = 0x23;
-constexpr uint8_t kTypeLongAnnouncement = 0x24;
-// Device commands sent by the data path itself.
-constexpr uint8_t kCmdKeepAlive = 17;
-constexpr uint8_t kCmdProgressReport = 32;
-constexpr uint8_t kCmdLocalModem = 14;
+constexpr uint8_t kTypeVehicleMessage = 0x14;    // a message for the vehicle bus
+constexpr uint8_t kTypeLongChunk = 0x23;         // one chunk of a long J1939 message
+constexpr uint8_t kTypeLongAnnouncement = 0x24;  // announces a long J1939 message (RTS or BAM)
+
+constexpr uint8_t kAckRequested = 0x80;  // on the protocol code: the adapter acknowledges the command
+
+// Device commands beside the ones a client passes through SendQVCommand (QV_CMD_* in QV_API.h).
+constexpr uint8_t kCmdKeepAlive = 17;         // device side: the answer to a keep-alive request
+constexpr uint8_t kCmdPassList = 24;          // J1939 pass list
+constexpr uint8_t kCmdStart30 = 30;           // device side: sent after the protocol options
+constexpr uint8_t kStart30Go = 0x01;          // its one data byte
+constexpr uint8_t kCmdProgressReport = 32;    // J1939: payload bytes received of a long message
+constexpr uint8_t kCmdChannelHandOver = 33;   // VKL: move to another radio channel
+
+// Sub-commands of QV_CMD_MODEM on the device side.
+constexpr uint8_t kModemSetChannel = 3;  // radio channel
+constexpr uint8_t kModemQueryDh = 32;    // asks for the modem's destination high word
+constexpr uint8_t kModemReset = 39;      // resets the modem
 
 // Adapter to PC message types (marker cleared).
-constexpr uint8_t kMarker = 0x80;
-constexpr uint8_t kTypeCommandAck = 16;
-constexpr uint8_t kTypeKeepAliveRequest = 17;
-constexpr uint8_t kTypeTransmitted = 31;
-constexpr uint8_t kTypeSendProgress = 32;
-constexpr uint8_t kTypeTransportNotice = 37;
-constexpr uint8_t kTypeLongChunkIn = 38;
+constexpr uint8_t kMarker = 0x80;               // set on every message type the adapter sends
+constexpr uint8_t kTypeCommandAck = 16;         // a command was taken (J1939: the filter command)
+constexpr uint8_t kTypeKeepAliveRequest = 17;   // device side: asks the PC to answer
+constexpr uint8_t kTypeCanFilterAck = 17;       // J1939 side: the CAN filter command was taken
+constexpr uint8_t kTypeTransmitted = 31;        // echo of a message sent on the bus
+constexpr uint8_t kTypeSendProgress = 32;       // progress of a long message the PC sends
+constexpr uint8_t kTypeTransportNotice = 37;    // a J1939 transport control message seen on the bus
+constexpr uint8_t kTypeLongChunkIn = 38;        // one chunk of a long message the PC receives
+
+// The message type with the adapter's marker cleared.
+constexpr uint8_t Unmarked(uint8_t type) { return static_cast<uint8_t>(type & ~kMarker); }
+
+// Kinds of a send progress message (its first data byte).
+constexpr uint8_t kProgressRtsAccepted = 16;  // the adapter took the RTS/CTS chunk
+constexpr uint8_t kProgressRtsSent = 17;      // the RTS/CTS chunk went out on the bus
+constexpr uint8_t kProgressBamAccepted = 32;  // the adapter took the BAM chunk
+constexpr uint8_t kProgressBamSent = 33;      // the BAM chunk went out on the bus
 
 constexpr size_t kChunkPayloadMax = 49;  // 7 transport packets of 7 bytes
-constexpr uint8_t kChunkRts = 0x10, kChunkBam = 0x20;
-constexpr uint8_t kTransportRts = 0x00, kTransportBam = 0x80, kTransportRefused = 16;
+constexpr uint8_t kChunkRts = 0x10;      // chunk kind RTS/CTS (high nibble of the sequence byte)
+constexpr uint8_t kChunkBam = 0x20;      // chunk kind BAM
+// transportMode of a long message record.
+constexpr uint8_t kTransportRts = 0x00;      // send by RTS/CTS
+constexpr uint8_t kTransportBam = 0x80;      // send by BAM
+constexpr uint8_t kTransportRefused = 16;    // set by the adapter: the destination refused it
 
 // TX request 0x01 carrying `payload`; returns the frame size (payload + 9) or 0 when it would
 // not fit in outSize or in the 128-byte transmit buffer.

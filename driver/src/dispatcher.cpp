@@ -14,7 +14,7 @@ namespace {
 
 void Push(Device& d, ByteQueue& q, const uint8_t* frame, size_t n) {
   platform::LockGuard g(d.messageQueueLock);
-  ByteQueue_Put(q, frame, n);
+  QueuePut(d, q, frame, n);
 }
 
 // True when the frame repeats the last accepted adapter message (RF-acknowledged mode).
@@ -31,10 +31,10 @@ bool IsDuplicate(Device& d, uint8_t* frame, size_t n) {
 void SendProgress(Device& d, const uint8_t* frame, size_t n) {
   if (n < 17) return;
   const uint8_t k = frame[15], c = frame[16];
-  if (k == 16 && c == d.rtsRunningTotal.load()) SetEvent(d, kEvRtsChunkAccepted);
-  else if (k == 32 && c == d.bamRunningTotal.load()) SetEvent(d, kEvBamChunkAccepted);
-  else if (k == 33 && c == d.bamRunningTotal.load()) SetEvent(d, kEvBamChunkSent);
-  else if (d.versionFeature.load() && k == 17 && c == d.rtsRunningTotal.load()) SetEvent(d, kEvRtsChunkSent);
+  if (k == proto::kProgressRtsAccepted && c == d.rtsRunningTotal.load()) SetEvent(d, kEvRtsChunkAccepted);
+  else if (k == proto::kProgressBamAccepted && c == d.bamRunningTotal.load()) SetEvent(d, kEvBamChunkAccepted);
+  else if (k == proto::kProgressBamSent && c == d.bamRunningTotal.load()) SetEvent(d, kEvBamChunkSent);
+  else if (d.versionFeature.load() && k == proto::kProgressRtsSent && c == d.rtsRunningTotal.load()) SetEvent(d, kEvRtsChunkSent);
 }
 
 // Moves a 64-bit-source frame onto the 16-bit layout every consumer reads (low 16 bits of
@@ -66,17 +66,18 @@ RouteOutcome RouteFrame(Device& d, uint8_t* frame, size_t n) {
     // Only the status of the frame a sender waits for counts: a late one of an earlier frame
     // would release the next send before its own frame was delivered.
     const uint8_t awaited = d.awaitedTxFrameId.load();
-    if (n >= 6 && frame[5] != 1 && awaited != 0 && frame[4] == awaited) SetEvent(d, kEvTxStatus);
+    const bool delivered = n > qv::frame::kTxStatusOffset && frame[qv::frame::kTxStatusOffset] != qv::frame::kTxStatusNoAck;
+    if (delivered && awaited != 0 && frame[4] == awaited) SetEvent(d, kEvTxStatus);
     return RouteOutcome::Handled;
   }
   proto::RxHead head;
   if (!proto::ReadRxHead(frame, n, head) || !head.marked) return RouteOutcome::Dropped;
   if (api == qv::frame::kApiRxPacket64) {
-    frame[15] = static_cast<uint8_t>(frame[15] & 0x7F);
+    frame[15] = proto::Unmarked(frame[15]);
     n = ToRx16Layout(frame, n);
   } else {
-    frame[9] = static_cast<uint8_t>(frame[9] & 0x7F);
-    frame[8] = static_cast<uint8_t>(frame[8] & 0x7F);
+    frame[9] = proto::Unmarked(frame[9]);
+    frame[8] = proto::Unmarked(frame[8]);
   }
   const uint8_t protocol = frame[8];
   const uint8_t t = frame[9];
@@ -105,7 +106,7 @@ RouteOutcome RouteFrame(Device& d, uint8_t* frame, size_t n) {
       }
       break;
     case QV_PROTOCOL_J1939:
-      if (t == 16 || t == 17) {
+      if (t == proto::kTypeCommandAck || t == proto::kTypeCanFilterAck) {
         SetEvent(d, kEvCommandAck);
       } else if (t == proto::kTypeLongChunkIn) {
         if (!IsDuplicate(d, frame, n)) HandleChunk(d, frame, n);
@@ -152,7 +153,7 @@ size_t DrainFrameQueue(Device& d) {
     {
       platform::LockGuard g(d.frameQueueLock);
       if (ByteQueue_IsEmpty(d.rxFrameQueue)) break;
-      ByteQueue_Take(d.rxFrameQueue, frame, sizeof frame, n);
+      QueueTake(d, d.rxFrameQueue, frame, sizeof frame, n);
     }
     if (n == 0) continue;
     const uint8_t api = frame[3];
@@ -200,7 +201,7 @@ void TransportAckThread(void* arg) {
     {
       platform::LockGuard g(d.reassemblyLock);
       kind = d.pendingAck.exchange(0);
-      const Reassembly& a = kind == 0x10 ? d.rts : d.bam;
+      const Reassembly& a = kind == proto::kChunkRts ? d.rts : d.bam;
       received = a.fill - kReassemblyHeader;
     }
     if (kind == 0) continue;

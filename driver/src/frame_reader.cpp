@@ -119,7 +119,7 @@ bool ReadRadioFrames(Device& d, FrameSource& src) {
     {
       platform::LockGuard g(d.frameQueueLock);
       d.rxFrameCount.fetch_add(1, std::memory_order_relaxed);
-      ByteQueue_Put(d.rxFrameQueue, h, n + 2);
+      QueuePut(d, d.rxFrameQueue, h, n + 2);
     }
     SetEvent(d, kEvFrameAvailable);
   }

@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "api_frame.h"
 #include "device_protocol.h"
+#include "j1939_transport.h"
 
 namespace qv::driver {
 
@@ -17,7 +19,7 @@ uint32_t Pop(Device& d, ByteQueue& q, uint8_t* buf, size_t cap) {
   uint32_t size = 0;
   std::memset(buf, 0, cap < kEntryBufferSize ? cap : kEntryBufferSize);
   platform::LockGuard g(d.messageQueueLock);
-  ByteQueue_Take(q, buf, cap, size);
+  QueueTake(d, q, buf, cap, size);
   return size;
 }
 
@@ -74,7 +76,7 @@ int DeliverWhole(MessageRecord& rec, const uint8_t* e, uint32_t c) {
   return Finish(rec, o.n);
 }
 
-bool IsEcho(uint8_t t) { return t == 31 || t == 159; }
+bool IsEcho(uint8_t t) { return proto::Unmarked(t) == proto::kTypeTransmitted; }
 
 }  // namespace
 
@@ -146,7 +148,7 @@ int ReceiveMessage(Device& d, MessageRecord& rec) {
       }
       name[kVklStringSize - 1] = p1[kVklStringSize - 1] = p2[kVklStringSize - 1] = 0;
       if (name[0]) {
-        const size_t start = small[3] == 0x81 ? 10 : 16;
+        const size_t start = small[3] == qv::frame::kApiRxPacket16 ? 10 : 16;
         const uint8_t* text = small + start;
         const size_t tn = c > start ? c - start : 0;
         if (!Contains(text, tn, p1) || !Contains(text, tn, p2)) return 0;
@@ -162,7 +164,7 @@ int ReceiveMessage(Device& d, MessageRecord& rec) {
       }
       Out o{QvReturnedData(&rec)};
       o.put(small + 11, 4);
-      if (d.echoSettingJ1708.load()) o.put(small[9] == 31 ? 1 : 0);
+      if (d.echoSettingJ1708.load()) o.put(small[9] == proto::kTypeTransmitted ? 1 : 0);
       o.put(small + 15, c - 15);
       return Finish(rec, o.n);
     }
@@ -208,24 +210,25 @@ int ReceiveMessage(Device& d, MessageRecord& rec) {
 void HandleRecord(Device& d, const uint8_t* r, size_t n) {
   if (n < proto::kRebuiltHeader) return;
   const uint8_t t = r[9];
-  if (t == 37 || t == 165) {
+  if (proto::Unmarked(t) == proto::kTypeTransportNotice) {
     if (n < 27) {  // a TP.CM notice needs its identifier and 8 data bytes
       Malformed(d);
       return;
     }
     const uint8_t k = r[19];
-    if (!d.versionFeature.load() && k == 17) SetEvent(d, kEvRtsChunkSent);
-    if (k == 19 || k == 255) {
+    if (!d.versionFeature.load() && tp::Is(k, tp::Control::Cts)) SetEvent(d, kEvRtsChunkSent);
+    if (tp::Is(k, tp::Control::EndOfMessageAck) || tp::Is(k, tp::Control::Abort)) {
       d.rtsSendState.store(kRtsSendFree);
       return;
     }
-    if (k != 16 && k != 32) return;
+    const bool rts = tp::Is(k, tp::Control::Rts);
+    if (!rts && !tp::Is(k, tp::Control::Bam)) return;
     const uint16_t size = static_cast<uint16_t>(r[20] + 256 * r[21]);
     if (size == 0 || size > kReassemblySize - kReassemblyHeader) {
       Malformed(d);  // could never be held: refuse rather than overrun
       return;
     }
-    Reassembly& a = k == 16 ? d.rts : d.bam;
+    Reassembly& a = rts ? d.rts : d.bam;
     platform::LockGuard g(d.reassemblyLock);
     std::memset(a.buffer, 0, sizeof a.buffer);
     a.chunks = 0;
@@ -240,31 +243,31 @@ void HandleRecord(Device& d, const uint8_t* r, size_t n) {
     a.buffer[6] = r[24];
     a.buffer[7] = r[18];
     a.fill = kReassemblyHeader;
-    a.state.store(k == 16 ? kRtsAssembling : kBamAssembling);
+    a.state.store(rts ? kRtsAssembling : kBamAssembling);
     return;
   }
-  if (t == 31 || t == 159) {
+  if (IsEcho(t)) {
     if (d.echoSettingJ1939.load()) {
       bool pushed = false;
-      if (n > 16 && r[16] == 0xEC) {
+      if (n > 16 && r[16] == tp::kPfTransportControl) {
         uint8_t e[kJ1939EntryBufferSize];
         platform::LockGuard g(d.reassemblyLock);
         const size_t copy = d.longEchoLength;
         if (n >= kStampedMin && copy > 0 && copy + 15 <= sizeof e) {
-          e[0] = 0x7E;
+          e[0] = qv::frame::kStartDelimiter;
           e[1] = static_cast<uint8_t>((copy + 12) >> 8);
           e[2] = static_cast<uint8_t>((copy + 12) & 0xFF);
           std::memcpy(e + 3, r + 3, 12);
           std::memcpy(e + 15, d.longEchoCopy, copy);
           platform::LockGuard g2(d.messageQueueLock);
-          ByteQueue_Put(d.j1939Queue, e, copy + 15);
+          QueuePut(d, d.j1939Queue, e, copy + 15);
           pushed = true;
           d.longEchoLength = 0;  // one echo per long send; later TP.CM echoes are their own
         }
       }
       if (!pushed) {
         platform::LockGuard g(d.messageQueueLock);
-        ByteQueue_Put(d.j1939Queue, r, n);
+        QueuePut(d, d.j1939Queue, r, n);
       }
       SetEvent(d, kEvJ1939Data);
     }
@@ -273,7 +276,7 @@ void HandleRecord(Device& d, const uint8_t* r, size_t n) {
   }
   {
     platform::LockGuard g(d.messageQueueLock);
-    ByteQueue_Put(d.j1939Queue, r, n);
+    QueuePut(d, d.j1939Queue, r, n);
   }
   SetEvent(d, kEvJ1939Data);
 }
@@ -295,8 +298,8 @@ void HandleChunk(Device& d, const uint8_t* f, size_t c) {
   }
   const uint8_t s = f[15];
   const uint8_t q = static_cast<uint8_t>(s & 0x0F);
-  const bool rts = (s & 0xF0) == 0x10;
-  const bool bam = (s & 0xF0) == 0x20;
+  const bool rts = (s & 0xF0) == proto::kChunkRts;
+  const bool bam = (s & 0xF0) == proto::kChunkBam;
   if (!rts && !bam) return;
   Reassembly& a = rts ? d.rts : d.bam;
   const uint8_t assembling = rts ? kRtsAssembling : kBamAssembling;
@@ -314,7 +317,7 @@ void HandleChunk(Device& d, const uint8_t* f, size_t c) {
   a.fill = static_cast<uint16_t>(a.fill + n);
   ++a.chunks;
   a.lastSequence = q;
-  d.pendingAck.store(rts ? 0x10 : 0x20);
+  d.pendingAck.store(rts ? proto::kChunkRts : proto::kChunkBam);
   SetEvent(d, kEvTransportAck);
   if (a.fill - kReassemblyHeader >= a.size) {
     a.state.store(rts ? kRtsComplete : kBamComplete);

@@ -94,16 +94,16 @@ bool AdapterVersionAtLeast(Device& d, uint16_t threshold) {
 // with RF acknowledgement on or off: it is where a silent adapter shows, since a version
 // reply may come too late on a slow link without the adapter being gone.
 int StartProtocol(Device& d, uint8_t side) {
-  const uint8_t data[1] = {kOptProtocolStart};
+  const uint8_t data[1] = {QV_OPT_PROTOCOL_START};
   uint8_t payload[proto::kMaxTxPayload];
-  const size_t n = proto::EncodeDeviceCommand(payload, sizeof payload, side, kCmdOption, data, sizeof data);
+  const size_t n = proto::EncodeDeviceCommand(payload, sizeof payload, side, QV_CMD_OPTION, data, sizeof data);
   OutgoingFrame f;
   if (n == 0 || !MakeTxFrame(d, f, side, payload, n)) return ERR_MESSAGE_TOO_LONG;
   return SendFrameAndWait(d, f, true);
 }
 
 bool ModemAnswers(Device& d) {
-  Command(d, QV_PROTOCOL_DEVICE, kCmdModem, {kModemQueryDh});
+  Command(d, QV_PROTOCOL_DEVICE, QV_CMD_MODEM, {proto::kModemQueryDh});
   Sleep(d, kModemFirstMs);
   MessageRecord rec;
   for (uint32_t i = 0; i < kModemTries; ++i) {
@@ -149,7 +149,7 @@ void CloseProtocol(Device& d, uint8_t deviceId, uint8_t code, bool keepOpen) {
     DeviceClearFilters(d, code);
     Sleep(d, kCloseMs);
     if (!keepOpen) {
-      Command(d, QV_PROTOCOL_DEVICE, kCmdModem, {kModemReset});
+      Command(d, QV_PROTOCOL_DEVICE, QV_CMD_MODEM, {proto::kModemReset});
       Sleep(d, kChannelMs);
     }
   }
@@ -160,14 +160,14 @@ void CloseProtocol(Device& d, uint8_t deviceId, uint8_t code, bool keepOpen) {
 // Step 5: the adapter handshake. 0 on success, else the reason (134).
 int Handshake(Device& d, const DeviceSettings& s, uint8_t code) {
   if (ChannelActedOn(s.rfChannel)) {
-    Command(d, QV_PROTOCOL_DEVICE, kCmdModem, {kModemSetChannel, s.rfChannel});
+    Command(d, QV_PROTOCOL_DEVICE, QV_CMD_MODEM, {proto::kModemSetChannel, s.rfChannel});
     Sleep(d, kChannelMs);
   }
   Sleep(d, kSettleMs);
   if (s.rfAck == 1 || s.rfAck == 2) {
     const bool modem = ModemAnswers(d);
     if (s.rfAck == 2 || (modem && AdapterVersionAtLeast(d, 0x2217))) {
-      Command(d, QV_PROTOCOL_DEVICE, kCmdOption, {0x09, 0x09});
+      Command(d, QV_PROTOCOL_DEVICE, QV_CMD_OPTION, {QV_OPT_RF_ACK, QV_OPT_RF_ACK_ON});
       d.rfAckEnabled.store(true);
     }
   }
@@ -181,15 +181,15 @@ int Handshake(Device& d, const DeviceSettings& s, uint8_t code) {
   Sleep(d, kStepMs);
   if (StartProtocol(d, side) != 0) return ERR_INVALID_DEVICE;
   Sleep(d, kStepMs);
-  Command(d, side, kCmdOption, {0x02, 0x01});
+  Command(d, side, QV_CMD_OPTION, {QV_OPT_PROTOCOL_MODE, QV_OPT_ON});
   Sleep(d, kStepMs);
-  if (code == QV_PROTOCOL_J1708) Command(d, QV_PROTOCOL_J1708, kCmdOption, {0x01, 0x00});
+  if (code == QV_PROTOCOL_J1708) Command(d, QV_PROTOCOL_J1708, QV_CMD_OPTION, {QV_OPT_J1708_MODE, 0x00});
   Sleep(d, kStepMs);
-  int last = Command(d, QV_PROTOCOL_DEVICE, kCmdStart30, {0x01});
+  int last = Command(d, QV_PROTOCOL_DEVICE, proto::kCmdStart30, {proto::kStart30Go});
   Sleep(d, 1);
   if (code == QV_PROTOCOL_J1708 || code == QV_PROTOCOL_NETWORK) {
     const uint8_t zeros[8] = {};
-    last = DeviceRunCommand(d, code, kCmdFilter, zeros, 6);
+    last = DeviceRunCommand(d, code, QV_CMD_FILTER, zeros, 6);
     Sleep(d, 1);
   }
   if (last != 0) return ERR_INVALID_DEVICE;
@@ -199,12 +199,12 @@ int Handshake(Device& d, const DeviceSettings& s, uint8_t code) {
   if (code == QV_PROTOCOL_J1939) {
     static const uint8_t kPass[16] = {0x00, 0xEA, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x00,
                                       0x00, 0xEE, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x00};
-    CommandBytes(d, QV_PROTOCOL_J1939, kCmdPassList, kPass, sizeof kPass);
+    CommandBytes(d, QV_PROTOCOL_J1939, proto::kCmdPassList, kPass, sizeof kPass);
     d.canMode.store(0);
-    if (s.packingType == 1) Command(d, QV_PROTOCOL_J1939, kCmdOption, {0x05, 0x19});
+    if (s.packingType == 1) Command(d, QV_PROTOCOL_J1939, QV_CMD_OPTION, {QV_OPT_PACKING, QV_OPT_PACKING_ON});
   } else if (code == QV_PROTOCOL_CAN) {
     d.canMode.store(1);
-    if (s.packingType == 1) Command(d, QV_PROTOCOL_J1939, kCmdOption, {0x05, 0x19});
+    if (s.packingType == 1) Command(d, QV_PROTOCOL_J1939, QV_CMD_OPTION, {QV_OPT_PACKING, QV_OPT_PACKING_ON});
   }
   return 0;
 }
@@ -249,13 +249,13 @@ uint8_t OpenHardware(Device& d, const DeviceSettings& s, uint8_t code) {
   d.openDeviceId.store(id);
 
   if (IsVehicleProtocol(code) && ChannelActedOn(s.rfChannel)) {
-    Command(d, QV_PROTOCOL_DEVICE, kCmdModem, {kModemSetChannel, kHandOverChannel});
+    Command(d, QV_PROTOCOL_DEVICE, QV_CMD_MODEM, {proto::kModemSetChannel, kHandOverChannel});
     Sleep(d, kChannelMs);
     Sleep(d, kHandOverMs);
     const uint16_t a = d.rfAddress.load();
     const uint8_t payload[14] = {0x00, 0x00, static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a & 0xFF),
                                  s.rfChannel, 0x10, 0x00, 'Q', 'v', 'L', 'i', 'n', 'k', 0x00};
-    CommandBytes(d, QV_PROTOCOL_VKL, kCmdChannelHandOver, payload, sizeof payload);
+    CommandBytes(d, QV_PROTOCOL_VKL, proto::kCmdChannelHandOver, payload, sizeof payload);
     Sleep(d, kChannelMs);
   }
   return id;

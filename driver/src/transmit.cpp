@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "api_frame.h"
 #include "device_protocol.h"
-#include "radio_modem.h"
 
 namespace qv::driver {
 
@@ -41,7 +41,9 @@ struct AwaitedTxStatus {
   ~AwaitedTxStatus() { d.awaitedTxFrameId.store(0); }
 };
 
+// The caller holds replyWaitLock: the reply events are shared, one waiter at a time.
 int WaitClaimed(Device& d, OutgoingFrame& f, bool acknowledged) {
+  d.replyWaitLock.assertHeld();
   // A reply or TX status left over from an earlier send (or a keep-alive request) must not
   // release this one: both events start clear, and a TX status counts only for this frame.
   EventId reply = kEvTxStatus;
@@ -119,7 +121,7 @@ void HandOver(Device& d, const OutgoingFrame& f) {
 }
 
 bool MakeTxFrame(Device& d, OutgoingFrame& f, uint8_t protocol, const uint8_t* payload, size_t n) {
-  const size_t size = proto::BuildTxRequest(f.frame, sizeof f.frame, modem::kTxFrameIdNone, d.rfAddress.load(), payload, n);
+  const size_t size = proto::BuildTxRequest(f.frame, sizeof f.frame, qv::frame::kTxFrameIdNone, d.rfAddress.load(), payload, n);
   if (size == 0) return false;
   f.size = static_cast<uint32_t>(size);
   f.protocol = protocol;
@@ -175,8 +177,8 @@ int SendChunkAndWait(Device& d, OutgoingFrame& f) {
 int SendAcknowledgedCommand(Device& d, uint8_t command, MessageRecord& rec) {
   uint8_t payload[proto::kMaxTxPayload];
   if (rec.length > sizeof rec.body) return ERR_MESSAGE_TOO_LONG;
-  const size_t n = proto::EncodeDeviceCommand(payload, sizeof payload, static_cast<uint8_t>(rec.protocol | 0x80), command,
-                                              rec.body, rec.length);
+  const uint8_t acked = static_cast<uint8_t>(rec.protocol | proto::kAckRequested);
+  const size_t n = proto::EncodeDeviceCommand(payload, sizeof payload, acked, command, rec.body, rec.length);
   OutgoingFrame f;
   if (n == 0 || !MakeTxFrame(d, f, rec.protocol, payload, n)) return ERR_MESSAGE_TOO_LONG;
   if (!ClaimTransmitBuffer(d, kClaimPolls, kClaimPollMs)) return ERR_TX_QUEUE_FULL;
@@ -225,22 +227,22 @@ int SendLocalModemCommand(Device& d, const MessageRecord& rec) {
     case 1:
       d.rfAddress.store(static_cast<uint16_t>(b[1] << 8 | b[2]));
       return ERR_Success;
-    case 2: size = proto::BuildAtCommand(f.frame, sizeof f.frame, modem::kAtFrameIdNoAnswer, "ID", b + 1, 2); break;
+    case 2: size = proto::BuildAtCommand(f.frame, sizeof f.frame, qv::frame::kAtFrameIdNoAnswer, "ID", b + 1, 2); break;
     case 3:
       params[3] = b[1];
-      size = proto::BuildAtCommand(f.frame, sizeof f.frame, modem::kAtFrameId, "CH", params, 4);
+      size = proto::BuildAtCommand(f.frame, sizeof f.frame, qv::frame::kAtFrameId, "CH", params, 4);
       break;
     case 4:
       params[2] = b[1];
       params[3] = b[2];
-      size = proto::BuildAtCommand(f.frame, sizeof f.frame, modem::kAtFrameId, "MY", params, 4);
+      size = proto::BuildAtCommand(f.frame, sizeof f.frame, qv::frame::kAtFrameId, "MY", params, 4);
       break;
-    case 5: size = proto::BuildAtCommand(f.frame, sizeof f.frame, modem::kAtFrameId, "DH", b + 1, 4); break;
-    case 6: size = proto::BuildAtCommand(f.frame, sizeof f.frame, modem::kAtFrameId, "DL", b + 1, 4); break;
-    case 7: size = proto::BuildAtCommand(f.frame, sizeof f.frame, modem::kAtFrameId, "WR", nullptr, 0); break;
+    case 5: size = proto::BuildAtCommand(f.frame, sizeof f.frame, qv::frame::kAtFrameId, "DH", b + 1, 4); break;
+    case 6: size = proto::BuildAtCommand(f.frame, sizeof f.frame, qv::frame::kAtFrameId, "DL", b + 1, 4); break;
+    case 7: size = proto::BuildAtCommand(f.frame, sizeof f.frame, qv::frame::kAtFrameId, "WR", nullptr, 0); break;
     default:
       for (const Query& q : kQueries) {
-        if (q.sub == b[0]) size = proto::BuildAtCommand(f.frame, sizeof f.frame, modem::kAtFrameId, q.cmd, nullptr, 0);
+        if (q.sub == b[0]) size = proto::BuildAtCommand(f.frame, sizeof f.frame, qv::frame::kAtFrameId, q.cmd, nullptr, 0);
       }
       if (size == 0) return ERR_Success;
   }
@@ -253,9 +255,9 @@ int SendLocalModemCommand(Device& d, const MessageRecord& rec) {
 int SendDeviceCommand(Device& d, uint8_t command, MessageRecord& rec) {
   const uint8_t c = rec.protocol;
   if (rec.length > sizeof rec.body) return ERR_MESSAGE_TOO_LONG;
-  if (command == 16 || command == 17) ClearReceiveQueue(d, c);
-  if (c == QV_PROTOCOL_DEVICE && command == proto::kCmdLocalModem) return SendLocalModemCommand(d, rec);
-  if (c == QV_PROTOCOL_VKL && command == proto::kCmdLocalModem) {
+  if (command == QV_CMD_FILTER || command == QV_CMD_CAN_FILTER) ClearReceiveQueue(d, c);
+  if (c == QV_PROTOCOL_DEVICE && command == QV_CMD_MODEM) return SendLocalModemCommand(d, rec);
+  if (c == QV_PROTOCOL_VKL && command == QV_CMD_MODEM) {
     const uint8_t which = rec.length >= 1 ? rec.body[0] : 0;
     if (which >= 1 && which <= 4) {
       platform::LockGuard g(d.stateLock);
@@ -316,7 +318,7 @@ bool ClaimRtsSend(Device& d, RtsSender& sender) {
 
 int SendLongJ1939(Device& d, MessageRecord& rec) {
   const size_t total = rec.length - 4;
-  if (total > 1785) return ERR_MESSAGE_TOO_LONG;  // cannot be announced in J1939 transport
+  if (total > tp::kMaxMessageSize) return ERR_MESSAGE_TOO_LONG;  // cannot be announced in J1939 transport
   const bool bam = rec.transportMode == proto::kTransportBam;
   if (!bam && rec.transportMode != proto::kTransportRts) return ERR_COULD_NOT_TX;
   RtsSender sender{d};
@@ -368,7 +370,7 @@ int TransmitMessage(Device& d, MessageRecord& rec) {
   size_t n = 0;
   const uint8_t c = rec.protocol;
   if (c == QV_PROTOCOL_J1939) {
-    if (rec.length >= 2 && rec.body[1] == 238) {
+    if (rec.length >= 2 && rec.body[1] == tp::kPfAddressClaimed) {
       platform::LockGuard g(d.stateLock);
       d.addressClaimRecord = rec;
       d.addressClaimFlag.store(true);

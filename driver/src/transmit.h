@@ -16,25 +16,26 @@ struct OutgoingFrame {
   uint8_t transportMode = 0;
 };
 
-int TransmitMessage(Device& d, MessageRecord& rec);
 // 0 sent (or confirmed when blocking); 137 writer busy; 141 J1939 long message refused by
 // transport mode 16 or a frame that does not fit 128 bytes; 142 no reply after resends;
 // 152 long transfer failed.
-int SendDeviceCommand(Device& d, uint8_t command, MessageRecord& rec);
+int TransmitMessage(Device& d, MessageRecord& rec);
 // rec.protocol, data in rec.body[0..rec.length-1]. 0, or SendFrame's result (137/142); 141 when
 // the payload does not fit one frame.
-int SendAcknowledgedCommand(Device& d, uint8_t command, MessageRecord& rec);
+int SendDeviceCommand(Device& d, uint8_t command, MessageRecord& rec);
 // 0 handed over (rfAck off) or acknowledged; 137 writer busy; 142 no acknowledgement; 141 too long.
-int SendFrame(Device& d, OutgoingFrame& f);
+int SendAcknowledgedCommand(Device& d, uint8_t command, MessageRecord& rec);
 // 0 handed over (or acknowledged in rfAck mode); 137 writer busy 150 ms; 142 no TX status.
+int SendFrame(Device& d, OutgoingFrame& f);
+// Takes replyWaitLock. 0 reply seen (or nothing to wait for); 137 writer busy; 142 no reply
+// after 10 attempts / wait failure.
 int SendFrameAndWait(Device& d, OutgoingFrame& f, bool acknowledged);
-// 0 reply seen (or nothing to wait for); 137 writer busy; 142 no reply after 10 attempts / wait failure.
-int SendChunkAndWait(Device& d, OutgoingFrame& f);
 // 0 chunk accepted and sent; 137 writer busy; 142 no progress report.
-int SendLongJ1939(Device& d, MessageRecord& rec);
+int SendChunkAndWait(Device& d, OutgoingFrame& f);
 // 0 transfer done; 152 any step failed or unknown transport mode. rec.length becomes N.
+int SendLongJ1939(Device& d, MessageRecord& rec);
+// Empties the receive queue of a protocol code under both queue locks; unknown codes do nothing.
 void ClearReceiveQueue(Device& d, uint8_t protocol);
-// Empties the receive queue of a protocol code under both locks; unknown codes do nothing.
 
 // Next frame identifier, 1..255 (0 skipped).
 uint8_t NextFrameId(Device& d);

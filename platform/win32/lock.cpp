@@ -1,8 +1,10 @@
-// Lock: a critical section.
+// Lock: a critical section, with its owner recorded for assertHeld().
 #include "qvlink/platform/lock.h"
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 
@@ -10,6 +12,7 @@ namespace qv::platform {
 
 struct Lock::Impl {
   CRITICAL_SECTION section;
+  std::atomic<DWORD> owner{0};  // 0 while nobody holds it (no thread has id 0)
 };
 
 Lock::Lock() : impl_(new (std::nothrow) Impl) {
@@ -23,8 +26,23 @@ Lock::~Lock() {
   delete impl_;
 }
 
-void Lock::lock() { EnterCriticalSection(&impl_->section); }
+void Lock::lock() {
+  EnterCriticalSection(&impl_->section);
+  impl_->owner.store(GetCurrentThreadId(), std::memory_order_relaxed);
+}
 
-void Lock::unlock() { LeaveCriticalSection(&impl_->section); }
+void Lock::unlock() {
+  impl_->owner.store(0, std::memory_order_relaxed);
+  LeaveCriticalSection(&impl_->section);
+}
+
+void Lock::assertHeld() const {
+#ifndef NDEBUG
+  if (impl_->owner.load(std::memory_order_relaxed) != GetCurrentThreadId()) {
+    std::fputs("qvlink: a lock required by the caller is not held\n", stderr);
+    std::abort();
+  }
+#endif
+}
 
 }  // namespace qv::platform

@@ -147,6 +147,14 @@ int16_t ClientDisconnect(int16_t nClientID) {
   }
   ClientSlot* slot = FindClient(nClientID);
   if (slot == nullptr) return ERR_INVALID_CLIENT_ID;
+  // The loss this library saw for the client, once more where a reader of the log looks last.
+  // The driver's own queue drops have no way across its interface.
+  if (slot->droppedReads != 0 && TraceOn()) {
+    char line[kConnectLineSize];
+    std::snprintf(line, sizeof line, "RXLOSS,ClientID=%d,Dropped=%u", nClientID,
+                  static_cast<unsigned>(slot->droppedReads));
+    WriteTraceLine(line);
+  }
 
   if (DriverBound()) {
     const int onPort = CountSlotsOnPort(slot->portName);

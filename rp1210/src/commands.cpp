@@ -58,10 +58,10 @@ int BuildCanLists(const Bytes& d) {
   }
   if (standard) {
     f.canStdCount = static_cast<uint8_t>(count);
-    Device(2, 17, f.canStd, count * 8);
+    Device(QV_PROTOCOL_J1939, QV_CMD_CAN_FILTER, f.canStd, count * 8);
   } else {
     f.canExtCount = static_cast<uint8_t>(count);
-    Device(2, 16, f.canExt, count * 8);
+    Device(QV_PROTOCOL_J1939, QV_CMD_FILTER, f.canExt, count * 8);
   }
   return 0;
 }
@@ -148,7 +148,7 @@ int SendJ1939FilterList(const uint8_t* data, int size) {
     e[7] = static_cast<uint8_t>(mask);
     ++f.j1939Count;
   }
-  Device(2, 16, f.j1939, f.j1939Count * 8);
+  Device(QV_PROTOCOL_J1939, QV_CMD_FILTER, f.j1939, f.j1939Count * 8);
   return 0;
 }
 
@@ -161,6 +161,7 @@ int ForwardCommand(const ClientSlot& slot, int16_t nCommandNumber, const uint8_t
   const uint8_t own = static_cast<uint8_t>(code);
   const bool isCan = code == QV_PROTOCOL_CAN, isJ1939 = code == QV_PROTOCOL_J1939,
              isJ1708 = code == QV_PROTOCOL_J1708;
+  const uint8_t side = isCan ? static_cast<uint8_t>(QV_PROTOCOL_J1939) : own;  // CAN rides on the J1939 side
   const uint8_t number = static_cast<uint8_t>(nCommandNumber);
   const bool claim = isJ1939 && nCommandNumber == 19;
   // Bytes the application says it passed but did not: read as none, they would still change
@@ -176,19 +177,19 @@ int ForwardCommand(const ClientSlot& slot, int16_t nCommandNumber, const uint8_t
     case 3:
       if (isCan) {
         f.canStdCount = f.canExtCount = 0;
-        Device(2, 17, zeros, 4);
-        return Device(2, 16, zeros, 8);
+        Device(QV_PROTOCOL_J1939, QV_CMD_CAN_FILTER, zeros, 4);
+        return Device(QV_PROTOCOL_J1939, QV_CMD_FILTER, zeros, 8);
       }
       if (isJ1939) {
         f.j1939Count = 0;
         if (c.filterType == 1 && ApplyAppFilter() == 1) return 0;
-        return Device(2, 16, zeros, 8);
+        return Device(QV_PROTOCOL_J1939, QV_CMD_FILTER, zeros, 8);
       }
       if (isJ1708) {
         f.j1708Count = 0;
-        return Device(1, 16, zeros, 6);
+        return Device(QV_PROTOCOL_J1708, QV_CMD_FILTER, zeros, 6);
       }
-      return Device(own, 3, nullptr, 0);
+      return Device(own, number, nullptr, 0);
     case 4:
       return SendJ1939FilterList(d.p, d.n) == ERR_MAX_FILTERS_EXCEEDED ? ERR_MAX_FILTERS_EXCEEDED : 0;
     case 5:
@@ -201,7 +202,7 @@ int ForwardCommand(const ClientSlot& slot, int16_t nCommandNumber, const uint8_t
         std::memcpy(f.j1708 + f.j1708Count * 6, entry, 6);
         ++f.j1708Count;
       }
-      return SendJ1708List(own, 16);
+      return SendJ1708List(own, QV_CMD_FILTER);
     }
     case 14:
     case 23:
@@ -211,29 +212,29 @@ int ForwardCommand(const ClientSlot& slot, int16_t nCommandNumber, const uint8_t
     case 15: {
       const uint8_t mode = d[0];
       if (mode == 0 || mode == '0') {
-        const uint8_t bytes[2] = {1, 1};
-        return Device(own, 23, bytes, 2);
+        const uint8_t bytes[2] = {QV_OPT_J1708_MODE, 1};
+        return Device(own, QV_CMD_OPTION, bytes, 2);
       }
       if (mode == 1 || mode == '1') {
-        const uint8_t bytes[2] = {1, 0};
-        return Device(own, 23, bytes, 2);
+        const uint8_t bytes[2] = {QV_OPT_J1708_MODE, 0};
+        return Device(own, QV_CMD_OPTION, bytes, 2);
       }
-      return Device(own, 15, nullptr, 0);
+      return Device(own, number, nullptr, 0);
     }
     case 16: {
       const uint8_t echo = d[0];
-      return Device(isCan ? 2 : own, 52, &echo, 1);
+      return Device(side, QV_CMD_ECHO, &echo, 1);
     }
     case 17:
       if (isCan) {
         f.canStdCount = f.canExtCount = 0;
-        Device(2, 17, nullptr, 0);
+        Device(QV_PROTOCOL_J1939, QV_CMD_CAN_FILTER, nullptr, 0);
       }
       if (isCan || isJ1939) f.j1939Count = 0;
       if (isJ1708) f.j1708Count = 0;
-      return Device(isCan ? 2 : own, 16, nullptr, 0);
+      return Device(side, QV_CMD_FILTER, nullptr, 0);
     case 18:
-      if (isJ1708 && d[0] == 1 && f.j1708Count > 0) SendJ1708List(1, 18);
+      if (isJ1708 && d[0] == 1 && f.j1708Count > 0) SendJ1708List(QV_PROTOCOL_J1708, number);
       return 0;
     case 19:
       return 0;

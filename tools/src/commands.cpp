@@ -265,7 +265,7 @@ int RunMonitor(const Options& o) {
   std::fprintf(stderr, "qvlink: monitoring %s on device %d%s\n", ProtocolString(o.protocol), device,
                o.count || o.seconds ? "" : " (Ctrl-C stops)");
   std::vector<uint8_t> buf;
-  uint32_t shown = 0, filtered = 0;
+  uint32_t shown = 0, filtered = 0, dropped = 0;  // dropped: reads no parser could make sense of
   int linkError = 0;
   const uint32_t start = qv::platform::TickMs();
   bool writeFailed = false;
@@ -288,7 +288,10 @@ int RunMonitor(const Options& o) {
     bool passes = true;
     if (o.protocol == Protocol::J1939) {
       const auto m = ParseJ1939Read(buf.data(), count, false);
-      if (!m) continue;
+      if (!m) {
+        ++dropped;
+        continue;
+      }
       passes = J1939Passes(o, *m);
       if (passes) {
         line = J1939Line(sec, usec, *m);
@@ -296,12 +299,18 @@ int RunMonitor(const Options& o) {
       }
     } else if (o.protocol == Protocol::J1708) {
       const auto m = ParseJ1708Read(buf.data(), count, false);
-      if (!m) continue;
+      if (!m) {
+        ++dropped;
+        continue;
+      }
       passes = !o.mid || m->mid == *o.mid;
       if (passes) line = J1708Line(sec, usec, *m);
     } else {
       const auto m = ParseCanRead(buf.data(), count, false);
-      if (!m) continue;
+      if (!m) {
+        ++dropped;
+        continue;
+      }
       passes = CanPasses(o, *m);
       if (passes) {
         line = CanLine(sec, usec, *m);
@@ -328,7 +337,7 @@ int RunMonitor(const Options& o) {
   pcap.close();
   const std::string lost = linkError != 0 ? c.lib.errorName(linkError) : std::string();
   s.close();
-  std::fprintf(stderr, "qvlink: %u messages, %u filtered out\n", shown, filtered);
+  std::fprintf(stderr, "qvlink: %u messages, %u filtered out, dropped %u\n", shown, filtered, dropped);
   if (!o.pcapPath.empty() && o.pcapPath != "-" && ::isatty(STDERR_FILENO))
     std::fprintf(stderr, "qvlink: to see the J1939 fields: tshark -r %s -d can.subdissector,j1939\n",
                  ShellWord(o.pcapPath).c_str());

@@ -54,12 +54,18 @@ TEST_F(QueueTest, FullQueueDropsExactlyOneOldestPerPut) {
   for (int i = 0; i < 20; ++i) ASSERT_TRUE(ByteQueue_Put(q, r.data(), r.size()));  // 2000 bytes
   EXPECT_EQ(q.used, 2000);
   auto s = Record(100, 8);
+  EXPECT_EQ(q.dropped, 0u);
   ASSERT_TRUE(ByteQueue_Put(q, s.data(), s.size()));  // 48 free: one dropped, fits
   EXPECT_EQ(q.used, 2000);
-  // A record that still does not fit after the single drop is refused; the drop stands.
+  EXPECT_EQ(q.dropped, 1u);
+  // A record that still does not fit after the single drop is refused; the drop stands and
+  // both losses count.
   auto huge = Record(400, 9);
   EXPECT_FALSE(ByteQueue_Put(q, huge.data(), huge.size()));
   EXPECT_EQ(q.used, 1900);
+  EXPECT_EQ(q.dropped, 3u);
+  ByteQueue_Clear(q);  // a clear forgets the records, not the loss
+  EXPECT_EQ(q.dropped, 3u);
 }
 
 TEST_F(QueueTest, ExactFillIsShortOfRoom) {

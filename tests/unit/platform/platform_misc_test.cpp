@@ -9,6 +9,7 @@
 #include "qvlink/platform/dynamic_library.h"
 #include "qvlink/platform/environment.h"
 #include "qvlink/platform/event.h"
+#include "qvlink/platform/lock.h"
 #include "qvlink/platform/notify.h"
 #include "qvlink/platform/serial_port.h"
 #include "temp_dir.h"
@@ -33,6 +34,20 @@ TEST(EventState, AutoResetWithoutWaiters) {
   EXPECT_EQ(e.wait(0), WaitResult::TimedOut);
   e.set();
   EXPECT_EQ(e.wait(kWaitForever), WaitResult::Signalled) << "a pending set ends an endless wait";
+}
+
+// A function that needs its caller's lock stops the program when called without it.
+TEST(LockDeathTest, AssertHeldStopsACallerWithoutTheLock) {
+#ifdef NDEBUG
+  GTEST_SKIP() << "assertHeld checks in debug and sanitizer builds only";
+#else
+  Lock lock;
+  {
+    LockGuard g(lock);
+    lock.assertHeld();
+  }
+  EXPECT_DEATH(lock.assertHeld(), "lock required by the caller is not held");
+#endif
 }
 
 TEST(Clock, LocalAndUnixTimeAreSane) {

@@ -207,7 +207,12 @@ TEST_F(Rp1210Test, ReadDeliversWholeMessagesAndDropsWhatDoesNotFit) {
     EXPECT_EQ(RP1210_ReadMessage(row.client, buf, 64, 0), 0);  // nothing was kept back
   }
   EXPECT_EQ(RP1210_ReadMessage(2, nullptr, 10, 0), 141);
+  EXPECT_EQ(RP1210_ClientDisconnect(1), 0);  // the loss is told again at the disconnect
   const std::string log = ReadLog();
+  const size_t loss = log.find("RXLOSS,ClientID=1,Dropped=" + std::to_string(drops[0]) + "\n");
+  EXPECT_NE(loss, std::string::npos) << log;
+  EXPECT_LT(log.find("Disconnect,ClientID=1\n"), loss) << log;
+  EXPECT_EQ(log.find("RXLOSS,ClientID=2"), std::string::npos);  // still connected
   EXPECT_NE(log.find("RXDROP,ClientID=1,Size=14,Need=15,Dropped=1\n"), std::string::npos) << log;
   EXPECT_NE(log.find("RXDROP,ClientID=2,Size=9,Need=10,Dropped=1\n"), std::string::npos) << log;
   EXPECT_EQ(log.find("Size=9,Need=15"), std::string::npos);  // refused before any message was taken

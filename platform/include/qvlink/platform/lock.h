@@ -1,4 +1,6 @@
 // Mutual-exclusion lock (critical section / mutex). Not recursive.
+// Each lock records its owning thread, so a function that requires its caller to hold a lock
+// can say so with assertHeld().
 #pragma once
 
 namespace qv::platform {
@@ -9,8 +11,13 @@ class Lock {
   ~Lock();
   Lock(const Lock&) = delete;
   Lock& operator=(const Lock&) = delete;
+  // Blocks until this thread owns the lock. Taking it twice on one thread deadlocks.
   void lock();
+  // Releases the lock; only its owner may call this.
   void unlock();
+  // Debug and sanitizer builds (no NDEBUG): aborts with a message when the calling thread does
+  // not hold the lock. Release builds: does nothing.
+  void assertHeld() const;
 
  private:
   struct Impl;

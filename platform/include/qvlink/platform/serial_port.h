@@ -48,16 +48,16 @@ class SerialPort {
   // May be read from any thread.
   bool lost() const;
 
-  // Waits up to timeoutMs for at least one received byte. Returns true when bytes are
-  // waiting, false on time-out, error or a closed port. Never returns true with nothing to read.
-  // Returns false at once on a lost port.
+  // Waits up to timeoutMs for at least one received byte; 0xFFFFFFFF (kWaitForever) waits for
+  // ever. Returns true when bytes are waiting, false on time-out, error or a closed port. Never
+  // returns true with nothing to read. Returns false at once on a lost port.
   bool waitReadable(uint32_t timeoutMs);
 
   // Number of received bytes waiting to be read; 0 on error.
   size_t bytesWaiting();
 
   // Reads exactly `count` bytes unless `timeoutMs` passes first (0: only what is already
-  // there). Returns the number of bytes stored (0..count), or -1 on a port error (for
+  // there; 0xFFFFFFFF: waits for ever). Returns the number of bytes stored (0..count), or -1 on a port error (for
   // example the other side of a pty went away). Never writes beyond buf[count-1].
   long read(uint8_t* buf, size_t count, uint32_t timeoutMs);
 

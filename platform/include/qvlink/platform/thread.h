@@ -1,4 +1,5 @@
-// OS thread running a plain function. Not joined implicitly: call join() before destruction.
+// OS thread running a plain function. The destructor joins a thread still running (so it
+// blocks until the thread ends); call join() first where that wait must happen elsewhere.
 #pragma once
 
 namespace qv::platform {
@@ -7,16 +8,21 @@ class Thread {
  public:
   using Entry = void (*)(void* arg);
   Thread() = default;
-  ~Thread();  // joins a thread still running, so no thread outlives its object
+  // Joins a thread still running, so no thread outlives its object.
+  ~Thread();
   Thread(const Thread&) = delete;
   Thread& operator=(const Thread&) = delete;
 
-  // Starts the thread; false when it could not be created.
+  // Starts the thread; false when it could not be created or when this object's previous
+  // thread has not been joined (POSIX reaps one that has ended; Win32 refuses until join()).
+  // Call join() before starting again.
   bool start(Entry entry, void* arg);
   // Raises the thread to time-critical priority; best effort (false when refused).
   bool setTimeCritical();
-  // Waits for the thread to end; true when it has ended (or was never started).
+  // Waits for the thread to end; true when it has ended (or was never started), false when
+  // called from that thread itself or when the wait fails.
   bool join();
+  // True while the started thread has not ended.
   bool running() const;
 
  private:
