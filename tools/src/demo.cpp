@@ -207,42 +207,10 @@ void ShowProgress(const qv::sim::Simulator& sim, uint32_t since, const std::atom
   }
 }
 
-}  // namespace
-
-int RunDemo(const Options& o) {
-  const uint32_t liveMs = (o.seconds ? *o.seconds : 4) * 1000;
-  std::printf("QvLink demo: QV121032 over the driver, against the built-in simulator\n");
-
-  TempDir dir;
-  if (!dir.create()) return Fail("cannot create a temporary directory for the port and QV121032.ini");
-  qv::sim::SimConfig cfg;
-  cfg.busTraffic = true;
-  // Paced as the real serial line to the radio modem, so the times below are a real link's.
-  cfg.lineBaud = kDemoLineBaud;
-  qv::sim::Simulator sim(cfg);
-  if (!sim.start()) return Fail("cannot start the simulator: no pseudo-terminal available");
-  if (!sim.linkPort(dir.path().string(), kDemoPort)) return Fail("cannot link the simulator's port as " + std::string(kDemoPort));
-  if (!WriteDemoIni(dir.path() / kIniName, cfg.adapterAddress, cfg.adapterChannel))
-    return Fail("cannot write " + (dir.path() / kIniName).string());
-  // Both before the library loads: it and the driver find the INI and the port through them.
-  ::setenv("QV_PROFILE_DIR", dir.path().c_str(), 1);
-  ::setenv("QV_PORT_DIR", dir.path().c_str(), 1);
-  std::printf("  simulator on %s as %s, line paced at %u baud 8N1; profile directory %s\n", sim.slavePath().c_str(),
-              kDemoPort, static_cast<unsigned>(cfg.lineBaud), dir.path().c_str());
-
-  Rp1210Library lib;
-  if (!LoadLibrary(lib)) return Fail("the RP1210 library QV121032 cannot be loaded");
-  Session j1939(lib), j1708(lib);
-  uint32_t t0 = qv::platform::TickMs();
-  if (j1939.open(kDemoDevice, Protocol::J1939) != kExitOk) return Fail("the J1939 client did not connect");
-  if (j1708.open(kDemoDevice, Protocol::J1708) != kExitOk) return Fail("the J1708 client did not connect");
-  std::printf("  connected J1939 (client %d) and J1708 (client %d) on device %d in %u ms\n\n", j1939.client(),
-              j1708.client(), kDemoDevice, static_cast<unsigned>(qv::platform::TickMs() - t0));
-
-  Tally t;
-  std::vector<uint8_t> buf;
+// The bus as it goes by, one line a second.
+void ShowLiveTraffic(uint32_t liveMs, const Session& j1939, const Session& j1708, Tally& t, std::vector<uint8_t>& buf) {
   std::printf("Live traffic for %u s:\n", static_cast<unsigned>(liveMs / 1000));
-  t0 = qv::platform::TickMs();
+  const uint32_t t0 = qv::platform::TickMs();
   uint32_t nextLine = 1000;
   for (uint32_t elapsed = 0; elapsed < liveMs; elapsed = qv::platform::TickMs() - t0) {
     if (!Poll(j1939, j1708, t, buf)) qv::platform::SleepMs(2);
@@ -252,20 +220,24 @@ int RunDemo(const Options& o) {
     }
   }
   if (nextLine <= liveMs) PrintLive(t, liveMs / 1000);
+}
 
-  // The VIN: a request to the engine, answered by a broadcast long message.
+// The VIN: a request to the engine, answered by a broadcast long message.
+void RequestVin(Rp1210Library& lib, const Session& j1939, const Session& j1708, Tally& t, std::vector<uint8_t>& buf) {
   std::printf("\nRequesting the VIN (PGN 65260) from the engine at %02X ...\n", kEngine);
   const auto request = J1939Transmit(kPgnRequest, 6, false, kOurAddress, kEngine, {0xEC, 0xFE, 0x00});
   const int sentRequest = lib.send(j1939.client(), request.data(), static_cast<int16_t>(request.size()), true);
   if (sentRequest == 0) ++t.sent;
   else t.error("VIN request not sent: " + lib.errorName(sentRequest));
-  t0 = qv::platform::TickMs();
+  const uint32_t t0 = qv::platform::TickMs();
   while (sentRequest == 0 && !t.vin && qv::platform::TickMs() - t0 < 6000)
     if (!Poll(j1939, j1708, t, buf)) qv::platform::SleepMs(2);
   if (t.vin) std::printf("  VIN %s (in %u ms)\n", t.vin->c_str(), static_cast<unsigned>(qv::platform::TickMs() - t0));
   else std::printf("  no VIN arrived\n");
+}
 
-  // A long message of the largest size, by RTS/CTS to the engine.
+// A long message of the largest size, by RTS/CTS to the engine, checked on the adapter's side.
+void SendLongMessage(Rp1210Library& lib, const qv::sim::Simulator& sim, const Session& j1939, Tally& t) {
   std::vector<uint8_t> payload(kLongSize);
   for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i * 7 + 1);
   const auto longMsg = J1939Transmit(kLongPgn, 6, false, kOurAddress, kEngine, payload);
@@ -274,7 +246,7 @@ int RunDemo(const Options& o) {
   const uint32_t since = sim.nowMs();
   std::atomic<bool> done{false};
   std::thread progress(ShowProgress, std::cref(sim), since, std::cref(done));
-  t0 = qv::platform::TickMs();
+  const uint32_t t0 = qv::platform::TickMs();
   const int sentLong = lib.send(j1939.client(), longMsg.data(), static_cast<int16_t>(longMsg.size()), true);
   const uint32_t longMs = qv::platform::TickMs() - t0;
   // The last chunk's report may trail the send's return by a radio exchange.
@@ -305,14 +277,10 @@ int RunDemo(const Options& o) {
     ++t.longSent;
     std::printf("\n  sent in %u ms, the adapter received all %zu bytes intact\n", static_cast<unsigned>(longMs), kLongSize);
   }
-  Poll(j1939, j1708, t, buf);
+}
 
-  const int closed1939 = j1939.close();
-  const int closed1708 = j1708.close();
-  if (closed1939 != 0) t.error("J1939 disconnect: " + lib.errorName(closed1939));
-  if (closed1708 != 0) t.error("J1708 disconnect: " + lib.errorName(closed1708));
-  const qv::sim::Counters c = sim.counters();
-
+// The summary, then the verdict: the first thing that did not happen, or passed.
+int Summarise(const Tally& t, const qv::sim::Counters& c, const qv::sim::SimConfig& cfg) {
   std::printf("\nSummary\n");
   std::printf("  received    J1939 %u messages (EEC1 %u, CCVS %u, DM1 %u), J1708 %u (MID 128: %u)\n", t.j1939, t.eec1,
               t.ccvs, t.dm1, t.j1708, t.mid128);
@@ -336,6 +304,52 @@ int RunDemo(const Options& o) {
   if (t.longSent == 0) return Fail("the long message did not go through");
   std::printf("\nDemo passed: every step worked.\n");
   return kExitOk;
+}
+
+}  // namespace
+
+int RunDemo(const Options& o) {
+  const uint32_t liveMs = (o.seconds ? *o.seconds : 4) * 1000;
+  std::printf("QvLink demo: QV121032 over the driver, against the built-in simulator\n");
+
+  TempDir dir;
+  if (!dir.create()) return Fail("cannot create a temporary directory for the port and QV121032.ini");
+  qv::sim::SimConfig cfg;
+  cfg.busTraffic = true;
+  // Paced as the real serial line to the radio modem, so the times below are a real link's.
+  cfg.lineBaud = kDemoLineBaud;
+  qv::sim::Simulator sim(cfg);
+  if (!sim.start()) return Fail("cannot start the simulator: no pseudo-terminal available");
+  if (!sim.linkPort(dir.path().string(), kDemoPort)) return Fail("cannot link the simulator's port as " + std::string(kDemoPort));
+  if (!WriteDemoIni(dir.path() / kIniName, cfg.adapterAddress, cfg.adapterChannel))
+    return Fail("cannot write " + (dir.path() / kIniName).string());
+  // Both before the library loads: it and the driver find the INI and the port through them.
+  ::setenv("QV_PROFILE_DIR", dir.path().c_str(), 1);
+  ::setenv("QV_PORT_DIR", dir.path().c_str(), 1);
+  std::printf("  simulator on %s as %s, line paced at %u baud 8N1; profile directory %s\n", sim.slavePath().c_str(),
+              kDemoPort, static_cast<unsigned>(cfg.lineBaud), dir.path().c_str());
+
+  Rp1210Library lib;
+  if (!LoadLibrary(lib)) return Fail("the RP1210 library QV121032 cannot be loaded");
+  Session j1939(lib), j1708(lib);
+  const uint32_t t0 = qv::platform::TickMs();
+  if (j1939.open(kDemoDevice, Protocol::J1939) != kExitOk) return Fail("the J1939 client did not connect");
+  if (j1708.open(kDemoDevice, Protocol::J1708) != kExitOk) return Fail("the J1708 client did not connect");
+  std::printf("  connected J1939 (client %d) and J1708 (client %d) on device %d in %u ms\n\n", j1939.client(),
+              j1708.client(), kDemoDevice, static_cast<unsigned>(qv::platform::TickMs() - t0));
+
+  Tally t;
+  std::vector<uint8_t> buf;
+  ShowLiveTraffic(liveMs, j1939, j1708, t, buf);
+  RequestVin(lib, j1939, j1708, t, buf);
+  SendLongMessage(lib, sim, j1939, t);
+  Poll(j1939, j1708, t, buf);
+
+  const int closed1939 = j1939.close();
+  const int closed1708 = j1708.close();
+  if (closed1939 != 0) t.error("J1939 disconnect: " + lib.errorName(closed1939));
+  if (closed1708 != 0) t.error("J1708 disconnect: " + lib.errorName(closed1708));
+  return Summarise(t, sim.counters(), cfg);
 }
 
 }  // namespace qv::tools
