@@ -23,10 +23,8 @@ Context g_context = [] {
 Context& Ctx() { return g_context; }
 
 platform::Lock& EntryLock() {
-  // Never destroyed: an application thread may still come back from a blocking read into the
-  // lock while the process runs its exit handlers.
-  static platform::Lock* const lock = new platform::Lock;
-  return *lock;
+  static platform::Lock lock;
+  return lock;
 }
 
 void ResetContext() {
