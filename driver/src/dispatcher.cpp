@@ -168,10 +168,16 @@ size_t DrainFrameQueue(Device& d) {
 }
 
 void DispatcherThread(void* arg) {
+  // Every queued frame sets the frame event, so an empty queue is waited on, not polled; the
+  // bound only limits how late stopFlag is seen. A drain that stopped early resumes after 1 ms.
+  constexpr uint32_t kIdleWaitMs = 25, kResumeMs = 1;
   Device& d = *static_cast<Device*>(arg);
+  uint32_t waitMs = kResumeMs;
   while (!d.stopFlag.load()) {
-    d.events[kEvFrameAvailable]->wait(1);
+    d.events[kEvFrameAvailable]->wait(waitMs);
     DrainFrameQueue(d);
+    platform::LockGuard g(d.frameQueueLock);
+    waitMs = ByteQueue_IsEmpty(d.rxFrameQueue) ? kIdleWaitMs : kResumeMs;
   }
 }
 

@@ -13,7 +13,9 @@ namespace qv::driver {
 
 namespace {
 constexpr uint32_t kWriterWaitMs = 25;
-constexpr uint32_t kCommPollMs = 1;
+// Bounds how long the comm-event thread blocks for a readable port before it looks at stopFlag;
+// bytes end the wait at once, so this is no latency figure. The writer's wait is as long.
+constexpr uint32_t kCommWaitMs = 25;
 constexpr uint32_t kShutdownWaitMs = 725;
 constexpr uint32_t kExitWaitMs = 350;
 }  // namespace
@@ -89,7 +91,9 @@ void StopThreadsAndTeardown(Device& d) {
     SetEvent(d, kEvKeepAlive);
     platform::SleepMs(kShutdownWaitMs);
     d.events[kEvReaderExited]->wait(kExitWaitMs);
-    d.events[kEvReadFinished]->wait(kExitWaitMs);
+    // Only a blocking read still inside ever sets the read-finished event: without one the
+    // wait would only time out.
+    if (d.blockingReaders.load(std::memory_order_acquire) > 0) d.events[kEvReadFinished]->wait(kExitWaitMs);
     // A blocking read or send sees stopFlag within one of its waits; wait (bounded) until it has left.
     for (uint32_t i = 0; i < kExitWaitMs && d.callersInside.load(std::memory_order_acquire) > 0; ++i)
       platform::SleepMs(1);
@@ -150,7 +154,7 @@ void CommEventThread(void* arg) {
   PortFrameSource src(d.port);
   while (!d.stopFlag.load()) {
     const bool carried = d.rxCarryLength > d.rxCarryPos;
-    if (carried || d.port.waitReadable(kCommPollMs)) {
+    if (carried || d.port.waitReadable(kCommWaitMs)) {
       ReadRadioFrames(d, src);
     } else if (d.port.lost()) {
       // Noticed once; the thread ends rather than poll a port that answers every wait at once.
