@@ -169,8 +169,9 @@ size_t DrainFrameQueue(Device& d) {
 
 void DispatcherThread(void* arg) {
   // Every queued frame sets the frame event, so an empty queue is waited on, not polled; the
-  // bound only limits how late stopFlag is seen. A drain that stopped early resumes after 1 ms.
-  constexpr uint32_t kIdleWaitMs = 25, kResumeMs = 1;
+  // stopping paths set it too, and the bound only backs them up. A drain that stopped early
+  // resumes after 1 ms.
+  constexpr uint32_t kIdleWaitMs = 100, kResumeMs = 1;
   Device& d = *static_cast<Device*>(arg);
   uint32_t waitMs = kResumeMs;
   while (!d.stopFlag.load()) {

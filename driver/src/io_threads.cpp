@@ -59,6 +59,15 @@ void InitQueues(Device& d) {
   ResetReceiveState(d);
 }
 
+namespace {
+// Wakes the threads that wait on an event, so they see stopFlag at once.
+void WakeStoppingThreads(Device& d) {
+  SetEvent(d, kEvTransportAck);
+  SetEvent(d, kEvKeepAlive);
+  SetEvent(d, kEvFrameAvailable);
+}
+}  // namespace
+
 bool StartThreads(Device& d) {
   if (!d.sharedObjectsReady.load()) return false;
   d.stopFlag.store(false);
@@ -71,8 +80,7 @@ bool StartThreads(Device& d) {
   for (int i = 0; i < kThreadCount; ++i) {
     if (!d.threads[i].start(kEntries[i], &d)) {
       d.stopFlag.store(true);
-      SetEvent(d, kEvTransportAck);
-      SetEvent(d, kEvKeepAlive);
+      WakeStoppingThreads(d);
       for (int j = 0; j < i; ++j) d.threads[j].join();
       return false;
     }
@@ -87,8 +95,7 @@ void StopThreadsAndTeardown(Device& d) {
     d.tearingDown.store(true, std::memory_order_release);
     d.stopFlag.store(true);
     d.pendingAck.store(0);
-    SetEvent(d, kEvTransportAck);
-    SetEvent(d, kEvKeepAlive);
+    WakeStoppingThreads(d);
     platform::SleepMs(kShutdownWaitMs);
     d.events[kEvReaderExited]->wait(kExitWaitMs);
     // Only a blocking read still inside ever sets the read-finished event: without one the
@@ -101,6 +108,7 @@ void StopThreadsAndTeardown(Device& d) {
     for (int i = 0; i < kThreadCount; ++i) {
       if (i == kThreadTransportAck) SetEvent(d, kEvTransportAck);
       if (i == kThreadKeepAlive) SetEvent(d, kEvKeepAlive);
+      if (i == kThreadDispatcher) SetEvent(d, kEvFrameAvailable);
       d.threads[i].join();
     }
   }
@@ -139,8 +147,7 @@ bool AbandonDevice(Device& d) {
   d.stopFlag.store(true);
   d.pendingAck.store(0);
   for (int i = 0; i < kThreadCount; ++i) {
-    SetEvent(d, kEvTransportAck);
-    SetEvent(d, kEvKeepAlive);
+    WakeStoppingThreads(d);
     d.threads[i].join();
   }
   d.port.close();
