@@ -132,6 +132,7 @@ struct Device {
   LinkSeam* seam = nullptr;                  // set before threads start, never changed while they run
 
   std::atomic<bool> stopFlag{true};
+  std::atomic<int32_t> blockingReaders{0};  // blocking reads waiting for data; teardown waits for their end only
   std::atomic<int32_t> callersInside{0};  // threads inside an entry point that uses the device; closing waits for them
   std::atomic<uint8_t> openDeviceId{0};   // the id that opened the running device; 0 when none is open
   std::atomic<bool> writeBusy{false};        // claim flag of txBuffer: compare-and-set by senders, cleared by the writer

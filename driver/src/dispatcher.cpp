@@ -169,10 +169,17 @@ size_t DrainFrameQueue(Device& d) {
 }
 
 void DispatcherThread(void* arg) {
+  // Every queued frame sets the frame event, so an empty queue is waited on, not polled; the
+  // stopping paths set it too, and the bound only backs them up. A drain that stopped early
+  // resumes after 1 ms.
+  constexpr uint32_t kIdleWaitMs = 100, kResumeMs = 1;
   Device& d = *static_cast<Device*>(arg);
+  uint32_t waitMs = kResumeMs;
   while (!d.stopFlag.load()) {
-    d.events[kEvFrameAvailable]->wait(1);
+    d.events[kEvFrameAvailable]->wait(waitMs);
     DrainFrameQueue(d);
+    platform::LockGuard g(d.frameQueueLock);
+    waitMs = ByteQueue_IsEmpty(d.rxFrameQueue) ? kIdleWaitMs : kResumeMs;
   }
 }
 

@@ -13,7 +13,9 @@ namespace qv::driver {
 
 namespace {
 constexpr uint32_t kWriterWaitMs = 25;
-constexpr uint32_t kCommPollMs = 1;
+// Bounds how long the comm-event thread blocks for a readable port before it looks at stopFlag;
+// bytes end the wait at once, so this is no latency figure. The writer's wait is as long.
+constexpr uint32_t kCommWaitMs = 25;
 constexpr uint32_t kShutdownWaitMs = 725;
 constexpr uint32_t kExitWaitMs = 350;
 }  // namespace
@@ -57,6 +59,15 @@ void InitQueues(Device& d) {
   ResetReceiveState(d);
 }
 
+namespace {
+// Wakes the threads that wait on an event, so they see stopFlag at once.
+void WakeStoppingThreads(Device& d) {
+  SetEvent(d, kEvTransportAck);
+  SetEvent(d, kEvKeepAlive);
+  SetEvent(d, kEvFrameAvailable);
+}
+}  // namespace
+
 bool StartThreads(Device& d) {
   if (!d.sharedObjectsReady.load()) return false;
   d.stopFlag.store(false);
@@ -69,8 +80,7 @@ bool StartThreads(Device& d) {
   for (int i = 0; i < kThreadCount; ++i) {
     if (!d.threads[i].start(kEntries[i], &d)) {
       d.stopFlag.store(true);
-      SetEvent(d, kEvTransportAck);
-      SetEvent(d, kEvKeepAlive);
+      WakeStoppingThreads(d);
       for (int j = 0; j < i; ++j) d.threads[j].join();
       return false;
     }
@@ -85,11 +95,12 @@ void StopThreadsAndTeardown(Device& d) {
     d.tearingDown.store(true, std::memory_order_release);
     d.stopFlag.store(true);
     d.pendingAck.store(0);
-    SetEvent(d, kEvTransportAck);
-    SetEvent(d, kEvKeepAlive);
+    WakeStoppingThreads(d);
     platform::SleepMs(kShutdownWaitMs);
     d.events[kEvReaderExited]->wait(kExitWaitMs);
-    d.events[kEvReadFinished]->wait(kExitWaitMs);
+    // Only a blocking read still inside ever sets the read-finished event: without one the
+    // wait would only time out.
+    if (d.blockingReaders.load(std::memory_order_acquire) > 0) d.events[kEvReadFinished]->wait(kExitWaitMs);
     // A blocking read or send sees stopFlag within one of its waits; wait (bounded) until it has left.
     for (uint32_t i = 0; i < kExitWaitMs && d.callersInside.load(std::memory_order_acquire) > 0; ++i)
       platform::SleepMs(1);
@@ -97,6 +108,7 @@ void StopThreadsAndTeardown(Device& d) {
     for (int i = 0; i < kThreadCount; ++i) {
       if (i == kThreadTransportAck) SetEvent(d, kEvTransportAck);
       if (i == kThreadKeepAlive) SetEvent(d, kEvKeepAlive);
+      if (i == kThreadDispatcher) SetEvent(d, kEvFrameAvailable);
       d.threads[i].join();
     }
   }
@@ -135,8 +147,7 @@ bool AbandonDevice(Device& d) {
   d.stopFlag.store(true);
   d.pendingAck.store(0);
   for (int i = 0; i < kThreadCount; ++i) {
-    SetEvent(d, kEvTransportAck);
-    SetEvent(d, kEvKeepAlive);
+    WakeStoppingThreads(d);
     d.threads[i].join();
   }
   d.port.close();
@@ -150,7 +161,7 @@ void CommEventThread(void* arg) {
   PortFrameSource src(d.port);
   while (!d.stopFlag.load()) {
     const bool carried = d.rxCarryLength > d.rxCarryPos;
-    if (carried || d.port.waitReadable(kCommPollMs)) {
+    if (carried || d.port.waitReadable(kCommWaitMs)) {
       ReadRadioFrames(d, src);
     } else if (d.port.lost()) {
       // Noticed once; the thread ends rather than poll a port that answers every wait at once.

@@ -15,7 +15,7 @@ void InitQueues(Device& d);
 // Empties rxFrameQueue and the six receive queues and resets receive state; no thread may use them.
 void StopThreadsAndTeardown(Device& d);
 // Sets stopFlag, clears pendingAck, wakes the responders, waits 725 ms, up to 350 ms for
-// reader-exited and read-finished, joins every thread, purges and closes the port, clears the
+// reader-exited and (only while a blocking read is inside) read-finished, joins every thread, purges and closes the port, clears the
 // events. Safe to call when nothing is open.
 
 void MarkPortLost(Device& d);

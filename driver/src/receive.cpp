@@ -30,6 +30,7 @@ uint32_t ReadEntry(Device& d, const MessageRecord& rec, ByteQueue& q, EventId ev
   uint32_t size = Pop(d, q, buf, cap);
   if (size < 7 && rec.blockFlag) {
     waited = true;
+    d.blockingReaders.fetch_add(1, std::memory_order_acq_rel);
     ResetEvent(d, ev);
     ResetEvent(d, kEvReadFinished);
     // An entry queued between the first pop and the reset would leave the event clear and the
@@ -42,6 +43,7 @@ uint32_t ReadEntry(Device& d, const MessageRecord& rec, ByteQueue& q, EventId ev
       size = Pop(d, q, buf, cap);
     }
     SetEvent(d, kEvReadFinished);
+    d.blockingReaders.fetch_sub(1, std::memory_order_acq_rel);
   }
   return size < 7 ? 0 : size;
 }

@@ -221,7 +221,9 @@ bool SerialPort::waitReadable(uint32_t timeoutMs) {
     const uint32_t elapsed = clock.elapsedMs();
     if (timeoutMs != 0xFFFFFFFFu && elapsed >= timeoutMs) return false;
 
-    // The comm event wakes us early where it works; the 1 ms step covers where it does not.
+    const DWORD left = timeoutMs == 0xFFFFFFFFu ? INFINITE : static_cast<DWORD>(timeoutMs - elapsed);
+    // The comm event ends the wait where it works. A wait that completes with an empty mask
+    // (Wine on a pty does so at once) says nothing: the count is polled then, 1 ms apart.
     if (!impl_->waitPending) {
       ResetEvent(impl_->waitOv.hEvent);
       impl_->waitMask = 0;
@@ -239,11 +241,14 @@ bool SerialPort::waitReadable(uint32_t timeoutMs) {
         continue;
       }
       impl_->waitPending = true;
+      // A byte that came before the wait was posted raises no event: look once more.
+      continue;
     }
-    if (WaitForSingleObject(impl_->waitOv.hEvent, 1) == WAIT_OBJECT_0) {
+    if (WaitForSingleObject(impl_->waitOv.hEvent, left) == WAIT_OBJECT_0) {
       DWORD ignored = 0;
       GetOverlappedResult(impl_->port, &impl_->waitOv, &ignored, FALSE);
       impl_->waitPending = false;
+      if ((impl_->waitMask & EV_RXCHAR) == 0) Sleep(1);
     }
   }
 }
