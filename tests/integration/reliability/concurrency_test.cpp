@@ -25,6 +25,9 @@ int SoakSeconds() {
 
 class Concurrency : public Rp1210Session {};
 
+// Time stamp, echo byte, PGN, priority, source, destination and 8 data bytes.
+constexpr int kLongestSingleFrame = 4 + 1 + 3 + 1 + 1 + 1 + 8;
+
 TEST_F(Concurrency, TenClientsOnTenThreadsLoseNothing) {
   const char* senders[] = {"J1939", "J1939:Baud=250", "J1939:Baud=500", "J1939:Baud=Auto"};
   const char* readers[] = {"CAN", "IO", "Network", "VKL"};
@@ -59,6 +62,9 @@ TEST_F(Concurrency, TenClientsOnTenThreadsLoseNothing) {
           const int n = Api().read(ids[i], m.data(), 2048, 0);
           if (n <= 10) break;
           ++received;
+          // A reassembled long message carries its announcement's stamp and arrives after the
+          // frames that crossed meanwhile: only single frames must rise.
+          if (n > kLongestSingleFrame) continue;
           const uint32_t ts = TimeStamp(m.data());
           if (ts <= last) ++stampsBackwards;
           last = ts;
