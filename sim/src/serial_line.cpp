@@ -30,6 +30,22 @@ size_t Simulator::Impl::LinePacer::take(size_t want, Clock::time_point since) {
   return n;
 }
 
+long Simulator::Impl::microsToNextPacedByte() const {
+  using std::chrono::microseconds;
+  const auto now = LinePacer::Clock::now();
+  auto next = now + std::chrono::milliseconds(1);
+  // One microsecond past the byte's end, so the pacer finds it whole when the wait ends.
+  auto byteAfter = [](const LinePacer& line, LinePacer::Clock::time_point since) {
+    return std::max(since, line.freeAt) + microseconds(static_cast<int64_t>(line.usPerByte) + 1);
+  };
+  if (!unreadFromPc.empty()) next = std::min(next, byteAfter(fromPcLine, unreadSince));
+  if (!out.empty()) {
+    const Out& o = out.front();
+    next = std::min(next, byteAfter(toPcLine, std::max(o.queuedAt, t0 + std::chrono::milliseconds(o.due))));
+  }
+  return std::max<long>(0, static_cast<long>(std::chrono::duration_cast<microseconds>(next - now).count()));
+}
+
 void Simulator::Impl::logFrame(bool fromPc, const Bytes& bytes) {
   frameLog.push_back(FrameLog{now(), fromPc, bytes});
   if (cfg.verbose) std::fprintf(stderr, "[%6u] %s %s\n", now(), fromPc ? "PC>" : "PC<", hex(bytes).c_str());
@@ -117,17 +133,17 @@ void Simulator::Impl::run() {
   uint8_t buf[4096];
   while (!stopReq.load()) {
     bool wantWrite;
-    int waitMs = 2;
+    long waitMicros = 2000;
     {
       std::lock_guard<std::mutex> g(m);
       wantWrite = !out.empty();
       if (cfg.lineBaud != 0 && (wantWrite || !unreadFromPc.empty())) {
-        // A paced line looks again each millisecond instead of spinning on a writable pty.
-        waitMs = 1;
+        // A paced line sleeps until its next byte has crossed, instead of spinning on a writable pty.
+        waitMicros = microsToNextPacedByte();
         wantWrite = false;
       }
     }
-    const Pty::Ready r = pty.wait(waitMs, wantWrite);
+    const Pty::Ready r = pty.wait(waitMicros, wantWrite);
     if (r.hangup && !r.readable) {
       if (connected.exchange(false)) {
         std::lock_guard<std::mutex> g(m);

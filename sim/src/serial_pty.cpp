@@ -41,11 +41,12 @@ void Pty::close() {
   master_ = -1;
 }
 
-Pty::Ready Pty::wait(int timeoutMs, bool wantWrite) const {
+Pty::Ready Pty::wait(long timeoutMicros, bool wantWrite) const {
   Ready r;
   if (master_ < 0) return r;
   pollfd p{master_, static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0};
-  if (poll(&p, 1, timeoutMs) > 0) {
+  const timespec limit{timeoutMicros / 1000000, (timeoutMicros % 1000000) * 1000};
+  if (ppoll(&p, 1, &limit, nullptr) > 0) {
     r.readable = (p.revents & POLLIN) != 0;
     r.writable = (p.revents & POLLOUT) != 0;
     r.hangup = (p.revents & (POLLHUP | POLLERR)) != 0;

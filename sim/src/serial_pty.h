@@ -15,8 +15,8 @@ class Pty {
   const std::string& slavePath() const { return slave_; }
 
   struct Ready { bool readable = false, writable = false, hangup = false; };
-  // Waits up to timeoutMs for input (and for room to write when wantWrite).
-  Ready wait(int timeoutMs, bool wantWrite) const;
+  // Waits up to timeoutMicros for input (and for room to write when wantWrite).
+  Ready wait(long timeoutMicros, bool wantWrite) const;
   // Bytes read (0 when none or hung up).
   size_t read(uint8_t* buf, size_t cap) const;
   // Bytes written (0 when the line is full).

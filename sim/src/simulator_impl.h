@@ -82,6 +82,8 @@ struct Simulator::Impl {
     size_t take(size_t want, Clock::time_point since);
   };
   LinePacer toPcLine, fromPcLine;  // m
+  // Caller holds m: how long until the next byte either way has crossed (at most 1 ms).
+  long microsToNextPacedByte() const;
   // m; written only by the service thread, which also reads it without m
   Bytes unreadFromPc;  // read from the pty, not yet across the paced line
   std::chrono::steady_clock::time_point unreadSince{};  // m
