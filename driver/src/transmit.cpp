@@ -17,11 +17,29 @@ constexpr uint32_t kRtsSendPolls = 25, kRtsSendPollMs = 10;
 
 // A resend takes the buffer back without the full claim wait, but waits briefly for a frame
 // another sender has just handed over, so that frame is not overwritten before it is written.
-void Resend(Device& d, const OutgoingFrame& f, uint32_t pauseMs) {
+void Reclaim(Device& d, uint32_t pauseMs) {
   ClaimTransmitBuffer(d, 30, 1);
   d.writeBusy.store(true, std::memory_order_release);
   d.seam->sleepMs(pauseMs);
+}
+
+void Resend(Device& d, const OutgoingFrame& f) {
+  Reclaim(d, 1);
   HandOver(d, f);
+}
+
+// Waits up to `attempts` times `waitMs` for `ev`, calling `retry` after each wait that times
+// out. ERR_Success once it is signalled; ERR_HARDWARE_NOT_RESPONDING when the wait fails, the
+// device is closing (nothing to resend to) or every attempt timed out.
+template <class Retry>
+int WaitOrRetry(Device& d, EventId ev, uint32_t waitMs, uint32_t attempts, Retry retry) {
+  for (uint32_t i = 0; i < attempts; ++i) {
+    const platform::WaitResult r = d.seam->wait(d, ev, waitMs);
+    if (r == platform::WaitResult::Signalled) return ERR_Success;
+    if (r == platform::WaitResult::Failed || d.threadsStopping()) return ERR_HARDWARE_NOT_RESPONDING;
+    retry();
+  }
+  return ERR_HARDWARE_NOT_RESPONDING;
 }
 
 bool ReplyEvent(uint8_t protocol, EventId& ev) {
@@ -64,18 +82,11 @@ int WaitClaimed(Device& d, OutgoingFrame& f, bool acknowledged) {
     ev = reply;
     waitMs = kReplyWaitMs;
   }
-  for (uint32_t attempt = 0; attempt < kReplyAttempts; ++attempt) {
-    const platform::WaitResult r = d.seam->wait(d, ev, waitMs);
-    if (r == platform::WaitResult::Signalled) return ERR_Success;
-    if (r == platform::WaitResult::Failed) return ERR_HARDWARE_NOT_RESPONDING;
-    if (d.threadsStopping()) return ERR_HARDWARE_NOT_RESPONDING;  // the device is closing: no resend
-    ClaimTransmitBuffer(d, 30, 1);
-    d.writeBusy.store(true, std::memory_order_release);
-    d.seam->sleepMs(2);
+  return WaitOrRetry(d, ev, waitMs, kReplyAttempts, [&] {
+    Reclaim(d, 2);
     ResetEvent(d, kEvTxStatus);
     HandOver(d, f);
-  }
-  return ERR_HARDWARE_NOT_RESPONDING;
+  });
 }
 
 bool SendsPlain(uint8_t protocol) {
@@ -155,23 +166,9 @@ int SendChunkAndWait(Device& d, OutgoingFrame& f) {
   ResetEvent(d, accepted);
   ResetEvent(d, sent);
   HandOver(d, f);
-  bool ok = false;
-  for (uint32_t i = 0; i < kChunkAttempts && !ok; ++i) {
-    const platform::WaitResult r = d.seam->wait(d, accepted, kChunkAcceptedWaitMs);
-    if (r == platform::WaitResult::Signalled) { ok = true; break; }
-    if (r == platform::WaitResult::Failed) return ERR_HARDWARE_NOT_RESPONDING;
-    if (d.threadsStopping()) return ERR_HARDWARE_NOT_RESPONDING;
-    Resend(d, f, 1);
-  }
-  if (!ok) return ERR_HARDWARE_NOT_RESPONDING;
-  for (uint32_t i = 0; i < kChunkAttempts; ++i) {
-    const platform::WaitResult r = d.seam->wait(d, sent, kChunkSentWaitMs);
-    if (r == platform::WaitResult::Signalled) return ERR_Success;
-    if (r == platform::WaitResult::Failed) return ERR_HARDWARE_NOT_RESPONDING;
-    if (d.threadsStopping()) return ERR_HARDWARE_NOT_RESPONDING;
-    d.seam->sleepMs(1);
-  }
-  return ERR_HARDWARE_NOT_RESPONDING;
+  const int r = WaitOrRetry(d, accepted, kChunkAcceptedWaitMs, kChunkAttempts, [&] { Resend(d, f); });
+  if (r != ERR_Success) return r;
+  return WaitOrRetry(d, sent, kChunkSentWaitMs, kChunkAttempts, [&] { d.seam->sleepMs(1); });
 }
 
 int SendAcknowledgedCommand(Device& d, uint8_t command, MessageRecord& rec) {
@@ -184,14 +181,7 @@ int SendAcknowledgedCommand(Device& d, uint8_t command, MessageRecord& rec) {
   if (!ClaimTransmitBuffer(d, kClaimPolls, kClaimPollMs)) return ERR_TX_QUEUE_FULL;
   HandOver(d, f);
   if (!d.rfAckEnabled.load()) return ERR_Success;
-  for (uint32_t i = 0; i < kReplyAttempts; ++i) {
-    const platform::WaitResult r = d.seam->wait(d, kEvCommandAck, kReplyWaitMs);
-    if (r == platform::WaitResult::Signalled) return ERR_Success;
-    if (r == platform::WaitResult::Failed) return ERR_HARDWARE_NOT_RESPONDING;
-    if (d.threadsStopping()) return ERR_HARDWARE_NOT_RESPONDING;
-    Resend(d, f, 1);
-  }
-  return ERR_HARDWARE_NOT_RESPONDING;
+  return WaitOrRetry(d, kEvCommandAck, kReplyWaitMs, kReplyAttempts, [&] { Resend(d, f); });
 }
 
 void ClearReceiveQueue(Device& d, uint8_t protocol) {

@@ -86,21 +86,18 @@ void PcapRecord(const CanFrame& f, uint8_t out[32]) {
   for (int i = 0; i < 8; ++i) out[24 + i] = i < Length(f) ? f.data[i] : 0;
 }
 
-bool CandumpWriter::open(const std::string& path, const char* iface) {
+bool CaptureFile::open(const std::string& path, const char* mode) {
   close();
-  iface_ = iface;
   owned_ = path != "-";
-  file_ = owned_ ? std::fopen(path.c_str(), "w") : stdout;
+  file_ = owned_ ? std::fopen(path.c_str(), mode) : stdout;
   return file_ != nullptr;
 }
 
-bool CandumpWriter::write(const CanFrame& f) {
-  if (file_ == nullptr) return false;
-  const std::string line = CandumpLine(f, iface_.c_str());
-  return std::fprintf(file_, "%s\n", line.c_str()) > 0 && std::fflush(file_) == 0;
+bool CaptureFile::put(const void* data, size_t n) {
+  return file_ != nullptr && std::fwrite(data, 1, n, file_) == n && std::fflush(file_) == 0;
 }
 
-void CandumpWriter::close() {
+void CaptureFile::close() {
   if (file_ != nullptr) {
     if (owned_) std::fclose(file_);
     else std::fflush(file_);
@@ -108,33 +105,31 @@ void CandumpWriter::close() {
   file_ = nullptr;
 }
 
+bool CandumpWriter::open(const std::string& path, const char* iface) {
+  iface_ = iface;
+  return file_.open(path, "w");
+}
+
+bool CandumpWriter::write(const CanFrame& f) {
+  const std::string line = CandumpLine(f, iface_.c_str()) + "\n";
+  return file_.put(line.data(), line.size());
+}
+
 bool PcapWriter::open(const std::string& path) {
-  close();
-  owned_ = path != "-";
-  file_ = owned_ ? std::fopen(path.c_str(), "wb") : stdout;
-  if (file_ == nullptr) return false;
+  if (!file_.open(path, "wb")) return false;
   uint8_t header[24];
   PcapFileHeader(header);
-  if (std::fwrite(header, 1, sizeof header, file_) != sizeof header || std::fflush(file_) != 0) {
-    close();
+  if (!file_.put(header, sizeof header)) {
+    file_.close();
     return false;
   }
   return true;
 }
 
 bool PcapWriter::write(const CanFrame& f) {
-  if (file_ == nullptr) return false;
   uint8_t rec[32];
   PcapRecord(f, rec);
-  return std::fwrite(rec, 1, sizeof rec, file_) == sizeof rec && std::fflush(file_) == 0;
-}
-
-void PcapWriter::close() {
-  if (file_ != nullptr) {
-    if (owned_) std::fclose(file_);
-    else std::fflush(file_);
-  }
-  file_ = nullptr;
+  return file_.put(rec, sizeof rec);
 }
 
 }  // namespace qv::tools

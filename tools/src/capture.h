@@ -39,33 +39,47 @@ inline constexpr uint32_t kCanEffFlag = 0x80000000u;
 void PcapFileHeader(uint8_t out[24]);
 void PcapRecord(const CanFrame& f, uint8_t out[32]);
 
-// Writers own their FILE and flush after every frame, so a capture cut short by Ctrl-C or
-// a lost adapter still holds everything seen up to then. The path "-" is standard output.
-class CandumpWriter {
+// A capture file flushed after every write, so a capture cut short by Ctrl-C or a lost
+// adapter still holds everything seen up to then. The path "-" is standard output, which is
+// flushed but never closed.
+class CaptureFile {
  public:
-  ~CandumpWriter() { close(); }
-  bool open(const std::string& path, const char* iface = "qv0");
-  bool write(const CanFrame& f);
+  ~CaptureFile() { close(); }
+  // Opens (truncating) `path` with fopen `mode`; false when it cannot be opened.
+  bool open(const std::string& path, const char* mode);
+  // Writes and flushes `n` bytes; false when the file is not open or the write failed.
+  bool put(const void* data, size_t n);
   void close();
   bool isOpen() const { return file_ != nullptr; }
 
  private:
   std::FILE* file_ = nullptr;
   bool owned_ = false;
+};
+
+// candump -l log lines, one frame a line, on interface `iface`.
+class CandumpWriter {
+ public:
+  bool open(const std::string& path, const char* iface = "qv0");
+  bool write(const CanFrame& f);
+  void close() { file_.close(); }
+  bool isOpen() const { return file_.isOpen(); }
+
+ private:
+  CaptureFile file_;
   std::string iface_;
 };
 
+// A pcap file of SocketCAN frames; open() writes the file header.
 class PcapWriter {
  public:
-  ~PcapWriter() { close(); }
   bool open(const std::string& path);
   bool write(const CanFrame& f);
-  void close();
-  bool isOpen() const { return file_ != nullptr; }
+  void close() { file_.close(); }
+  bool isOpen() const { return file_.isOpen(); }
 
  private:
-  std::FILE* file_ = nullptr;
-  bool owned_ = false;
+  CaptureFile file_;
 };
 
 }  // namespace qv::tools

@@ -232,6 +232,34 @@ std::string ShellWord(const std::string& s) {
   return q + "'";
 }
 
+// One read as the monitor shows it: whether it passes the monitor's own filter, its line, and
+// the CAN frame a capture records (none for J1708).
+struct ShownRead {
+  bool passes = true;
+  std::string line;
+  std::optional<CanFrame> frame;
+};
+
+// Nothing when no parser makes sense of the read; the caller counts it as dropped.
+std::optional<ShownRead> ShowRead(const Options& o, const uint8_t* data, size_t n, int64_t sec,
+                                  int32_t usec) {
+  ShownRead r;
+  if (o.protocol == Protocol::J1939) {
+    const auto m = ParseJ1939Read(data, n, false);
+    if (!m) return std::nullopt;
+    r = {J1939Passes(o, *m), J1939Line(sec, usec, *m), ToCanFrame(*m, sec, usec)};
+  } else if (o.protocol == Protocol::J1708) {
+    const auto m = ParseJ1708Read(data, n, false);
+    if (!m) return std::nullopt;
+    r = {!o.mid || m->mid == *o.mid, J1708Line(sec, usec, *m), std::nullopt};
+  } else {
+    const auto m = ParseCanRead(data, n, false);
+    if (!m) return std::nullopt;
+    r = {CanPasses(o, *m), CanLine(sec, usec, *m), ToCanFrame(*m, sec, usec)};
+  }
+  return r;
+}
+
 }  // namespace
 
 int RunMonitor(const Options& o) {
@@ -282,50 +310,20 @@ int RunMonitor(const Options& o) {
     int64_t sec = 0;
     int32_t usec = 0;
     qv::platform::NowUnix(&sec, &usec);
-    std::optional<CanFrame> frame;
-    std::string line;
-    const size_t count = static_cast<size_t>(n);
-    bool passes = true;
-    if (o.protocol == Protocol::J1939) {
-      const auto m = ParseJ1939Read(buf.data(), count, false);
-      if (!m) {
-        ++dropped;
-        continue;
-      }
-      passes = J1939Passes(o, *m);
-      if (passes) {
-        line = J1939Line(sec, usec, *m);
-        frame = ToCanFrame(*m, sec, usec);
-      }
-    } else if (o.protocol == Protocol::J1708) {
-      const auto m = ParseJ1708Read(buf.data(), count, false);
-      if (!m) {
-        ++dropped;
-        continue;
-      }
-      passes = !o.mid || m->mid == *o.mid;
-      if (passes) line = J1708Line(sec, usec, *m);
-    } else {
-      const auto m = ParseCanRead(buf.data(), count, false);
-      if (!m) {
-        ++dropped;
-        continue;
-      }
-      passes = CanPasses(o, *m);
-      if (passes) {
-        line = CanLine(sec, usec, *m);
-        frame = ToCanFrame(*m, sec, usec);
-      }
+    const auto shownRead = ShowRead(o, buf.data(), static_cast<size_t>(n), sec, usec);
+    if (!shownRead) {
+      ++dropped;
+      continue;
     }
-    if (!passes) {
+    if (!shownRead->passes) {
       ++filtered;
       continue;
     }
     if (!quiet) {
-      std::printf("%s\n", line.c_str());
+      std::printf("%s\n", shownRead->line.c_str());
       std::fflush(stdout);
     }
-    if (frame) {
+    if (const auto& frame = shownRead->frame) {
       if (log.isOpen() && !log.write(*frame)) writeFailed = true;
       if (pcap.isOpen() && !pcap.write(*frame)) writeFailed = true;
     }
