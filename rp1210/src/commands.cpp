@@ -256,12 +256,10 @@ int16_t SendCommand(int16_t nCommandNumber, int16_t nClientID, char* data, int16
   else
     result = ForwardCommand(*slot, nCommandNumber, reinterpret_cast<const uint8_t*>(data), nMessageSize);
   if (TraceOn()) {
-    char dump[kHexDumpSize];
-    HexDump(reinterpret_cast<const uint8_t*>(data), nMessageSize, dump, sizeof dump);
-    char line[kCallLineSize];
-    std::snprintf(line, sizeof line, "TXCMD,ClientID=%d,CMD#=%d,Size=%d,RET=%d,CMD=%s", nClientID, nCommandNumber,
-                  nMessageSize, result, dump);
-    WriteTraceLine(line);
+    char head[kCallHeadSize];
+    std::snprintf(head, sizeof head, "TXCMD,ClientID=%d,CMD#=%d,Size=%d,RET=%d,CMD=", nClientID, nCommandNumber,
+                  nMessageSize, result);
+    WriteTraceCall(head, reinterpret_cast<const uint8_t*>(data), nMessageSize);
   }
   return static_cast<int16_t>(result);
 }

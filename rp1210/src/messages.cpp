@@ -217,12 +217,10 @@ int16_t SendMessage(int16_t nClientID, const char* message, int16_t nMessageSize
   const int result =
       slot == nullptr ? ERR_INVALID_CLIENT_ID : Send(*slot, m, nMessageSize, static_cast<uint8_t>(nBlockOnSend));
   if (TraceOn()) {
-    char dump[kHexDumpSize];
-    HexDump(m, nMessageSize, dump, sizeof dump);
-    char line[kCallLineSize];
-    std::snprintf(line, sizeof line, "SendMSG,ClientID=%d,Block=%d,Size=%d,RET=%d,MSG=%s", nClientID, nBlockOnSend,
-                  nMessageSize, result, dump);
-    WriteTraceLine(line);
+    char head[kCallHeadSize];
+    std::snprintf(head, sizeof head, "SendMSG,ClientID=%d,Block=%d,Size=%d,RET=%d,MSG=", nClientID, nBlockOnSend,
+                  nMessageSize, result);
+    WriteTraceCall(head, m, nMessageSize);
   }
   return static_cast<int16_t>(result);
 }
@@ -232,12 +230,10 @@ int16_t ReadMessage(int16_t nClientID, char* buffer, int16_t nBufferSize, int16_
   const int result = Read(nClientID, b, nBufferSize, nBlockOnRead);
   if (result != 0 && TraceOn()) {
     const int shown = result < nBufferSize ? result : nBufferSize;
-    char dump[kHexDumpSize];
-    HexDump(b, shown, dump, sizeof dump);
-    char line[kCallLineSize];
-    std::snprintf(line, sizeof line, "RXMSG,ClientID=%d,Block=%d,Size=%d,Ret=%d,MSG=%s", nClientID, nBlockOnRead,
-                  nBufferSize, result, dump);
-    WriteTraceLine(line);
+    char head[kCallHeadSize];
+    std::snprintf(head, sizeof head, "RXMSG,ClientID=%d,Block=%d,Size=%d,Ret=%d,MSG=", nClientID, nBlockOnRead,
+                  nBufferSize, result);
+    WriteTraceCall(head, b, shown);
   }
   return static_cast<int16_t>(result);
 }

@@ -87,6 +87,14 @@ void CloseTraceLog() {
   }
 }
 
+void WriteTraceCall(const char* head, const uint8_t* bytes, int count) {
+  char dump[kHexDumpSize];
+  HexDump(bytes, count, dump, sizeof dump);
+  char line[kCallLineSize];
+  std::snprintf(line, sizeof line, "%s%s", head, dump);
+  WriteTraceLine(line);
+}
+
 void HexDump(const uint8_t* bytes, int count, char* out, size_t outSize) {
   if (outSize == 0) return;
   out[0] = 0;
