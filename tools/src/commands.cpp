@@ -232,6 +232,21 @@ std::string ShellWord(const std::string& s) {
   return q + "'";
 }
 
+// Reads the next message into `buf`: its size when one came; 0, after a short pause so the
+// caller's loop does not spin, when none did; -1 with `linkError` set when the link is gone.
+int ReadOrPause(const Session& s, std::vector<uint8_t>& buf, int& linkError) {
+  const int n = s.read(buf);
+  if (n < 0 && IsLinkError(-n)) {
+    linkError = -n;
+    return -1;
+  }
+  if (n <= 0) {
+    qv::platform::SleepMs(2);
+    return 0;
+  }
+  return n;
+}
+
 // One read as the monitor shows it: whether it passes the monitor's own filter, its line, and
 // the CAN frame a capture records (none for J1708).
 struct ShownRead {
@@ -298,15 +313,9 @@ int RunMonitor(const Options& o) {
   const uint32_t start = qv::platform::TickMs();
   bool writeFailed = false;
   while (!gInterrupted && !(o.count && shown >= *o.count) && !(o.seconds && Elapsed(start, *o.seconds * 1000))) {
-    const int n = s.read(buf);
-    if (n < 0 && IsLinkError(-n)) {
-      linkError = -n;
-      break;
-    }
-    if (n <= 0) {
-      qv::platform::SleepMs(2);
-      continue;
-    }
+    const int n = ReadOrPause(s, buf, linkError);
+    if (n < 0) break;
+    if (n == 0) continue;
     int64_t sec = 0;
     int32_t usec = 0;
     qv::platform::NowUnix(&sec, &usec);
@@ -439,15 +448,9 @@ int RunRequest(const Options& o) {
   int linkError = 0;
   const uint32_t start = qv::platform::TickMs();
   while (!Elapsed(start, o.timeoutMs)) {
-    const int n = s.read(buf);
-    if (n < 0 && IsLinkError(-n)) {
-      linkError = -n;
-      break;
-    }
-    if (n <= 0) {
-      qv::platform::SleepMs(2);
-      continue;
-    }
+    const int n = ReadOrPause(s, buf, linkError);
+    if (n < 0) break;
+    if (n == 0) continue;
     const auto m = ParseJ1939Read(buf.data(), static_cast<size_t>(n), false);
     if (!m || m->pgn != pgn) continue;
     // An answer comes from the node asked, addressed to us or to all; a global request gets
