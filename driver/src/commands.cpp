@@ -104,7 +104,14 @@ uint8_t NextFilterState(const uint8_t* data, size_t n) {
   return FirstEightZero(data, n) ? 1 : 2;
 }
 
-void ClearAdapterFilters(CommandSink& sink, uint8_t protocol) {
+void ClearAdapterFilters(CommandSink& sink, uint8_t protocol, bool partnerStays) {
+  if (partnerStays && (protocol == QV_PROTOCOL_J1939 || protocol == QV_PROTOCOL_CAN)) {
+    if (protocol == QV_PROTOCOL_CAN) {
+      sink.acknowledged(QV_PROTOCOL_J1939, QV_CMD_CAN_FILTER, nullptr, 0);
+      sink.sleepMs(2);
+    }
+    return;
+  }
   switch (protocol) {
     case QV_PROTOCOL_J1708:
       sink.acknowledged(QV_PROTOCOL_J1708, QV_CMD_FILTER, nullptr, 0);
@@ -202,9 +209,9 @@ int DeviceRunCommand(Device& d, uint8_t protocol, uint8_t command, const uint8_t
   return RunCommand(d.commands, sink, protocol, command, data, n);
 }
 
-void DeviceClearFilters(Device& d, uint8_t protocol) {
+void DeviceClearFilters(Device& d, uint8_t protocol, bool partnerStays) {
   DeviceSink sink(d);
-  ClearAdapterFilters(sink, protocol);
+  ClearAdapterFilters(sink, protocol, partnerStays);
 }
 
 int DeviceSendQVCommand(Device& d, uint8_t protocol, uint8_t command, const uint8_t* data, uint8_t n) {

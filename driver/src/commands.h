@@ -41,8 +41,11 @@ class CommandSink {
 int RunCommand(CommandState& s, CommandSink& sink, uint8_t protocol, uint8_t command,
                const uint8_t* data, size_t n);
 
-// Clears a protocol's filters on the adapter (close and the filter rules).
-void ClearAdapterFilters(CommandSink& sink, uint8_t protocol);
+// Clears a protocol's filters on the adapter (close and the filter rules). `partnerStays`:
+// closing J1939 or CAN while a client of the other stays; the two share the adapter's code 2
+// lists, so only what the closing one alone uses is cleared (CAN: its standard list; J1939:
+// nothing), or the client that stays would stop receiving.
+void ClearAdapterFilters(CommandSink& sink, uint8_t protocol, bool partnerStays = false);
 
 // The filterState value after a filter command: 1 all-zero (the given bytes, at most 8),
 // 2 other non-empty data, 3 no data.
@@ -58,7 +61,7 @@ constexpr uint8_t kVersionRequestFrame[8] = {0x7E, 0x00, 0x04, 0x02, 0x55, 0x00,
 
 // The same over the device's transmit path; DeviceRunCommand returns the command's result.
 int DeviceRunCommand(Device& d, uint8_t protocol, uint8_t command, const uint8_t* data, size_t n);
-void DeviceClearFilters(Device& d, uint8_t protocol);
+void DeviceClearFilters(Device& d, uint8_t protocol, bool partnerStays = false);
 
 // Entry-point bodies over the process-wide device.
 int DeviceSendQVCommand(Device& d, uint8_t protocol, uint8_t command, const uint8_t* data, uint8_t n);

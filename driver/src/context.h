@@ -208,6 +208,9 @@ struct Device {
   CommandState commands;                      // commandLock
   platform::Lock commandLock;                 // serialises SendQVCommand across clients
   DeviceTable table;                          // openLock
+  // J1939 and CAN clients attached: they share the adapter's code 2 filter lists.
+  uint8_t attachedJ1939 = 0;                  // openLock
+  uint8_t attachedCan = 0;                    // openLock
   platform::Lock openLock;                    // one open or close at a time
   // End of command layer state
 };

@@ -143,10 +143,31 @@ void Shutdown(Device& d) {
   d.closingFlag.store(false);
 }
 
+uint8_t* AttachedCount(Device& d, uint8_t code) {
+  d.openLock.assertHeld();
+  if (code == QV_PROTOCOL_J1939) return &d.attachedJ1939;
+  if (code == QV_PROTOCOL_CAN) return &d.attachedCan;
+  return nullptr;
+}
+
+void Attach(Device& d, uint8_t code) {
+  if (uint8_t* n = AttachedCount(d, code)) ++*n;
+}
+
+// Counts the client out; true when a client of the protocol sharing its adapter lists stays.
+bool Detach(Device& d, uint8_t code) {
+  uint8_t* n = AttachedCount(d, code);
+  if (n == nullptr) return false;
+  if (*n > 0) --*n;
+  return *AttachedCount(d, code == QV_PROTOCOL_J1939 ? QV_PROTOCOL_CAN : QV_PROTOCOL_J1939) > 0;
+}
+
 // Steps 3-6 of the close, shared by Restore_Hardware and a failed start-up.
 void CloseProtocol(Device& d, uint8_t deviceId, uint8_t code, bool keepOpen) {
+  const bool partnerStays = Detach(d, code) && keepOpen;
+  if (!keepOpen) d.attachedJ1939 = d.attachedCan = 0;
   if (d.threadsRunning.load()) {
-    DeviceClearFilters(d, code);
+    DeviceClearFilters(d, code, partnerStays);
     Sleep(d, kCloseMs);
     if (!keepOpen) {
       Command(d, QV_PROTOCOL_DEVICE, QV_CMD_MODEM, {proto::kModemReset});
@@ -372,12 +393,13 @@ int32_t OpenDevice(Device& d, DeviceSettings* settings, const char* protocol, ui
     if (code == QV_PROTOCOL_J1939) d.protocolStatusJ1939.fetch_or(1);
     if (code == QV_PROTOCOL_CAN) d.protocolStatusCan.fetch_or(1);
   }
+  Attach(d, code);
   if (handshake && Handshake(d, s, code) != 0) {
     if (attach == 0) {
       CloseProtocol(d, id, code, false);
     } else {
       // The device stays with the clients already attached to it.
-      DeviceClearFilters(d, code);
+      DeviceClearFilters(d, code, Detach(d, code));
       Sleep(d, kCloseMs);
     }
     return ERR_INVALID_DEVICE;
