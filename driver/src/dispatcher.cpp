@@ -183,16 +183,22 @@ void DispatcherThread(void* arg) {
   }
 }
 
+void AnswerKeepAlive(Device& d) {
+  // Cleared before the answer goes: a request that comes while it is being sent sets the
+  // event again and gets an answer of its own.
+  ResetEvent(d, kEvKeepAlive);
+  MessageRecord rec = {};
+  rec.protocol = QV_PROTOCOL_DEVICE;
+  rec.length = 2;
+  SendDeviceCommand(d, proto::kCmdKeepAlive, rec);
+}
+
 void KeepAliveThread(void* arg) {
   Device& d = *static_cast<Device*>(arg);
   while (!d.stopFlag.load()) {
     d.events[kEvKeepAlive]->wait(platform::kWaitForever);
     if (d.stopFlag.load()) break;
-    MessageRecord rec = {};
-    rec.protocol = QV_PROTOCOL_DEVICE;
-    rec.length = 2;
-    SendDeviceCommand(d, proto::kCmdKeepAlive, rec);
-    ResetEvent(d, kEvKeepAlive);
+    AnswerKeepAlive(d);
   }
 }
 

@@ -20,6 +20,9 @@ size_t DrainFrameQueue(Device& d);
 // Posts the registered message to the client window unless it is 0 or 0xCCCCCCCC.
 void NotifyClient(Device& d);
 
+// Answers the adapter's keep-alive request once; the keep-alive thread's one step.
+void AnswerKeepAlive(Device& d);
+
 void DispatcherThread(void* device);
 void KeepAliveThread(void* device);
 void TransportAckThread(void* device);
