@@ -29,6 +29,7 @@ TEST(DeviceParams, PositionalFields) {
   EXPECT_EQ(s.lineFormat, 81);
   EXPECT_EQ(s.rfChannel, 15);
   EXPECT_EQ(Parse("COM4,115200,777,81").rfChannel, 0);
+  EXPECT_EQ(Parse("COM4,115200,777,8115").lineFormat, 81);  // two digits, whatever follows
   s = Parse("COM4,115200,777,8,15");  // a one-character format shifts the channel field
   EXPECT_EQ(s.lineFormat, 8);
   EXPECT_EQ(s.rfChannel, 5);
@@ -48,13 +49,6 @@ TEST(DeviceParams, RefusesWhatThePositionalReadCannotTake) {
     Parse(value, &ok);
     EXPECT_EQ(ok, want) << value;
   }
-}
-
-TEST(ParseDecimal, UsualRule) {
-  EXPECT_EQ(qv::rp1210::ParseDecimal("  42x"), 42);
-  EXPECT_EQ(qv::rp1210::ParseDecimal("-7"), -7);
-  EXPECT_EQ(qv::rp1210::ParseDecimal("abc"), 0);
-  EXPECT_EQ(qv::rp1210::ParseDecimal("12345", 3), 123);
 }
 
 // Each row edits the default INI; the settings handed to the driver follow.
@@ -310,8 +304,8 @@ TEST_F(Rp1210Test, LongTraceLinesAreCut) {
   EXPECT_EQ(log.substr(end - 3, 3), "7f ");  // the dump holds whole bytes only
 }
 
-TEST_F(Rp1210Test, HexDumpWritesWholeBytesWithinItsLimits) {
-  // Lower case without leading zeros: the trace-log test; here the limits.
+// Lower case without leading zeros: the trace-log test; here the limits.
+TEST(HexDump, WritesWholeBytesWithinItsLimits) {
   const uint8_t bytes[] = {0x05, 0xAB, 0x00, 0x10};
   char tiny[6];
   qv::rp1210::HexDump(bytes, 4, tiny, sizeof tiny);
