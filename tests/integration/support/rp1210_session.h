@@ -27,7 +27,7 @@ inline const qv::tools::Rp1210Library& Library(std::string* why = nullptr) {
   static std::string failure;
   static auto* lib = new qv::tools::Rp1210Library;
   static const bool loaded = lib->load("QV121032", &failure);
-  if (why != nullptr) *why = failure;
+  if (why != nullptr) *why = loaded ? std::string() : failure;
   return *lib;
 }
 inline const qv::tools::Rp1210Api& Api() { return Library().api(); }
