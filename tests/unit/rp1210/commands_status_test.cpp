@@ -45,9 +45,7 @@ Bytes Repeat(const Bytes& part, int times) {
 // the exact device commands it sent (protocol code, command, data). The filter lists are
 // replaced whole, at most 20 J1939 and 10 J1708 entries; a partial last entry reads zeros.
 TEST_F(Rp1210Test, CommandsSendExactDeviceCommands) {
-  ASSERT_EQ(Connect("J1939"), 1);
-  ASSERT_EQ(Connect("J1708"), 2);
-  ASSERT_EQ(Connect("CAN"), 3);
+  ConnectEach({"J1939", "J1708", "CAN"});
   const Bytes allOnes = {0x00, 0x01, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x00};  // a J1939 entry of seven ones
   const struct {
     int16_t number, client;
@@ -157,9 +155,7 @@ TEST_F(Rp1210Test, CanFilterListsTakeNineByteEntries) {
 // A null pointer with a size: nothing is sent and no list changes, for every command that
 // reads data; a negative size likewise.
 TEST_F(Rp1210Test, CommandDataThatIsNotThereIsRefused) {
-  ASSERT_EQ(Connect("J1939"), 1);
-  ASSERT_EQ(Connect("J1708"), 2);
-  ASSERT_EQ(Connect("CAN"), 3);
+  ConnectEach({"J1939", "J1708", "CAN"});
   ASSERT_EQ(Cmd(4, 1, {0x01, 0x00, 0xEF, 0x00, 0, 0, 0}), 0);
   ASSERT_EQ(Cmd(7, 2, {128, 136}), 0);
   ASSERT_EQ(Cmd(5, 3, CanEntry(0, 0x7FF, 0x7DF)), 0);
@@ -247,9 +243,7 @@ TEST_F(Rp1210Test, PerApplicationFilter) {
 // name reads as: the status block, command 0 (reset, refused with two counted clients) and the
 // trace log follow the clients present.
 TEST_F(Rp1210Test, OddNamesLowerTheCounterTheirConnectRaised) {
-  auto& ini = Files()["QV121032.ini"];
-  ini["Logging"]["LoggingType"] = "1";
-  ini["Logging"]["FileName"] = logPath;
+  LogToFile();
   EXPECT_EQ(Cmd(0, 1, {}), 129);
   const Bytes can = {5, 2, 1, 1, 0, 0, 1, 1};
   const struct {
@@ -381,10 +375,7 @@ TEST_F(Rp1210Test, DetailedVersionLastErrorAndIoctl) {
 
 // Command 45 writes the bus speed and its zero into the command buffer; nothing goes to the adapter.
 TEST_F(Rp1210Test, ProtocolConnectionSpeedIsWrittenAsText) {
-  ASSERT_EQ(Connect("J1939"), 1);
-  ASSERT_EQ(Connect("J1708"), 2);
-  ASSERT_EQ(Connect("CAN"), 3);
-  ASSERT_EQ(Connect("IO"), 4);
+  ConnectEach({"J1939", "J1708", "CAN", "IO"});
   const struct {
     int16_t number, client, size, result;
     std::string text;

@@ -169,8 +169,7 @@ TEST_F(Rp1210Test, DisconnectRules) {
   EXPECT_EQ(RP1210_ClientDisconnect(0), 129);
   EXPECT_EQ(RP1210_ClientDisconnect(11), 129);
   EXPECT_EQ(RP1210_ClientDisconnect(1), 129);
-  ASSERT_EQ(Connect("J1939"), 1);
-  ASSERT_EQ(Connect("J1708"), 2);
+  ConnectEach({"J1939", "J1708"});
   ASSERT_EQ(RP1210_ClientDisconnect(1), 0);
   ASSERT_EQ(RP1210_ClientDisconnect(2), 0);
   auto restore = Driver().of("Restore_Hardware");
@@ -224,9 +223,7 @@ TEST_F(Rp1210Test, InitializeRefusalIs134AndKeepsTheReference) {
 // Trace log
 
 TEST_F(Rp1210Test, TraceLogFormatsAreExact) {
-  auto& ini = Files()["QV121032.ini"];
-  ini["Logging"]["LoggingType"] = "1";
-  ini["Logging"]["FileName"] = logPath;
+  LogToFile();
   ASSERT_EQ(Connect("J1939"), 1);
   const char msg[] = {(char)0xCA, (char)0xFE, 0, 6, (char)0xF9, (char)0xFF, 0x05, (char)0xAB};
   RP1210_SendMessage(1, msg, sizeof msg, 0, 1);
@@ -284,9 +281,7 @@ TEST_F(Rp1210Test, TraceLogModesAndClosing) {
 }
 
 TEST_F(Rp1210Test, LongTraceLinesAreCut) {
-  auto& ini = Files()["QV121032.ini"];
-  ini["Logging"]["LoggingType"] = "1";
-  ini["Logging"]["FileName"] = logPath;
+  LogToFile();
   const std::string longName = "J1939" + std::string(200, 'x');
   ASSERT_EQ(Connect(longName.c_str()), 1);
   std::vector<char> big(1500, 0x7f);

@@ -31,9 +31,7 @@ Bytes Join(Bytes head, const Bytes& tail) {
 // Each row is one send on client 1 (J1939), 2 (CAN) or 3 (J1708): its result and, when it went
 // out, the driver record's protocol, body and transport mode; the rest of the record stays zero.
 TEST_F(Rp1210Test, SendsReachTheDriverExactly) {
-  ASSERT_EQ(Connect("J1939"), 1);
-  ASSERT_EQ(Connect("CAN"), 2);
-  ASSERT_EQ(Connect("J1708"), 3);
+  ConnectEach({"J1939", "CAN", "J1708"});
   Bytes data1785;
   for (int i = 0; i < 1785; ++i) data1785.push_back(static_cast<uint8_t>(i));
   const Bytes frame = Join({1}, Bytes(12, 0x5A));  // a CAN frame of 8 data bytes
@@ -143,11 +141,8 @@ TEST_F(Rp1210Test, J1939ReadsTranslateExactly) {
 
 // A message is delivered whole or refused with 141 and dropped, so the next read moves on.
 TEST_F(Rp1210Test, ReadDeliversWholeMessagesAndDropsWhatDoesNotFit) {
-  auto& ini = Files()["QV121032.ini"];
-  ini["Logging"]["LoggingType"] = "1";
-  ini["Logging"]["FileName"] = logPath;
-  ASSERT_EQ(Connect("J1939"), 1);
-  ASSERT_EQ(Connect("J1708"), 2);
+  LogToFile();
+  ConnectEach({"J1939", "J1708"});
   const Bytes j1939 = {0, 0, 0, 1, 0x18, 0xFE, 0xCA, 0xF9, 1, 2, 3, 4, 5};  // L = 13
   const Bytes j1939Out = {0, 0, 0, 1, 0xCA, 0xFE, 0x00, 0x06, 0xF9, 0x00, 1, 2, 3, 4, 5};  // L + 2
   Bytes j1708(10);
@@ -199,8 +194,7 @@ TEST_F(Rp1210Test, ReadDeliversWholeMessagesAndDropsWhatDoesNotFit) {
 
 TEST_F(Rp1210Test, ReadResultsAndProtocols) {
   EXPECT_EQ(RP1210_ReadMessage(1, nullptr, 0, 0), 129);
-  ASSERT_EQ(Connect("CAN"), 1);
-  ASSERT_EQ(Connect("IO"), 2);
+  ConnectEach({"CAN", "IO"});
   char buf[32];
   EXPECT_EQ(RP1210_ReadMessage(1, buf, 32, 0), 0);
   Driver().inbox.push_back({{1, 2, 3}, 0});
