@@ -304,28 +304,30 @@ TEST_F(Rp1210Test, HardwareStatusBlock) {
   EXPECT_EQ(RP1210_GetHardwareStatus(2, block, 256, 0), 0);
 }
 
-TEST(VersionAndErrorText, Values) {
-  char v[4][2] = {{'x', 'y'}, {'x', 'y'}, {'x', 'y'}, {'x', 'y'}};
-  EXPECT_EQ(RP1210_ReadVersion(v[0], v[1], v[2], v[3]), 0);
-  EXPECT_EQ(static_cast<uint8_t>(v[0][0]), 0xB0);
-  EXPECT_EQ(v[1][0], 'a');
-  EXPECT_EQ(v[2][0], '2');
-  EXPECT_EQ(v[3][0], '0');
-  for (auto& c : v) EXPECT_EQ(c[1], 'y');
-
-  char text[40];
-  std::memset(text, 'z', sizeof text);
-  EXPECT_EQ(RP1210_GetErrorMsg(157, text), 0);
-  EXPECT_EQ(std::string(text, 31), std::string("ERR_MULTIPLE_CLIENTS_CONNECTED") + '\0');
-  EXPECT_EQ(text[31], 'z');
-  for (int badCode : {164, 127, -1, 1}) {
-    const auto bad = static_cast<int16_t>(badCode);
-    std::memset(text, 'z', sizeof text);
-    EXPECT_EQ(RP1210_GetErrorMsg(bad, text), 155);
-    EXPECT_EQ(text[0], 'z');
+// Both text calls per code: the result, then the text, its zero and nothing past it, or nothing
+// written at all; the sub-error is -1 and the client id is not needed.
+TEST(ErrorText, PerCode) {
+  const struct {
+    int16_t code, result;
+    const char* text;
+  } rows[] = {{0, 0, "ERR_Success"},   {157, 0, "ERR_MULTIPLE_CLIENTS_CONNECTED"}, {129, 0, "ERR_INVALID_CLIENT_ID"},
+              {164, 155, nullptr}, {127, 155, nullptr}, {-1, 155, nullptr}, {1, 155, nullptr}};
+  for (const auto& row : rows) {
+    for (const bool last : {false, true}) {
+      char text[40];
+      std::memset(text, 'z', sizeof text);
+      int32_t sub = 7;
+      EXPECT_EQ(last ? RP1210_GetLastErrorMsg(row.code, &sub, text, 9) : RP1210_GetErrorMsg(row.code, text),
+                row.result) << row.code;
+      std::string want = row.text != nullptr ? std::string(row.text) + '\0' : "";
+      want.resize(sizeof text, 'z');
+      EXPECT_EQ(std::string(text, sizeof text), want) << row.code;
+      EXPECT_EQ(sub, last ? -1 : 7) << row.code;
+    }
   }
-  ASSERT_EQ(RP1210_GetErrorMsg(0, text), 0);
-  EXPECT_STREQ(text, "ERR_Success");
+  char text[81];
+  EXPECT_EQ(RP1210_GetLastErrorMsg(129, nullptr, text, 9), 0);
+  EXPECT_EQ(RP1210_GetLastErrorMsg(129, nullptr, nullptr, 1), 155);
   size_t longest = 0;  // every text fits the 31 bytes applications leave for it
   for (int16_t c = 128; c <= 163; c = static_cast<int16_t>(c + 1)) {
     ASSERT_EQ(RP1210_GetErrorMsg(c, text), 0) << c;
@@ -334,7 +336,13 @@ TEST(VersionAndErrorText, Values) {
   EXPECT_EQ(longest, 30u);
 }
 
-TEST_F(Rp1210Test, DetailedVersionLastErrorAndIoctl) {
+TEST_F(Rp1210Test, VersionsAndIoctl) {
+  char v[4][2] = {{'x', 'y'}, {'x', 'y'}, {'x', 'y'}, {'x', 'y'}};
+  EXPECT_EQ(RP1210_ReadVersion(v[0], v[1], v[2], v[3]), 0);
+  EXPECT_EQ((Bytes{static_cast<uint8_t>(v[0][0]), static_cast<uint8_t>(v[1][0]), static_cast<uint8_t>(v[2][0]),
+                   static_cast<uint8_t>(v[3][0])}),
+            (Bytes{0xB0, 'a', '2', '0'}));
+  for (auto& c : v) EXPECT_EQ(c[1], 'y');
   char texts[3][20];
   std::memset(texts, 'z', sizeof texts);
   EXPECT_EQ(RP1210_ReadDetailedVersion(1, texts[0], texts[1], texts[2]), 129);
@@ -348,19 +356,6 @@ TEST_F(Rp1210Test, DetailedVersionLastErrorAndIoctl) {
   for (auto& t : texts) EXPECT_EQ(t[17], 'z');  // 16 characters and the zero at most
   EXPECT_EQ(RP1210_ReadDetailedVersion(1, nullptr, nullptr, nullptr), 0);
   EXPECT_TRUE(Driver().of("SendQVCommand").empty());
-
-  char text[81], plain[81];
-  for (int16_t code : {int16_t{0}, int16_t{129}, int16_t{143}, int16_t{163}}) {
-    int32_t sub = 7;
-    ASSERT_EQ(RP1210_GetErrorMsg(code, plain), 0);
-    EXPECT_EQ(RP1210_GetLastErrorMsg(code, &sub, text, 1), 0) << code;
-    EXPECT_STREQ(text, plain);
-    EXPECT_EQ(sub, -1);
-  }
-  int32_t sub = 7;
-  EXPECT_EQ(RP1210_GetLastErrorMsg(164, &sub, text, 1), 155);
-  EXPECT_EQ(RP1210_GetLastErrorMsg(129, nullptr, text, 9), 0);  // the client id is not needed
-  EXPECT_EQ(RP1210_GetLastErrorMsg(129, &sub, nullptr, 1), 155);
 
   uint8_t in[8], out[8];
   std::memset(in, 0x5A, sizeof in);
