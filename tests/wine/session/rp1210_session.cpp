@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "QV_API.h"
+#include "qvlink/platform/dynamic_library.h"
 #include "rp1210_client.h"
 
 static_assert(sizeof(HWND) == sizeof(DeviceSettings::notifyWindow), "the window handle crosses whole");
@@ -238,18 +239,29 @@ int Session() {
   return 0;
 }
 
+// Settings naming a port that does not exist (COM8): only the registry can lead elsewhere.
+DeviceSettings Settings(uint8_t device, HWND window) {
+  DeviceSettings s{};
+  s.deviceNumber = device;
+  std::strcpy(s.portName, "COM8");
+  s.baudRate = 1;
+  s.lineFormat = 81;
+  s.rfChannel = 12;
+  s.notifyWindow = window;  // a 32-bit value in the i686 build, a 64-bit one in x86_64
+  return s;
+}
+
 int Registry() {
-  HMODULE lib = LoadLibraryA("QV_API.dll");
+  void* lib = qv::platform::LoadLibraryByName("QV_API");
   Check(lib != nullptr, "load QV_API.dll");
   if (lib == nullptr) return 1;
-  auto init = reinterpret_cast<QvInitializeHardwareFn>(reinterpret_cast<void*>(GetProcAddress(lib, "Initialize_Hardware")));
-  auto restore = reinterpret_cast<QvRestoreHardwareFn>(reinterpret_cast<void*>(GetProcAddress(lib, "Restore_Hardware")));
-  Check(init != nullptr && restore != nullptr, "bind Initialize_Hardware and Restore_Hardware");
+  const auto sym = [lib](const char* name) { return qv::platform::FindLibrarySymbol(lib, name); };
+  const auto init = reinterpret_cast<QvInitializeHardwareFn>(sym("Initialize_Hardware"));
+  const auto restore = reinterpret_cast<QvRestoreHardwareFn>(sym("Restore_Hardware"));
+  const auto receive = reinterpret_cast<QvReceiveMessageFn>(sym("Receive_Message"));
+  const auto command = reinterpret_cast<QvSendQVCommandFn>(sym("SendQVCommand"));
+  Check(init && restore && receive && command, "bind Initialize_Hardware, Restore_Hardware, Receive_Message, SendQVCommand");
   if (failed) return 1;
-
-  auto receive = reinterpret_cast<QvReceiveMessageFn>(reinterpret_cast<void*>(GetProcAddress(lib, "Receive_Message")));
-  auto command = reinterpret_cast<QvSendQVCommandFn>(reinterpret_cast<void*>(GetProcAddress(lib, "SendQVCommand")));
-  Check(receive != nullptr && command != nullptr, "bind Receive_Message and SendQVCommand");
   NotifyWindow window;
   Check(window.Start(), "hidden notification window", "CreateWindowExA failed");
   if (failed) return 1;
@@ -261,14 +273,7 @@ int Registry() {
               static_cast<unsigned>(offsetof(DeviceSettings, notifyWindow)), static_cast<unsigned>(sizeof(MessageRecord)),
               static_cast<unsigned>(offsetof(MessageRecord, length)), static_cast<unsigned>(offsetof(MessageRecord, handedOver)));
 
-  // The record names a port that does not exist: only the registry leads to COM5.
-  DeviceSettings s{};
-  s.deviceNumber = 1;
-  std::strcpy(s.portName, "COM8");
-  s.baudRate = 1;
-  s.lineFormat = 81;
-  s.rfChannel = 12;
-  s.notifyWindow = window.Handle();  // a 32-bit value in the i686 build, a 64-bit one in x86_64
+  DeviceSettings s = Settings(1, window.Handle());
   const int32_t id = init(&s, "J1939", 0);
   Check(id == 0x81, "open with device number 1 from the registry", "got " + Num(id));
   Check(std::strcmp(s.portName, "COM5") == 0, "port taken from the registry", s.portName);
@@ -303,11 +308,7 @@ int Registry() {
     Check(restore(static_cast<uint8_t>(id), "J1939", 0) == 0, "close");
   }
 
-  DeviceSettings none{};
-  none.deviceNumber = 2;  // no key: the record's own port, which does not exist
-  std::strcpy(none.portName, "COM8");
-  none.baudRate = 115200;
-  none.lineFormat = 81;
+  DeviceSettings none = Settings(2, nullptr);  // no key: the record's own port
   const int32_t missing = init(&none, "J1939", 0);
   Check(missing == ERR_INVALID_DEVICE, "no registry key and no port: refused", "got " + Num(missing));
   window.Stop();
