@@ -159,8 +159,8 @@ int Session() {
     last = TimeStamp(m);
   }
   Check(why.empty(), "EEC1 from the engine, time stamps rising", why);
-  Check(ReadUntil(api, j1708, m, 50, [](int n, const std::vector<char>& r) { return n > 5 && static_cast<uint8_t>(r[4]) == 128; }) > 0,
-        "J1708 message from MID 128", "none in 50 reads");
+  const auto mid128 = [](int n, const std::vector<char>& r) { return n > 5 && static_cast<uint8_t>(r[4]) == 128; };
+  Check(ReadUntil(api, j1708, m, 50, mid128) > 0, "J1708 message from MID 128", "none in 50 reads");
 
   const char request[] = {0x00, static_cast<char>(0xEA), 0x00, 0x06, static_cast<char>(0xF9),
                           static_cast<char>(0xFF), static_cast<char>(0xEC), static_cast<char>(0xFE), 0x00};
