@@ -10,44 +10,36 @@
 using namespace qvtest;
 using qv::rp1210::Ctx;
 
-namespace {
-
-DeviceSettings Parse(const char* value, bool* ok = nullptr) {
-  DeviceSettings s{};
-  const bool r = qv::rp1210::ParseDeviceParams(value, &s);
-  if (ok != nullptr) *ok = r;
-  return s;
-}
-
-}  // namespace
-
+// The positional read: a port of at most 9 characters, baud and address of at most 9 digits read
+// as far as they are digits, two characters of format, then the channel.
 TEST(DeviceParams, PositionalFields) {
-  DeviceSettings s = Parse("COM4,115200,777,81,15");
-  EXPECT_STREQ(s.portName, "COM4");
-  EXPECT_EQ(s.baudRate, 115200u);
-  EXPECT_EQ(s.rfAddress, 777u);
-  EXPECT_EQ(s.lineFormat, 81);
-  EXPECT_EQ(s.rfChannel, 15);
-  EXPECT_EQ(Parse("COM4,115200,777,81").rfChannel, 0);
-  EXPECT_EQ(Parse("COM4,115200,777,8115").lineFormat, 81);  // two digits, whatever follows
-  s = Parse("COM4,115200,777,8,15");  // a one-character format shifts the channel field
-  EXPECT_EQ(s.lineFormat, 8);
-  EXPECT_EQ(s.rfChannel, 5);
-  s = Parse("COM12, 12abc,-3,81,2");
-  EXPECT_STREQ(s.portName, "COM12");
-  EXPECT_EQ(s.baudRate, 12u);
-  EXPECT_EQ(s.rfAddress, static_cast<uint32_t>(-3));
-  EXPECT_EQ(s.rfChannel, 2);
-}
-
-TEST(DeviceParams, RefusesWhatThePositionalReadCannotTake) {
-  // A port name of 10 characters, a number of 10 digits; 9 of each are taken.
-  for (auto [value, want] : {std::pair{"COM4,115200,777", false}, {"COM4115200", false},
-                             {"COM4567890,115200,777,81,15", false}, {"COM4,1152000000,777,81,15", false},
-                             {"COM456789,115200000,777,81,15", true}}) {
-    bool ok = !want;
-    Parse(value, &ok);
-    EXPECT_EQ(ok, want) << value;
+  const struct {
+    const char* value;
+    bool ok;
+    const char* port = "";
+    uint32_t baud = 0, address = 0;
+    uint8_t format = 0, channel = 0;
+  } rows[] = {
+      {"COM4,115200,777,81,15", true, "COM4", 115200, 777, 81, 15},
+      {"COM4,115200,777,81", true, "COM4", 115200, 777, 81, 0},
+      {"COM4,115200,777,8115", true, "COM4", 115200, 777, 81, 5},
+      {"COM4,115200,777,8,15", true, "COM4", 115200, 777, 8, 5},  // a one-character format shifts the channel
+      {"COM12, 12abc,-3,81,2", true, "COM12", 12, static_cast<uint32_t>(-3), 81, 2},
+      {"COM456789,115200000,777,81,15", true, "COM456789", 115200000, 777, 81, 15},
+      {"COM4,115200,777", false},
+      {"COM4115200", false},
+      {"COM4567890,115200,777,81,15", false},  // a port of 10 characters
+      {"COM4,1152000000,777,81,15", false},    // a number of 10 digits
+  };
+  for (const auto& row : rows) {
+    DeviceSettings s{};
+    ASSERT_EQ(qv::rp1210::ParseDeviceParams(row.value, &s), row.ok) << row.value;
+    if (!row.ok) continue;
+    EXPECT_STREQ(s.portName, row.port) << row.value;
+    EXPECT_EQ(s.baudRate, row.baud) << row.value;
+    EXPECT_EQ(s.rfAddress, row.address) << row.value;
+    EXPECT_EQ(s.lineFormat, row.format) << row.value;
+    EXPECT_EQ(s.rfChannel, row.channel) << row.value;
   }
 }
 
