@@ -1,8 +1,7 @@
-// QV121032 loaded the way applications load it (by file, entry points bound by name), over the
+// QV121032 loaded the way applications load it (by name, entry points bound by name), over the
 // real driver, against the in-process simulator on a pty linked as COM5.
 #pragma once
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -14,45 +13,24 @@
 #include <string>
 #include <vector>
 
-#include "QV121032.h"
 #include "qvlink/sim/simulator.h"
+#include "rp1210_client.h"
 
 namespace qv::test {
 
 namespace fs = std::filesystem;
 
-struct Rp1210 {
-  void* lib = nullptr;
-  decltype(&RP1210_ClientConnect) connect = nullptr;
-  decltype(&RP1210_ClientDisconnect) disconnect = nullptr;
-  decltype(&RP1210_SendMessage) send = nullptr;
-  decltype(&RP1210_ReadMessage) read = nullptr;
-  decltype(&RP1210_SendCommand) command = nullptr;
-  decltype(&RP1210_GetHardwareStatus) status = nullptr;
-  decltype(&RP1210_ReadVersion) version = nullptr;
-  decltype(&RP1210_GetErrorMsg) errorText = nullptr;
-};
-
 inline fs::path BinDir() { return fs::read_symlink("/proc/self/exe").parent_path(); }
 
-// Loaded once per process and kept, as an application keeps it.
-inline Rp1210& Api() {
-  static Rp1210 api = [] {
-    Rp1210 a;
-    a.lib = dlopen((BinDir() / "libQV121032.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (a.lib == nullptr) return a;
-    a.connect = reinterpret_cast<decltype(a.connect)>(dlsym(a.lib, "RP1210_ClientConnect"));
-    a.disconnect = reinterpret_cast<decltype(a.disconnect)>(dlsym(a.lib, "RP1210_ClientDisconnect"));
-    a.send = reinterpret_cast<decltype(a.send)>(dlsym(a.lib, "RP1210_SendMessage"));
-    a.read = reinterpret_cast<decltype(a.read)>(dlsym(a.lib, "RP1210_ReadMessage"));
-    a.command = reinterpret_cast<decltype(a.command)>(dlsym(a.lib, "RP1210_SendCommand"));
-    a.status = reinterpret_cast<decltype(a.status)>(dlsym(a.lib, "RP1210_GetHardwareStatus"));
-    a.version = reinterpret_cast<decltype(a.version)>(dlsym(a.lib, "RP1210_ReadVersion"));
-    a.errorText = reinterpret_cast<decltype(a.errorText)>(dlsym(a.lib, "RP1210_GetErrorMsg"));
-    return a;
-  }();
-  return api;
+// Loaded once per process and kept (never unloaded, not even at exit), as an application keeps it.
+inline const qv::tools::Rp1210Library& Library(std::string* why = nullptr) {
+  static std::string failure;
+  static auto* lib = new qv::tools::Rp1210Library;
+  static const bool loaded = lib->load("QV121032", &failure);
+  if (why != nullptr) *why = loaded ? std::string() : failure;
+  return *lib;
 }
+inline const qv::tools::Rp1210Api& Api() { return Library().api(); }
 
 // PGN and time stamp of a message in the RP1210 J1939 receive layout.
 inline uint32_t Pgn(const char* m) {
@@ -75,7 +53,8 @@ class Rp1210Session : public ::testing::Test {
 
   void SetUp() override {
     if (!fs::exists(BinDir() / "libQV_API.so")) GTEST_SKIP() << "libQV_API.so is not built";
-    ASSERT_NE(Api().lib, nullptr) << dlerror();
+    std::string why;
+    ASSERT_TRUE(Library(&why).loaded()) << why;
     dir_ = fs::temp_directory_path() / ("qv-rp1210-" + std::to_string(getpid()));
     fs::create_directories(dir_);
     std::ofstream(dir_ / "QV121032.ini") << "[DeviceInformation1]\nDeviceParams=COM5,115200,12345,81,12\n"

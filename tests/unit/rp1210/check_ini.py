@@ -5,188 +5,103 @@ import configparser
 import re
 import sys
 
+TEXT, NUM, IDS = r".+", r"[0-9]+", r"[0-9]+(,[0-9]+)*"  # id lists carry no spaces
+BYTE = r"([0-9]{1,2}|1[0-9]{2}|2[0-4][0-9]|25[0-5])"
+FILTER_BYTE = r"([01][0-9]{2}|2[0-4][0-9]|25[0-5])"  # three digits, at most 255
+# Section name pattern -> {key pattern: value pattern}, all matched whole; a key marked "?" may
+# be absent; any other key or section goes unread (an application reads Telephone, not Phone).
+DEVICE_FILE = {
+    "VendorInformation": {
+        **{k: TEXT for k in ["Name", "Address1", "City", "Telephone", "VendorURL", "ErrorString"]},
+        **{"?" + k: TEXT for k in ["Address2", "State", "Country", "Postal", "Fax", "DebugLevel", "DebugFile",
+                                   "DebugMode", "DebugFileSize", "CANAutoBaud"]},
+        "Version": TEXT, "RP1210": "C", "Devices": IDS, "Protocols": IDS,
+        "TimeStampWeight": "1000",  # the adapter stamps in ms and the library passes it on unchanged
+        "AutoDetectCapable": "No",  # the library finds no device by itself: DeviceParams names it
+        "MessageString": "QV1210MessageString",  # the window message the driver posts per arrival
+        "?NumberOfRTSCTSSessions": "1",  # one reassembly at a time
+        # The library reads only the protocol name, so no format with bit timing is honoured.
+        "CANFormatsSupported": "[45](,[45])*", "J1939FormatsSupported": "[12](,[12])*",
+        "J1708FormatsSupported": "[12](,[12])*"},
+    # At most 3 digits build the section name; the port is read positionally (at most 9
+    # characters, bound only when it names a COM port), then baud and address of at most 9
+    # digits, two digits of line format, an optional channel.
+    r"DeviceInformation[1-9][0-9]{0,2}": {
+        "DeviceID": NUM, "DeviceDescription": TEXT, "DeviceName": TEXT, "?MultiCANChannels": NUM,
+        "?MultiJ1939Channels": NUM,
+        "DeviceParams": r"(?=[^,]*(COM|Com))[^,]{1,9},[0-9]{1,9},[0-9]{1,9},[78][12](,[0-9]{1,2})?"},
+    # The speed each protocol then runs at (command 45 reports it).
+    r"ProtocolInformation[0-9]+": {
+        "ProtocolString": "J1939|J1708|CAN", "ProtocolDescription": TEXT, "ProtocolParams": TEXT,
+        "ProtocolSpeed": "250|9600", "Devices": IDS},
+    # Read at every connect: an empty or absent key there fails the connect (129).
+    "ReconnectSettings": {"ReconnectTime": NUM}, "Packing": {"PackingType": "[01]"},
+    "Logging": {"LoggingType": "[0124]", "?FileName": TEXT, "?Socket": NUM},
+    "TXBlock": {"TXBlockType": NUM}, "TXErrorCounters": {"CounterEnable": BYTE},
+    "RFAck": {"?Devices": IDS, "RFAck": "[012]"}, "Filter": {"FilterType": "[01]"},
+}
+# More than five applications, or a longer name, and the library refuses the whole file.
+FILTER_FILE = {"NumberApps": {"total": "[0-5]"},
+               "App[1-5]": {"AppName": ".{1,39}", "?AppFilter[1-5]": f"{FILTER_BYTE}(,{FILTER_BYTE}){{6}}"}}
+SPEED = {"J1939": "250", "CAN": "250", "J1708": "9600"}
 problems = []
 
 
-def fail(text):
-    problems.append(text)
-
-
-def load(path):
+def check(path, rules):
     raw = open(path, "rb").read()
     if raw.startswith(b"\xef\xbb\xbf"):
         sys.exit(f"{path}: byte-order mark")
-    c = configparser.ConfigParser(strict=True, interpolation=None)
-    c.optionxform = str  # applications look keys up with their exact case
-    c.read_string(raw.decode("ascii"), source=path)
-    # An empty value fails the connect (129) for the keys the library reads; applications
-    # fall back on defaults for the rest, so no key is written empty.
-    for name in c.sections():
-        for key, value in c[name].items():
-            if value == "":
-                fail(f"[{name}] {key} is empty")
-    return c
-
-
-def ids(where, text):
-    if not re.fullmatch(r"[0-9]+(,[0-9]+)*", text):
-        fail(f"{where} {text!r} is not a comma-separated id list without spaces")
-        return []
-    return [int(x) for x in text.split(",")]
-
-
-def need(section, keys, where):
-    for key in keys:
-        if key not in section:
-            fail(f"{where} lacks {key}")
-
-
-# RP1210C names applications read; a key spelled otherwise (Phone, TimestampWeight) goes unread.
-VENDOR_KEYS = ["Name", "Address1", "City", "Telephone", "VendorURL", "Version", "RP1210", "TimeStampWeight",
-               "AutoDetectCapable", "MessageString", "ErrorString", "CANFormatsSupported",
-               "J1939FormatsSupported", "J1708FormatsSupported", "Devices", "Protocols"]
-KNOWN_VENDOR_KEYS = VENDOR_KEYS + ["Address2", "State", "Country", "Postal", "Fax", "DebugLevel", "DebugFile",
-                                   "DebugMode", "DebugFileSize", "NumberOfRTSCTSSessions", "CANAutoBaud"]
-
-# Protocol strings the library connects, with the speed it then runs (command 45 reports it in
-# bit/s) and the connect-string formats it honours: it reads only the protocol name, so a format
-# carrying bit-timing parameters cannot be honoured. J1939 1 "J1939:Baud=X", 2 "J1939";
-# CAN 4 "CAN", 5 "CAN:Baud=X"; J1708 1 "J1708:Baud=X", 2 "J1708".
-PROTOCOLS = {"J1939": ("250", "J1939FormatsSupported", {1, 2}),
-             "CAN": ("250", "CANFormatsSupported", {4, 5}),
-             "J1708": ("9600", "J1708FormatsSupported", {1, 2})}
-
-
-def check_device_params(where, value):
-    # The library's positional reading: port (at most 9 characters, bound only when it names a
-    # COM port), baud and address (at most 9 digits), exactly two digits of line format, then
-    # an optional channel of at most two digits.
-    m = re.fullmatch(r"([^,]{1,9}),([0-9]{1,9}),([0-9]{1,9}),([0-9]{2})(?:,([0-9]{1,2}))?", value)
-    if not m:
-        fail(f"{where} DeviceParams {value!r} is not port,baud,address,format[,channel]")
-        return
-    if "COM" not in m.group(1) and "Com" not in m.group(1):
-        fail(f"{where} DeviceParams port {m.group(1)!r} names no COM port")
-    data_bits, stop_bits = int(m.group(4)[0]), int(m.group(4)[1])
-    if data_bits not in (7, 8) or stop_bits not in (1, 2):
-        fail(f"{where} DeviceParams line format {m.group(4)!r}")
-
-
-def check_device_file(ini, version):
-    v = ini["VendorInformation"]
-    need(v, VENDOR_KEYS, "[VendorInformation]")
-    lower = {k.lower(): k for k in KNOWN_VENDOR_KEYS}
-    for key in v:
-        if key not in KNOWN_VENDOR_KEYS:
-            fail(f"[VendorInformation] {key} is not a name applications read"
-                 + (f" (they read {lower[key.lower()]})" if key.lower() in lower else ""))
-    expect = {"RP1210": "C",
-              # the window message the driver registers and posts for each arrival
-              "MessageString": "QV1210MessageString",
-              # the adapter stamps in milliseconds and the library passes the stamp on unchanged
-              "TimeStampWeight": "1000",
-              # the library finds no device by itself: DeviceParams names its port
-              "AutoDetectCapable": "No",
-              # one RTS/CTS reassembly at a time
-              "NumberOfRTSCTSSessions": "1"}
-    if version:
-        expect["Version"] = version
-    for key, want in expect.items():
-        if v.get(key) != want:
-            fail(f"[VendorInformation] {key}={v.get(key)!r}, expected {want!r}")
-    if v.get("ErrorString") == v.get("MessageString"):
-        fail("[VendorInformation] ErrorString would take data notifications for errors")
-
-    devices = ids("[VendorInformation] Devices", v.get("Devices", ""))
-    for d in devices:
-        where = f"[DeviceInformation{d}]"
-        if not 1 <= d <= 999:  # the library builds the section name from at most 3 digits
-            fail(f"{where} id out of 1..999")
-        if where[1:-1] not in ini:
-            fail(f"{where} missing")
+    ini = configparser.ConfigParser(strict=True, interpolation=None)
+    ini.optionxform = str  # applications look keys up with their exact case
+    ini.read_string(raw.decode("ascii"), source=path)
+    for name in ini.sections():
+        keys = next((k for s, k in rules.items() if re.fullmatch(s, name)), None)
+        if keys is None:
+            problems.append(f"[{name}] is not a section anyone reads")
             continue
-        s = ini[where[1:-1]]
-        need(s, ["DeviceID", "DeviceDescription", "DeviceName", "DeviceParams"], where)
-        if s.get("DeviceID") != str(d):
-            fail(f"{where} DeviceID {s.get('DeviceID')!r}")
-        check_device_params(where, s.get("DeviceParams", ""))
-
-    seen = set()
-    for p in ids("[VendorInformation] Protocols", v.get("Protocols", "")):
-        where = f"[ProtocolInformation{p}]"
-        if where[1:-1] not in ini:
-            fail(f"{where} missing")
-            continue
-        s = ini[where[1:-1]]
-        need(s, ["ProtocolString", "ProtocolDescription", "ProtocolSpeed", "ProtocolParams", "Devices"], where)
-        name = s.get("ProtocolString")
-        if name not in PROTOCOLS:
-            fail(f"{where} ProtocolString {name!r} is not one the library connects")
-            continue
-        if name in seen:
-            fail(f"{where} {name} listed twice")
-        seen.add(name)
-        speed, formats_key, honoured = PROTOCOLS[name]
-        if s.get("ProtocolSpeed") != speed:
-            fail(f"{where} ProtocolSpeed {s.get('ProtocolSpeed')!r}: the library runs {name} at {speed} only")
-        formats = ids(f"[VendorInformation] {formats_key}", v.get(formats_key, ""))
-        if not formats or not set(formats) <= honoured:
-            fail(f"[VendorInformation] {formats_key} {formats}: the library honours {sorted(honoured)}")
-        for d in ids(f"{where} Devices", s.get("Devices", "")):
-            if d not in devices:
-                fail(f"{where} names unknown device {d}")
-
-    # The sections the library reads at every connect.
-    def number(section, key, allowed=None):
-        if section not in ini or key not in ini[section]:
-            return None
-        text = ini[section][key]
-        if not re.fullmatch(r"[0-9]+", text) or (allowed is not None and int(text) not in allowed):
-            fail(f"[{section}] {key}={text!r}")
-            return None
-        return int(text)
-
-    number("ReconnectSettings", "ReconnectTime")
-    logging = number("Logging", "LoggingType", {0, 1, 2, 4})
-    if logging in (1, 4):
-        need(ini["Logging"], ["FileName"], "[Logging] with a file sink")
-    if logging in (2, 4):
-        need(ini["Logging"], ["Socket"], "[Logging] with a socket sink")
-    number("Packing", "PackingType", {0, 1})
-    number("TXBlock", "TXBlockType")
-    number("TXErrorCounters", "CounterEnable", set(range(256)))
-    if "RFAck" in ini and "Devices" in ini["RFAck"]:
-        ids("[RFAck] Devices", ini["RFAck"]["Devices"])
-    number("RFAck", "RFAck", {0, 1, 2})
-    number("Filter", "FilterType", {0, 1})
-    return devices, sorted(seen)
+        for key, value in ini[name].items():
+            want = next((v for k, v in keys.items() if re.fullmatch(k.lstrip("?"), key)), None)
+            if want is None or not re.fullmatch(want, value):
+                problems.append(f"[{name}] {key}={value!r}" + ("" if want else " is not read"))
+        for key in keys:
+            if not key.startswith("?") and key not in ini[name]:
+                problems.append(f"[{name}] lacks {key}")
+    return ini
 
 
-def check_filter_file(flt):
-    total = int(flt["NumberApps"]["total"])
-    if not 0 <= total <= 5:
-        fail("[NumberApps] total out of 0..5: the library refuses the whole file")
-    for i in range(1, total + 1):
-        app = flt[f"App{i}"]
-        if not 0 < len(app.get("AppName", "")) <= 39:
-            fail(f"[App{i}] AppName")
-        for k in range(1, 6):
-            f = app.get(f"AppFilter{k}")
-            if f is not None and not re.fullmatch(r"[0-9]{3}(,[0-9]{3}){6}", f):
-                fail(f"[App{i}] AppFilter{k} {f!r} is not seven three-digit numbers")
-            elif f is not None and any(int(x) > 255 for x in f.split(",")):
-                fail(f"[App{i}] AppFilter{k} {f!r} has a number above 255")
+def ids(text):
+    return [int(x) for x in text.split(",")] if re.fullmatch(IDS, text or "") else []
 
 
 def main():
     if len(sys.argv) not in (3, 4):
         sys.exit(__doc__)
-    devices, protocols = check_device_file(load(sys.argv[1]), sys.argv[3] if len(sys.argv) == 4 else None)
-    check_filter_file(load(sys.argv[2]))
+    ini = check(sys.argv[1], DEVICE_FILE)
+    v = ini["VendorInformation"]
+    expect = [(len(sys.argv) < 4 or v.get("Version") == sys.argv[3], "Version is not the product's"),
+              (v.get("ErrorString") != v.get("MessageString"), "ErrorString would take data notifications"),
+              (ini.get("Logging", "LoggingType", fallback="0") not in ("1", "4") or ini.has_option("Logging", "FileName"),
+               "a file log needs FileName"),
+              (ini.get("Logging", "LoggingType", fallback="0") not in ("2", "4") or ini.has_option("Logging", "Socket"),
+               "a socket log needs Socket")]
+    devices = ids(v.get("Devices"))
+    for d in devices:
+        s = f"DeviceInformation{d}"
+        expect.append((ini.get(s, "DeviceID", fallback=None) == str(d), f"[{s}] missing or its DeviceID differs"))
+    names = [ini.get(f"ProtocolInformation{p}", "ProtocolString", fallback=None) for p in ids(v.get("Protocols"))]
+    expect.append((None not in names and len(set(names)) == len(names), f"protocols listed {names}"))
+    for p in ids(v.get("Protocols")):
+        s = f"ProtocolInformation{p}"
+        speed = SPEED.get(ini.get(s, "ProtocolString", fallback=""))
+        expect.append((ini.get(s, "ProtocolSpeed", fallback=None) == speed, f"[{s}] the library runs it at {speed}"))
+        expect.append((set(ids(ini.get(s, "Devices", fallback=""))) <= set(devices), f"[{s}] names an unknown device"))
+    flt = check(sys.argv[2], FILTER_FILE)
+    total = int(flt.get("NumberApps", "total", fallback="0"))
+    expect += [(flt.has_section(f"App{i}"), f"[App{i}] missing") for i in range(1, total + 1)]
+    problems.extend(why for ok, why in expect if not ok)
     if problems:
-        print("\n".join(problems))
-        sys.exit(1)
-    print("INI files ok: devices", devices, "protocols", protocols)
+        sys.exit("\n".join(problems))
+    print("INI files ok: devices", devices, "protocols", sorted(names))
 
 
 main()

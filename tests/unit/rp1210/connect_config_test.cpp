@@ -10,51 +10,37 @@
 using namespace qvtest;
 using qv::rp1210::Ctx;
 
-namespace {
-
-DeviceSettings Parse(const char* value, bool* ok = nullptr) {
-  DeviceSettings s{};
-  const bool r = qv::rp1210::ParseDeviceParams(value, &s);
-  if (ok != nullptr) *ok = r;
-  return s;
-}
-
-}  // namespace
-
+// The positional read: a port of at most 9 characters, baud and address of at most 9 digits read
+// as far as they are digits, two characters of format, then the channel.
 TEST(DeviceParams, PositionalFields) {
-  DeviceSettings s = Parse("COM4,115200,777,81,15");
-  EXPECT_STREQ(s.portName, "COM4");
-  EXPECT_EQ(s.baudRate, 115200u);
-  EXPECT_EQ(s.rfAddress, 777u);
-  EXPECT_EQ(s.lineFormat, 81);
-  EXPECT_EQ(s.rfChannel, 15);
-  EXPECT_EQ(Parse("COM4,115200,777,81").rfChannel, 0);
-  s = Parse("COM4,115200,777,8,15");  // a one-character format shifts the channel field
-  EXPECT_EQ(s.lineFormat, 8);
-  EXPECT_EQ(s.rfChannel, 5);
-  s = Parse("COM12, 12abc,-3,81,2");
-  EXPECT_STREQ(s.portName, "COM12");
-  EXPECT_EQ(s.baudRate, 12u);
-  EXPECT_EQ(s.rfAddress, static_cast<uint32_t>(-3));
-  EXPECT_EQ(s.rfChannel, 2);
-}
-
-TEST(DeviceParams, RefusesWhatThePositionalReadCannotTake) {
-  // A port name of 10 characters, a number of 10 digits; 9 of each are taken.
-  for (auto [value, want] : {std::pair{"COM4,115200,777", false}, {"COM4115200", false},
-                             {"COM4567890,115200,777,81,15", false}, {"COM4,1152000000,777,81,15", false},
-                             {"COM456789,115200000,777,81,15", true}}) {
-    bool ok = !want;
-    Parse(value, &ok);
-    EXPECT_EQ(ok, want) << value;
+  const struct {
+    const char* value;
+    bool ok;
+    const char* port = "";
+    uint32_t baud = 0, address = 0;
+    uint8_t format = 0, channel = 0;
+  } rows[] = {
+      {"COM4,115200,777,81,15", true, "COM4", 115200, 777, 81, 15},
+      {"COM4,115200,777,81", true, "COM4", 115200, 777, 81, 0},
+      {"COM4,115200,777,8115", true, "COM4", 115200, 777, 81, 5},
+      {"COM4,115200,777,8,15", true, "COM4", 115200, 777, 8, 5},  // a one-character format shifts the channel
+      {"COM12, 12abc,-3,81,2", true, "COM12", 12, static_cast<uint32_t>(-3), 81, 2},
+      {"COM456789,115200000,777,81,15", true, "COM456789", 115200000, 777, 81, 15},
+      {"COM4,115200,777", false},
+      {"COM4115200", false},
+      {"COM4567890,115200,777,81,15", false},  // a port of 10 characters
+      {"COM4,1152000000,777,81,15", false},    // a number of 10 digits
+  };
+  for (const auto& row : rows) {
+    DeviceSettings s{};
+    ASSERT_EQ(qv::rp1210::ParseDeviceParams(row.value, &s), row.ok) << row.value;
+    if (!row.ok) continue;
+    EXPECT_STREQ(s.portName, row.port) << row.value;
+    EXPECT_EQ(s.baudRate, row.baud) << row.value;
+    EXPECT_EQ(s.rfAddress, row.address) << row.value;
+    EXPECT_EQ(s.lineFormat, row.format) << row.value;
+    EXPECT_EQ(s.rfChannel, row.channel) << row.value;
   }
-}
-
-TEST(ParseDecimal, UsualRule) {
-  EXPECT_EQ(qv::rp1210::ParseDecimal("  42x"), 42);
-  EXPECT_EQ(qv::rp1210::ParseDecimal("-7"), -7);
-  EXPECT_EQ(qv::rp1210::ParseDecimal("abc"), 0);
-  EXPECT_EQ(qv::rp1210::ParseDecimal("12345", 3), 123);
 }
 
 // Each row edits the default INI; the settings handed to the driver follow.
@@ -175,8 +161,7 @@ TEST_F(Rp1210Test, DisconnectRules) {
   EXPECT_EQ(RP1210_ClientDisconnect(0), 129);
   EXPECT_EQ(RP1210_ClientDisconnect(11), 129);
   EXPECT_EQ(RP1210_ClientDisconnect(1), 129);
-  ASSERT_EQ(Connect("J1939"), 1);
-  ASSERT_EQ(Connect("J1708"), 2);
+  ConnectEach({"J1939", "J1708"});
   ASSERT_EQ(RP1210_ClientDisconnect(1), 0);
   ASSERT_EQ(RP1210_ClientDisconnect(2), 0);
   auto restore = Driver().of("Restore_Hardware");
@@ -230,9 +215,7 @@ TEST_F(Rp1210Test, InitializeRefusalIs134AndKeepsTheReference) {
 // Trace log
 
 TEST_F(Rp1210Test, TraceLogFormatsAreExact) {
-  auto& ini = Files()["QV121032.ini"];
-  ini["Logging"]["LoggingType"] = "1";
-  ini["Logging"]["FileName"] = logPath;
+  LogToFile();
   ASSERT_EQ(Connect("J1939"), 1);
   const char msg[] = {(char)0xCA, (char)0xFE, 0, 6, (char)0xF9, (char)0xFF, 0x05, (char)0xAB};
   RP1210_SendMessage(1, msg, sizeof msg, 0, 1);
@@ -290,9 +273,7 @@ TEST_F(Rp1210Test, TraceLogModesAndClosing) {
 }
 
 TEST_F(Rp1210Test, LongTraceLinesAreCut) {
-  auto& ini = Files()["QV121032.ini"];
-  ini["Logging"]["LoggingType"] = "1";
-  ini["Logging"]["FileName"] = logPath;
+  LogToFile();
   const std::string longName = "J1939" + std::string(200, 'x');
   ASSERT_EQ(Connect(longName.c_str()), 1);
   std::vector<char> big(1500, 0x7f);
@@ -310,8 +291,8 @@ TEST_F(Rp1210Test, LongTraceLinesAreCut) {
   EXPECT_EQ(log.substr(end - 3, 3), "7f ");  // the dump holds whole bytes only
 }
 
-TEST_F(Rp1210Test, HexDumpWritesWholeBytesWithinItsLimits) {
-  // Lower case without leading zeros: the trace-log test; here the limits.
+// Lower case without leading zeros: the trace-log test; here the limits.
+TEST(HexDump, WritesWholeBytesWithinItsLimits) {
   const uint8_t bytes[] = {0x05, 0xAB, 0x00, 0x10};
   char tiny[6];
   qv::rp1210::HexDump(bytes, 4, tiny, sizeof tiny);

@@ -152,6 +152,16 @@ int16_t Rp1210Test::Connect(const char* protocol, int16_t device, int16_t packet
   return RP1210_ClientConnect(nullptr, device, protocol, 0, 0, packetizing);
 }
 
+void Rp1210Test::ConnectEach(std::initializer_list<const char*> protocols) {
+  int16_t id = 0;
+  for (const char* p : protocols) ASSERT_EQ(Connect(p), ++id) << p;
+}
+
+void Rp1210Test::LogToFile() {
+  g_files["QV121032.ini"]["Logging"]["LoggingType"] = "1";
+  g_files["QV121032.ini"]["Logging"]["FileName"] = logPath;
+}
+
 std::string Rp1210Test::ReadLog() const {
   if (qv::rp1210::Ctx().log.file != nullptr) std::fflush(qv::rp1210::Ctx().log.file);
   std::ifstream in(logPath, std::ios::binary);

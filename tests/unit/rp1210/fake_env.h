@@ -54,8 +54,11 @@ class Rp1210Test : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
-  // Connects with the default INI; asserts the id.
   int16_t Connect(const char* protocol, int16_t device = 1, int16_t packetizing = 0);
+  // Connects each protocol on device 1, expecting client ids 1, 2, 3... in order.
+  void ConnectEach(std::initializer_list<const char*> protocols);
+  // Turns the trace log on, written to logPath.
+  void LogToFile();
   std::string logPath;
   std::string ReadLog() const;
 };

@@ -1,5 +1,6 @@
 // Send and read translation, byte-exact, and the refusals.
 #include <cstring>
+#include <tuple>
 
 #include "QV121032.h"
 #include "context.h"
@@ -10,7 +11,11 @@ using qv::rp1210::Ctx;
 
 namespace {
 
-Bytes Body(const MessageRecord& r) { return Bytes(r.body, r.body + r.length); }
+// Every field of a driver record, the whole body included.
+auto Fields(const MessageRecord& r) {
+  return std::tuple(r.protocol, Bytes(r.body, r.body + sizeof r.body), r.length, r.blockFlag, r.transportMode,
+                    r.echoFlag, r.sourceAddress, r.destAddress, r.unused, r.handedOver);
+}
 
 int16_t Send(int16_t id, const Bytes& m, int16_t block = 0) {
   return RP1210_SendMessage(id, reinterpret_cast<const char*>(m.data()), static_cast<int16_t>(m.size()), 0, block);
@@ -18,157 +23,128 @@ int16_t Send(int16_t id, const Bytes& m, int16_t block = 0) {
 
 }  // namespace
 
-TEST_F(Rp1210Test, J1939SendTranslation) {
-  ASSERT_EQ(Connect("J1939"), 1);
-  // PDU2 PGN 0xFECA, priority 6, source F9, destination FF.
-  ASSERT_EQ(Send(1, {0xCA, 0xFE, 0x00, 0x06, 0xF9, 0xFF, 1, 2, 3, 4, 5, 6, 7, 8}, 1), 0);
-  // PDU1 request to 0x17: the destination goes into PS.
-  ASSERT_EQ(Send(1, {0x00, 0xEA, 0x00, 0x06, 0xF9, 0x17, 0xEC, 0xFE, 0x00}), 0);
-  // Long message with the BAM bit.
-  Bytes longMsg = {0xEC, 0xFE, 0x00, 0x86, 0x00, 0xFF};
-  for (int i = 0; i < 1785; ++i) longMsg.push_back(static_cast<uint8_t>(i));
-  ASSERT_EQ(Send(1, longMsg), 0);
-  auto tx = Driver().of("Transmit_Message");
-  ASSERT_EQ(tx.size(), 3u);
-  EXPECT_EQ(tx[0].deviceId, 0x81);
-  EXPECT_EQ(tx[0].record.protocol, 2);
-  EXPECT_EQ(Body(tx[0].record), (Bytes{0x18, 0xFE, 0xCA, 0xF9, 1, 2, 3, 4, 5, 6, 7, 8}));
-  EXPECT_EQ(tx[0].record.blockFlag, 1);
-  EXPECT_EQ(tx[0].record.sourceAddress, 0xF9);
-  EXPECT_EQ(tx[0].record.destAddress, 0xFF);
-  EXPECT_EQ(tx[0].record.transportMode, 0);
-  EXPECT_EQ(Body(tx[1].record), (Bytes{0x18, 0xEA, 0x17, 0xF9, 0xEC, 0xFE, 0x00}));
-  EXPECT_EQ(tx[2].record.length, 1789u);
-  EXPECT_EQ(tx[2].record.transportMode, 0x80);
-  EXPECT_EQ(tx[2].record.body[0], 0x18);
-  EXPECT_EQ(tx[2].record.body[4 + 1784], static_cast<uint8_t>(1784));
-  // The rest of the record stays zero.
-  EXPECT_EQ(tx[0].record.body[12], 0);
-  EXPECT_EQ(tx[0].record.echoFlag, 0);
-  // The application packetizes (the flag is process-wide: the last connect sets it).
-  ASSERT_EQ(Connect("J1708", 1, 1), 2);
-  ASSERT_EQ(Send(1, {0xCA, 0xFE, 0x00, 0x86, 0xF9, 0xFF, 1, 2, 3, 4, 5, 6, 7, 8, 9}), 0);
-  EXPECT_EQ(Driver().of("Transmit_Message").back().record.transportMode, 16);
-  EXPECT_EQ(Driver().of("Transmit_Message").back().record.body[0], 0x18);
+Bytes Join(Bytes head, const Bytes& tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
 }
 
-TEST_F(Rp1210Test, CanAndPassThroughSends) {
-  ASSERT_EQ(Connect("CAN"), 1);
-  ASSERT_EQ(Connect("J1708"), 2);
-  ASSERT_EQ(Send(1, {0x00, 0x07, 0xDF, 0x02, 0x01, 0x00}), 0);
-  ASSERT_EQ(Send(1, {0x01, 0x98, 0xEA, 0xFF, 0xF9, 0xEC, 0xFE, 0x00}), 0);
-  ASSERT_EQ(Send(2, {0x80, 0xBE, 0x10, 0x20}), 0);
-  const auto tx = Driver().of("Transmit_Message");
-  EXPECT_EQ(tx[0].record.protocol, 2);
-  EXPECT_EQ(Body(tx[0].record), (Bytes{0x87, 0xDF, 0x02, 0x01, 0x00}));
-  EXPECT_EQ(Body(tx[1].record), (Bytes{0x18, 0xEA, 0xFF, 0xF9, 0xEC, 0xFE, 0x00}));  // bit 7 cleared
-  EXPECT_EQ(tx[2].record.protocol, 1);
-  EXPECT_EQ(Body(tx[2].record), (Bytes{0x80, 0xBE, 0x10, 0x20}));
-}
-
-TEST_F(Rp1210Test, SendRefusals) {
-  ASSERT_EQ(Connect("J1939"), 1);
-  ASSERT_EQ(Connect("CAN"), 2);
-  ASSERT_EQ(Connect("J1708"), 3);
-  EXPECT_EQ(Send(4, {1, 2, 3}), 129);
-  EXPECT_EQ(Send(0, {1, 2, 3}), 129);
-  EXPECT_EQ(Send(1, {0, 0xEA, 0, 6, 0}), 160);  // shorter than the J1939 header
+// Each row is one send on client 1 (J1939), 2 (CAN) or 3 (J1708): its result and, when it went
+// out, the driver record's protocol, body and transport mode; the rest of the record stays zero.
+TEST_F(Rp1210Test, SendsReachTheDriverExactly) {
+  ConnectEach({"J1939", "CAN", "J1708"});
+  Bytes data1785;
+  for (int i = 0; i < 1785; ++i) data1785.push_back(static_cast<uint8_t>(i));
+  const Bytes frame = Join({1}, Bytes(12, 0x5A));  // a CAN frame of 8 data bytes
+  struct Row {
+    int16_t client;
+    Bytes message;
+    int16_t result;
+    uint8_t protocol = 0;
+    Bytes body = {};
+    uint8_t transportMode = 0;
+    int16_t block = 0;
+  };
+  const Row rows[] = {
+      // PDU2 PGN 0xFECA, priority 6, source F9, destination FF.
+      {1, {0xCA, 0xFE, 0x00, 0x06, 0xF9, 0xFF, 1, 2, 3, 4, 5, 6, 7, 8}, 0, 2,
+       {0x18, 0xFE, 0xCA, 0xF9, 1, 2, 3, 4, 5, 6, 7, 8}, 0, 1},
+      // PDU1 request to 0x17: the destination goes into PS.
+      {1, {0x00, 0xEA, 0x00, 0x06, 0xF9, 0x17, 0xEC, 0xFE, 0x00}, 0, 2, {0x18, 0xEA, 0x17, 0xF9, 0xEC, 0xFE, 0x00}},
+      {1, Join({0xEC, 0xFE, 0x00, 0x86, 0x00, 0xFF}, data1785), 0, 2, Join({0x18, 0xFE, 0xEC, 0x00}, data1785), 0x80},
+      {1, {0, 0xEA, 0, 6, 0}, 160},  // shorter than the J1939 header
+      {1, Bytes(2070, 1), 141},
+      {1, Bytes(2069, 1), 0, 2, Join({0x04, 0x01, 0x01, 0x01}, Bytes(2063, 1))},
+      {2, {0x00, 0x07, 0xDF, 0x02, 0x01, 0x00}, 0, 2, {0x87, 0xDF, 0x02, 0x01, 0x00}},
+      // Extended: bit 7 of the identifier cleared.
+      {2, {0x01, 0x98, 0xEA, 0xFF, 0xF9, 0xEC, 0xFE, 0x00}, 0, 2, {0x18, 0xEA, 0xFF, 0xF9, 0xEC, 0xFE, 0x00}},
+      // A CAN message is one classic frame: type byte, 4-byte identifier, 0 to 8 data bytes.
+      {2, {}, 160},
+      {2, {1}, 160},
+      {2, Bytes(frame.begin(), frame.begin() + 4), 160},
+      {2, Bytes(frame.begin(), frame.begin() + 5), 0, 2, Bytes(4, 0x5A)},
+      {2, frame, 0, 2, Bytes(12, 0x5A)},
+      {2, Join(frame, {0x5A}), 141},
+      {2, Bytes(2068, 1), 141},
+      {3, {0x80, 0xBE, 0x10, 0x20}, 0, 1, {0x80, 0xBE, 0x10, 0x20}},
+      {3, Bytes(2068, 1), 141},
+      {3, Bytes(2067, 1), 0, 1, Bytes(2067, 1)},
+      {4, {1, 2, 3}, 129},
+      {0, {1, 2, 3}, 129},
+  };
+  for (const Row& row : rows) {
+    Driver().calls.clear();
+    EXPECT_EQ(Send(row.client, row.message, row.block), row.result) << row.client << ": " << row.message.size();
+    const auto tx = Driver().of("Transmit_Message");
+    ASSERT_EQ(tx.size(), row.result == 0 ? 1u : 0u);
+    if (tx.empty()) continue;
+    MessageRecord want{};
+    want.protocol = row.protocol;
+    std::copy(row.body.begin(), row.body.end(), want.body);
+    want.length = static_cast<uint32_t>(row.body.size());
+    want.blockFlag = static_cast<uint8_t>(row.block);
+    want.transportMode = row.transportMode;
+    if (row.client == 1) {
+      want.sourceAddress = row.message[4];
+      want.destAddress = row.message[5];
+    }
+    EXPECT_EQ(tx[0].deviceId, 0x81);
+    EXPECT_TRUE(Fields(tx[0].record) == Fields(want)) << row.client << ": " << row.message.size();
+  }
   EXPECT_EQ(RP1210_SendMessage(3, nullptr, 4, 0, 0), 160);
   EXPECT_EQ(RP1210_SendMessage(3, "ab", -1, 0, 0), 160);
-  EXPECT_EQ(Send(3, Bytes(2068, 1)), 141);
-  EXPECT_EQ(Send(3, Bytes(2067, 1)), 0);
-  EXPECT_EQ(Send(1, Bytes(2070, 1)), 141);
-  EXPECT_EQ(Send(1, Bytes(2069, 1)), 0);
-  EXPECT_EQ(Driver().of("Transmit_Message").size(), 2u);
   Driver().transmitResult = 152;
   EXPECT_EQ(Send(3, {1, 2}), 152);
+  // The application packetizes (the flag is process-wide: the last connect sets it).
+  ASSERT_EQ(Connect("Device", 1, 1), 4);
+  ASSERT_EQ(Send(1, {0xCA, 0xFE, 0x00, 0x86, 0xF9, 0xFF, 1, 2, 3, 4, 5, 6, 7, 8, 9}), 152);
+  EXPECT_EQ(Driver().of("Transmit_Message").back().record.transportMode, 16);
 }
 
-// A CAN message is one classic frame: type byte, 4-byte identifier (both kinds), 0 to 8 data bytes.
-TEST_F(Rp1210Test, CanSendsOnlyWhatIsOneFrame) {
-  ASSERT_EQ(Connect("CAN"), 1);
+// Each row is one J1939 message from the driver (after its time stamp) and what the application
+// reads after the same stamp: the echo byte when echo is on, PGN, priority, source, destination
+// (the claimed address for PDU1 but an echo), data; nothing after it. The buffer's byte 8, left
+// from an earlier message, asks the driver for the priority mask.
+TEST_F(Rp1210Test, J1939ReadsTranslateExactly) {
+  ASSERT_EQ(Connect("J1939"), 1);
+  Bytes data1785;
+  for (int i = 0; i < 1785; ++i) data1785.push_back(static_cast<uint8_t>(i * 7));
+  const Bytes pdu1 = {0x0C, 0xEA, 0x17, 0x00, 0xEC, 0xFE, 0x00, 1, 2, 3, 4, 5};
   const struct {
-    size_t size;
-    int16_t result;
-  } rows[] = {{0, 160}, {1, 160}, {4, 160}, {5, 0}, {13, 0}, {14, 141}, {2068, 141}};
+    Bytes fromDriver;
+    uint8_t echo, claimed, leftover8;
+    Bytes read;
+    uint8_t transportMode;
+  } rows[] = {
+      {{0x18, 0xFE, 0xCA, 0xF9, 1, 2, 3, 4, 5}, 0, 0, 0, {0xCA, 0xFE, 0x00, 0x06, 0xF9, 0x00, 1, 2, 3, 4, 5}, 0},
+      {Join({0x01}, pdu1), 1, 0x33, 0, {0x01, 0x00, 0xEA, 0x00, 0x03, 0x00, 0x17, 0xEC, 0xFE, 0x00, 1, 2, 3, 4, 5}, 0},
+      {Join({0x00}, pdu1), 1, 0x33, 0, {0x00, 0x00, 0xEA, 0x00, 0x03, 0x00, 0x33, 0xEC, 0xFE, 0x00, 1, 2, 3, 4, 5}, 0},
+      {Join({0x00, 0xEF, 0x00, 0x00}, data1785), 0, 0x33, 0, Join({0x00, 0xEF, 0x00, 0x00, 0x00, 0x33}, data1785), 0},
+      {{0x18, 0xF0, 0x04, 0x00, 1, 2, 3, 4, 5, 6, 7, 8}, 0, 0, 0xF9,
+       {0x04, 0xF0, 0x00, 0x00, 0x00, 0x00, 1, 2, 3, 4, 5, 6, 7, 8}, 0x80},
+  };
+  const Bytes ts = {0x10, 0x20, 0x30, 0x40};
   for (const auto& row : rows) {
     Driver().calls.clear();
-    Bytes m(row.size, 0x5A);
-    if (!m.empty()) m[0] = 1;
-    EXPECT_EQ(Send(1, m), row.result) << row.size;
-    const auto tx = Driver().of("Transmit_Message");
-    if (row.result != 0) {
-      EXPECT_TRUE(tx.empty()) << row.size;
-      continue;
-    }
-    ASSERT_EQ(tx.size(), 1u);
-    EXPECT_EQ(Body(tx[0].record), Bytes(m.begin() + 1, m.end())) << row.size;
+    Driver().inbox.push_back({Join(ts, row.fromDriver), row.echo});
+    Ctx().claimedAddress = row.claimed;
+    std::vector<char> buf(2048, 0x55);
+    buf[8] = static_cast<char>(row.leftover8);
+    const Bytes want = Join(ts, row.read);
+    ASSERT_EQ(RP1210_ReadMessage(1, buf.data(), 2048, 1), static_cast<int16_t>(want.size()));
+    EXPECT_EQ(Bytes(buf.begin(), buf.begin() + static_cast<long>(want.size())), want) << row.read.size();
+    EXPECT_EQ(buf[want.size()], 0x55);
+    const auto rx = Driver().of("Receive_Message");
+    ASSERT_EQ(rx.size(), 1u);
+    EXPECT_EQ(rx[0].record.protocol, 2);
+    EXPECT_EQ(rx[0].record.blockFlag, 1);
+    EXPECT_EQ(rx[0].record.transportMode, row.transportMode);
   }
-}
-
-TEST_F(Rp1210Test, J1939ReadTranslation) {
-  ASSERT_EQ(Connect("J1939"), 1);
-  const Bytes ts = {0x10, 0x20, 0x30, 0x40};
-  Bytes single = ts;
-  for (int b : {0x18, 0xFE, 0xCA, 0xF9, 1, 2, 3, 4, 5}) single.push_back(static_cast<uint8_t>(b));
-  Driver().inbox.push_back({single, 0});
-  char buf[64] = {};
-  ASSERT_EQ(RP1210_ReadMessage(1, buf, 25, 1), 15);
-  EXPECT_EQ(Bytes(buf, buf + 16),
-            (Bytes{0x10, 0x20, 0x30, 0x40, 0xCA, 0xFE, 0x00, 0x06, 0xF9, 0x00, 1, 2, 3, 4, 5, 0}));
-  auto rx = Driver().of("Receive_Message");
-  EXPECT_EQ(rx[0].record.protocol, 2);
-  EXPECT_EQ(rx[0].record.blockFlag, 1);
-  EXPECT_EQ(rx[0].record.transportMode, 0);
-
-  // PDU1, 8 data bytes, echo on: echo byte after the time stamp.
-  Bytes echoed = ts;
-  for (int b : {0x01, 0x0C, 0xEA, 0x17, 0x00, 0xEC, 0xFE, 0x00, 1, 2, 3, 4, 5}) echoed.push_back(static_cast<uint8_t>(b));
-  Driver().inbox.push_back({echoed, 1});
-  std::memset(buf, 0, sizeof buf);
-  ASSERT_EQ(RP1210_ReadMessage(1, buf, 64, 0), 19);
-  EXPECT_EQ(Bytes(buf, buf + 19), (Bytes{0x10, 0x20, 0x30, 0x40, 0x01, 0x00, 0xEA, 0x00, 0x03, 0x00, 0x17, 0xEC,
-                                         0xFE, 0x00, 1, 2, 3, 4, 5}));
-
-  // Echo on, not an echo: a PDU1 destination reads as the claimed address.
-  Ctx().claimedAddress = 0x33;
-  echoed[4] = 0;
-  Driver().inbox.push_back({echoed, 1});
-  ASSERT_EQ(RP1210_ReadMessage(1, buf, 64, 0), 19);
-  EXPECT_EQ(static_cast<uint8_t>(buf[10]), 0x33);
-
-  // Long reassembled message, echo off: destination is the claimed address when PF < 240.
-  Bytes longMsg = ts;
-  for (int b : {0x00, 0xEF, 0x00, 0x00}) longMsg.push_back(static_cast<uint8_t>(b));
-  for (int i = 0; i < 1785; ++i) longMsg.push_back(static_cast<uint8_t>(i * 7));
-  Driver().inbox.push_back({longMsg, 0});
-  std::vector<char> big(1900);
-  ASSERT_EQ(RP1210_ReadMessage(1, big.data(), 1900, 0), 1795);
-  EXPECT_EQ(Bytes(big.begin() + 4, big.begin() + 10), (Bytes{0x00, 0xEF, 0x00, 0x00, 0x00, 0x33}));
-  EXPECT_EQ(static_cast<uint8_t>(big[10 + 1784]), static_cast<uint8_t>(1784 * 7));
-}
-
-TEST_F(Rp1210Test, J1939ReadPriorityMaskFollowsByteEight) {
-  ASSERT_EQ(Connect("J1939"), 1);
-  Bytes m = {0, 0, 0, 0, 0x18, 0xF0, 0x04, 0x00, 1, 2, 3, 4, 5, 6, 7, 8};
-  Driver().inbox.push_back({m, 0});
-  char buf[64] = {};
-  buf[8] = static_cast<char>(0xF9);  // left over from the previous message
-  ASSERT_EQ(RP1210_ReadMessage(1, buf, 64, 0), 18);
-  EXPECT_EQ(Driver().of("Receive_Message")[0].record.transportMode, 0x80);
-  EXPECT_EQ(buf[7], 0);
-  EXPECT_EQ(static_cast<uint8_t>(buf[4]), 0x04);  // PDU2: PGN low is the group extension
-  EXPECT_EQ(static_cast<uint8_t>(buf[5]), 0xF0);
-  EXPECT_EQ(buf[9], 0);
 }
 
 // A message is delivered whole or refused with 141 and dropped, so the next read moves on.
 TEST_F(Rp1210Test, ReadDeliversWholeMessagesAndDropsWhatDoesNotFit) {
-  auto& ini = Files()["QV121032.ini"];
-  ini["Logging"]["LoggingType"] = "1";
-  ini["Logging"]["FileName"] = logPath;
-  ASSERT_EQ(Connect("J1939"), 1);
-  ASSERT_EQ(Connect("J1708"), 2);
+  LogToFile();
+  ConnectEach({"J1939", "J1708"});
   const Bytes j1939 = {0, 0, 0, 1, 0x18, 0xFE, 0xCA, 0xF9, 1, 2, 3, 4, 5};  // L = 13
   const Bytes j1939Out = {0, 0, 0, 1, 0xCA, 0xFE, 0x00, 0x06, 0xF9, 0x00, 1, 2, 3, 4, 5};  // L + 2
   Bytes j1708(10);
@@ -220,8 +196,7 @@ TEST_F(Rp1210Test, ReadDeliversWholeMessagesAndDropsWhatDoesNotFit) {
 
 TEST_F(Rp1210Test, ReadResultsAndProtocols) {
   EXPECT_EQ(RP1210_ReadMessage(1, nullptr, 0, 0), 129);
-  ASSERT_EQ(Connect("CAN"), 1);
-  ASSERT_EQ(Connect("IO"), 2);
+  ConnectEach({"CAN", "IO"});
   char buf[32];
   EXPECT_EQ(RP1210_ReadMessage(1, buf, 32, 0), 0);
   Driver().inbox.push_back({{1, 2, 3}, 0});

@@ -1,5 +1,5 @@
 // A Windows RP1210 application run by Wine against the Linux simulator on COM5.
-//   rp1210_session.exe session    QV121032.dll from LoadLibraryA: J1939 and J1708 clients,
+//   rp1210_session.exe session    QV121032.dll loaded by name as qvlink loads it: J1939 and J1708 clients,
 //                                 EEC1, the VIN by broadcast, 1785-byte sends, commands,
 //                                 status, version, error texts, notifications to a window,
 //                                 the RP1210C calls (detailed version, last error, ioctl,
@@ -16,8 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "QV121032.h"
 #include "QV_API.h"
+#include "qvlink/platform/dynamic_library.h"
+#include "rp1210_client.h"
 
 static_assert(sizeof(HWND) == sizeof(DeviceSettings::notifyWindow), "the window handle crosses whole");
 
@@ -37,37 +38,6 @@ void Check(bool ok, const char* name, const std::string& why = "") {
 }
 
 std::string Num(long v) { return std::to_string(v); }
-
-struct Rp1210 {
-  HMODULE lib = nullptr;
-  decltype(&RP1210_ClientConnect) connect = nullptr;
-  decltype(&RP1210_ClientDisconnect) disconnect = nullptr;
-  decltype(&RP1210_SendMessage) send = nullptr;
-  decltype(&RP1210_ReadMessage) read = nullptr;
-  decltype(&RP1210_SendCommand) command = nullptr;
-  decltype(&RP1210_GetHardwareStatus) status = nullptr;
-  decltype(&RP1210_ReadVersion) version = nullptr;
-  decltype(&RP1210_GetErrorMsg) errorText = nullptr;
-  decltype(&RP1210_ReadDetailedVersion) detailedVersion = nullptr;
-  decltype(&RP1210_GetLastErrorMsg) lastError = nullptr;
-  decltype(&RP1210_Ioctl) ioctl = nullptr;
-
-  template <typename F>
-  bool Bind(F& fn, const char* name) {
-    fn = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(lib, name)));
-    return fn != nullptr;
-  }
-  bool Load() {
-    lib = LoadLibraryA("QV121032.dll");
-    if (lib == nullptr) return false;
-    return Bind(connect, "RP1210_ClientConnect") && Bind(disconnect, "RP1210_ClientDisconnect") &&
-           Bind(send, "RP1210_SendMessage") && Bind(read, "RP1210_ReadMessage") &&
-           Bind(command, "RP1210_SendCommand") && Bind(status, "RP1210_GetHardwareStatus") &&
-           Bind(version, "RP1210_ReadVersion") && Bind(errorText, "RP1210_GetErrorMsg") &&
-           Bind(detailedVersion, "RP1210_ReadDetailedVersion") && Bind(lastError, "RP1210_GetLastErrorMsg") &&
-           Bind(ioctl, "RP1210_Ioctl");
-  }
-};
 
 // A hidden window on its own thread, counting the registered notification message.
 class NotifyWindow {
@@ -140,28 +110,35 @@ class NotifyWindow {
   std::atomic<long> count_{0};
 };
 
-uint32_t Pgn(const char* m) {
+uint32_t Pgn(const std::vector<char>& m) {
   return static_cast<uint8_t>(m[4]) | static_cast<uint8_t>(m[5]) << 8 | static_cast<uint8_t>(m[6]) << 16;
 }
-uint32_t TimeStamp(const char* m) {
+uint32_t TimeStamp(const std::vector<char>& m) {
   return static_cast<uint32_t>(static_cast<uint8_t>(m[0])) << 24 | static_cast<uint32_t>(static_cast<uint8_t>(m[1])) << 16 |
          static_cast<uint32_t>(static_cast<uint8_t>(m[2])) << 8 | static_cast<uint8_t>(m[3]);
 }
 
-// Blocking reads until a J1939 message of the PGN arrives or the reads run out.
-int ReadPgn(Rp1210& api, int16_t id, uint32_t pgn, std::vector<char>& out, int attempts = 50) {
+// Blocking reads until `wanted(length, message)` holds or the reads run out; the length or 0.
+template <typename Wanted>
+int ReadUntil(const qv::tools::Rp1210Api& api, int16_t id, std::vector<char>& out, int attempts, Wanted wanted) {
   out.assign(2048, 0);
   for (int i = 0; i < attempts; ++i) {
     const int n = api.read(id, out.data(), static_cast<int16_t>(out.size()), 1);
-    if (n > 10 && Pgn(out.data()) == pgn) return n;
+    if (wanted(n, out)) return n;
   }
   return 0;
 }
 
+auto J1939Pgn(uint32_t pgn) {
+  return [pgn](int n, const std::vector<char>& m) { return n > 10 && Pgn(m) == pgn; };
+}
+
 int Session() {
-  Rp1210 api;
-  Check(api.Load(), "load QV121032.dll and bind the eleven entry points", "LoadLibraryA/GetProcAddress failed");
+  qv::tools::Rp1210Library lib;
+  std::string loadWhy;
+  Check(lib.load("QV121032", &loadWhy), "load QV121032.dll and bind the eleven entry points", loadWhy);
   if (failed) return 1;
+  const qv::tools::Rp1210Api& api = lib.api();
   NotifyWindow window;
   Check(window.Start(), "hidden notification window", "CreateWindowExA failed");
   if (failed) return 1;
@@ -172,118 +149,88 @@ int Session() {
   Check(j1708 == 2, "connect J1708 on the open port", "got " + Num(j1708));
   if (failed) return 1;
 
+  std::vector<char> m;
   uint32_t last = 0;
-  bool eec1 = true;
   std::string why;
-  for (int k = 0; k < 3 && eec1; ++k) {
-    std::vector<char> m;
-    const int n = ReadPgn(api, j1939, 61444, m);
-    if (n <= 10) { eec1 = false; why = "no EEC1"; break; }
-    if (static_cast<uint8_t>(m[8]) != 0x00) { eec1 = false; why = "source " + Num(static_cast<uint8_t>(m[8])); }
-    if (TimeStamp(m.data()) <= last) { eec1 = false; why = "time stamps not rising"; }
-    last = TimeStamp(m.data());
+  for (int k = 0; k < 3 && why.empty(); ++k) {
+    if (ReadUntil(api, j1939, m, 50, J1939Pgn(61444)) == 0) why = "no EEC1";
+    else if (static_cast<uint8_t>(m[8]) != 0x00) why = "source " + Num(static_cast<uint8_t>(m[8]));
+    else if (TimeStamp(m) <= last) why = "time stamps not rising";
+    last = TimeStamp(m);
   }
-  Check(eec1, "EEC1 from the engine, time stamps rising", why);
+  Check(why.empty(), "EEC1 from the engine, time stamps rising", why);
+  const auto mid128 = [](int n, const std::vector<char>& r) { return n > 5 && static_cast<uint8_t>(r[4]) == 128; };
+  Check(ReadUntil(api, j1708, m, 50, mid128) > 0, "J1708 message from MID 128", "none in 50 reads");
 
-  {
-    std::vector<char> m(2048);
-    bool mid128 = false;
-    for (int i = 0; i < 50 && !mid128; ++i) {
-      const int n = api.read(j1708, m.data(), 2048, 1);
-      mid128 = n > 5 && static_cast<uint8_t>(m[4]) == 128;
-    }
-    Check(mid128, "J1708 message from MID 128", "none in 50 reads");
-  }
-
-  {
-    const char request[] = {0x00, static_cast<char>(0xEA), 0x00, 0x06, static_cast<char>(0xF9),
-                            static_cast<char>(0xFF), static_cast<char>(0xEC), static_cast<char>(0xFE), 0x00};
-    const int16_t sent = api.send(j1939, request, sizeof request, 0, 1);
-    Check(sent == 0, "request the VIN", "send returned " + Num(sent));
-    std::vector<char> m;
-    const int n = ReadPgn(api, j1939, 65260, m, 400);
-    Check(n >= 27 && std::string(m.data() + 10, 17) == "1QVLINK0SIM000042", "VIN through the broadcast transport",
-          n >= 27 ? std::string(m.data() + 10, 17) : "length " + Num(n));
-  }
+  const char request[] = {0x00, static_cast<char>(0xEA), 0x00, 0x06, static_cast<char>(0xF9),
+                          static_cast<char>(0xFF), static_cast<char>(0xEC), static_cast<char>(0xFE), 0x00};
+  const int16_t sent = api.send(j1939, request, sizeof request, 0, 1);
+  Check(sent == 0, "request the VIN", "send returned " + Num(sent));
+  const int n = ReadUntil(api, j1939, m, 400, J1939Pgn(65260));
+  const std::string vin = n >= 27 ? std::string(m.data() + 10, 17) : "length " + Num(n);
+  Check(vin == "1QVLINK0SIM000042", "VIN through the broadcast transport", vin);
 
   for (const bool bam : {false, true}) {
-    std::vector<char> m = {static_cast<char>(0x00), static_cast<char>(0xEF), 0x00,
-                           static_cast<char>(bam ? 0x86 : 0x06), static_cast<char>(0xF9),
-                           static_cast<char>(bam ? 0xFF : 0x00)};
-    for (int i = 0; i < 1785; ++i) m.push_back(static_cast<char>(i * 13));
+    std::vector<char> msg = {static_cast<char>(0x00), static_cast<char>(0xEF), 0x00,
+                             static_cast<char>(bam ? 0x86 : 0x06), static_cast<char>(0xF9),
+                             static_cast<char>(bam ? 0xFF : 0x00)};
+    for (int i = 0; i < 1785; ++i) msg.push_back(static_cast<char>(i * 13));
     const DWORD start = GetTickCount();
-    const int16_t r = api.send(j1939, m.data(), static_cast<int16_t>(m.size()), 0, 1);
+    const int16_t r = api.send(j1939, msg.data(), static_cast<int16_t>(msg.size()), 0, 1);
     const DWORD took = GetTickCount() - start;
     Check(r == 0 && took < 30000, bam ? "1785-byte message by BAM" : "1785-byte message by RTS/CTS",
           "returned " + Num(r) + " after " + Num(static_cast<long>(took)) + " ms");
     // The run script matches this against what the simulator received.
     uint32_t h = 2166136261u;
-    for (size_t i = 6; i < m.size(); ++i) h = (h ^ static_cast<uint8_t>(m[i])) * 16777619u;
+    for (size_t i = 6; i < msg.size(); ++i) h = (h ^ static_cast<uint8_t>(msg[i])) * 16777619u;
     std::printf("sent-long %s pgn=61184 bytes=1785 fnv=%08x\n", bam ? "bam" : "rts", static_cast<unsigned>(h));
   }
 
-  {
-    char none[1] = {};
-    int16_t r = api.command(3, j1939, none, 0);
-    Check(r == 0, "command: all filters to pass", "got " + Num(r));
-    char on[1] = {1};
-    r = api.command(16, j1939, on, 1);
-    Check(r == 0, "command: echo on", "got " + Num(r));
-    char off[1] = {0};
-    r = api.command(16, j1939, off, 1);
-    Check(r == 0, "command: echo off", "got " + Num(r));
-    r = api.command(8, j1939, none, 0);
-    Check(r == 143, "a command the adapter has no action for is refused", "got " + Num(r));
+  // Command 45 writes the bus speed as text into the caller's buffer; the others send nothing back.
+  const struct {
+    int16_t number, client;
+    char data[17];
+    int16_t result;
+    const char* name;
+    const char* text;
+  } commands[] = {{3, j1939, {}, 0, "command: all filters to pass", ""},
+                  {16, j1939, {1}, 0, "command: echo on", "\x01"},
+                  {16, j1939, {0}, 0, "command: echo off", ""},
+                  {8, j1939, {}, 143, "a command the adapter has no action for is refused", ""},
+                  {45, j1939, {}, 0, "command 45: J1939 speed", "250000"},
+                  {45, j1708, {}, 0, "command 45: J1708 speed", "9600"}};
+  for (auto row : commands) {
+    const int16_t r = api.command(row.number, row.client, row.data, row.number == 16 ? 1 : 17);
+    Check(r == row.result && std::strcmp(row.data, row.text) == 0, row.name, "got " + Num(r) + ": " + row.data);
   }
 
-  {
-    char block[16] = {};
-    const int16_t r = api.status(j1939, block, 16, 0);
-    Check(r == 0 && block[1] == 2 && (block[2] & 1) && block[3] == 1 && (block[4] & 1) && block[5] == 1,
-          "hardware status: two clients, J1939 and J1708 active",
-          "returned " + Num(r) + ", clients " + Num(block[1]));
-  }
+  char block[16] = {};
+  const int16_t r = api.status(j1939, block, 16, 0);
+  Check(r == 0 && block[1] == 2 && (block[2] & 1) && block[3] == 1 && (block[4] & 1) && block[5] == 1,
+        "hardware status: two clients, J1939 and J1708 active", "returned " + Num(r) + ", clients " + Num(block[1]));
 
-  {
-    char a[17] = {}, b[17] = {}, c[17] = {}, d[17] = {};
-    const int16_t r = api.version(a, b, c, d);
-    Check(r == 0 && a[0] != 0 && b[0] != 0, "version", "returned " + Num(r));
-    char text[81] = {};
-    const int16_t e = api.errorText(129, text);
-    Check(e == 0 && std::strlen(text) > 0, "error text of 129", "returned " + Num(e));
-    char nothing[81] = {};
-    Check(api.errorText(5, nothing) != 0, "no text for an unknown code", "returned 0");
-  }
+  char a[17] = {}, b[17] = {}, c[17] = {}, d[17] = {};
+  const int16_t v = api.version(a, b, c, d);
+  Check(v == 0 && a[0] != 0 && b[0] != 0, "version", "returned " + Num(v));
+  Check(api.detailedVersion(j1939, a, b, c) == 0 && std::strcmp(a, "2.0") == 0 && b[0] != 0 &&
+            std::strcmp(c, "unknown") == 0,
+        "RP1210C detailed version", std::string(a) + " / " + b + " / " + c);
+  Check(api.detailedVersion(9, a, b, c) == 129, "detailed version of an unknown client");
+  char text[81] = {}, plain[81] = {};
+  Check(api.errorText(5, plain) != 0, "no text for an unknown code", "returned 0");
+  const int16_t e = api.errorText(141, plain);
+  Check(e == 0 && std::strcmp(plain, "ERR_MESSAGE_TOO_LONG") == 0, "error text of 141", plain);
+  int sub = 0;
+  const int16_t le = api.lastError(141, &sub, text, j1939);
+  Check(le == 0 && sub == -1 && std::strcmp(text, plain) == 0, "RP1210C last error text",
+        "returned " + Num(le) + ", sub-error " + Num(sub) + ", " + text);
+  Check(api.ioctl(j1939, 1, nullptr, nullptr) == 143, "RP1210C ioctl is not supported");
 
-  {
-    char apiText[17] = {}, dllText[17] = {}, fwText[17] = {};
-    const int16_t r = api.detailedVersion(j1939, apiText, dllText, fwText);
-    Check(r == 0 && std::strcmp(apiText, "2.0") == 0 && dllText[0] != 0 && std::strcmp(fwText, "unknown") == 0,
-          "RP1210C detailed version", "returned " + Num(r) + ": " + apiText + " / " + dllText + " / " + fwText);
-    Check(api.detailedVersion(9, apiText, dllText, fwText) == 129, "detailed version of an unknown client");
-    int sub = 0;
-    char text[81] = {}, plain[81] = {};
-    api.errorText(141, plain);
-    const int16_t e = api.lastError(141, &sub, text, j1939);
-    Check(e == 0 && sub == -1 && std::strcmp(text, plain) == 0, "RP1210C last error text",
-          "returned " + Num(e) + ", sub-error " + Num(sub) + ", " + text);
-    Check(api.ioctl(j1939, 1, nullptr, nullptr) == 143, "RP1210C ioctl is not supported");
-    char speed[17] = {};
-    const int16_t s1 = api.command(45, j1939, speed, 17);
-    Check(s1 == 0 && std::strcmp(speed, "250000") == 0, "command 45: J1939 speed", "returned " + Num(s1) + ": " + speed);
-    const int16_t s2 = api.command(45, j1708, speed, 17);
-    Check(s2 == 0 && std::strcmp(speed, "9600") == 0, "command 45: J1708 speed", "returned " + Num(s2) + ": " + speed);
-  }
-
-  Check(window.WaitAbove(0, 5000), "notifications posted to the window",
-        "QV1210MessageString never arrived");
+  Check(window.WaitAbove(0, 5000), "notifications posted to the window", "QV1210MessageString never arrived");
   std::printf("notifications counted: %ld\n", window.Count());
 
-  int16_t r = api.disconnect(j1708);
-  Check(r == 0, "disconnect J1708", "got " + Num(r));
-  r = api.disconnect(j1939);
-  Check(r == 0, "disconnect J1939, the last client", "got " + Num(r));
-  char block[16] = {};
+  Check(api.disconnect(j1708) == 0, "disconnect J1708");
+  Check(api.disconnect(j1939) == 0, "disconnect J1939, the last client");
   Check(api.status(j1939, block, 16, 0) == 129, "a disconnected client is unknown");
   const int16_t again = api.connect(window.Handle(), 1, "J1939", 0, 0, 0);
   Check(again == 1, "connect again after the last disconnect", "got " + Num(again));
@@ -292,18 +239,29 @@ int Session() {
   return 0;
 }
 
+// Settings naming a port that does not exist (COM8): only the registry can lead elsewhere.
+DeviceSettings Settings(uint8_t device, HWND window) {
+  DeviceSettings s{};
+  s.deviceNumber = device;
+  std::strcpy(s.portName, "COM8");
+  s.baudRate = 1;
+  s.lineFormat = 81;
+  s.rfChannel = 12;
+  s.notifyWindow = window;  // a 32-bit value in the i686 build, a 64-bit one in x86_64
+  return s;
+}
+
 int Registry() {
-  HMODULE lib = LoadLibraryA("QV_API.dll");
+  void* lib = qv::platform::LoadLibraryByName("QV_API");
   Check(lib != nullptr, "load QV_API.dll");
   if (lib == nullptr) return 1;
-  auto init = reinterpret_cast<QvInitializeHardwareFn>(reinterpret_cast<void*>(GetProcAddress(lib, "Initialize_Hardware")));
-  auto restore = reinterpret_cast<QvRestoreHardwareFn>(reinterpret_cast<void*>(GetProcAddress(lib, "Restore_Hardware")));
-  Check(init != nullptr && restore != nullptr, "bind Initialize_Hardware and Restore_Hardware");
+  const auto sym = [lib](const char* name) { return qv::platform::FindLibrarySymbol(lib, name); };
+  const auto init = reinterpret_cast<QvInitializeHardwareFn>(sym("Initialize_Hardware"));
+  const auto restore = reinterpret_cast<QvRestoreHardwareFn>(sym("Restore_Hardware"));
+  const auto receive = reinterpret_cast<QvReceiveMessageFn>(sym("Receive_Message"));
+  const auto command = reinterpret_cast<QvSendQVCommandFn>(sym("SendQVCommand"));
+  Check(init && restore && receive && command, "bind Initialize_Hardware, Restore_Hardware, Receive_Message, SendQVCommand");
   if (failed) return 1;
-
-  auto receive = reinterpret_cast<QvReceiveMessageFn>(reinterpret_cast<void*>(GetProcAddress(lib, "Receive_Message")));
-  auto command = reinterpret_cast<QvSendQVCommandFn>(reinterpret_cast<void*>(GetProcAddress(lib, "SendQVCommand")));
-  Check(receive != nullptr && command != nullptr, "bind Receive_Message and SendQVCommand");
   NotifyWindow window;
   Check(window.Start(), "hidden notification window", "CreateWindowExA failed");
   if (failed) return 1;
@@ -315,14 +273,7 @@ int Registry() {
               static_cast<unsigned>(offsetof(DeviceSettings, notifyWindow)), static_cast<unsigned>(sizeof(MessageRecord)),
               static_cast<unsigned>(offsetof(MessageRecord, length)), static_cast<unsigned>(offsetof(MessageRecord, handedOver)));
 
-  // The record names a port that does not exist: only the registry leads to COM5.
-  DeviceSettings s{};
-  s.deviceNumber = 1;
-  std::strcpy(s.portName, "COM8");
-  s.baudRate = 1;
-  s.lineFormat = 81;
-  s.rfChannel = 12;
-  s.notifyWindow = window.Handle();  // a 32-bit value in the i686 build, a 64-bit one in x86_64
+  DeviceSettings s = Settings(1, window.Handle());
   const int32_t id = init(&s, "J1939", 0);
   Check(id == 0x81, "open with device number 1 from the registry", "got " + Num(id));
   Check(std::strcmp(s.portName, "COM5") == 0, "port taken from the registry", s.portName);
@@ -357,11 +308,7 @@ int Registry() {
     Check(restore(static_cast<uint8_t>(id), "J1939", 0) == 0, "close");
   }
 
-  DeviceSettings none{};
-  none.deviceNumber = 2;  // no key: the record's own port, which does not exist
-  std::strcpy(none.portName, "COM8");
-  none.baudRate = 115200;
-  none.lineFormat = 81;
+  DeviceSettings none = Settings(2, nullptr);  // no key: the record's own port
   const int32_t missing = init(&none, "J1939", 0);
   Check(missing == ERR_INVALID_DEVICE, "no registry key and no port: refused", "got " + Num(missing));
   window.Stop();
