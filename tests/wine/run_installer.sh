@@ -7,11 +7,8 @@
 # Usage: run_installer.sh [WIN64_BUILD_DIR [WIN32_BUILD_DIR]]
 # The installer is looked for in WIN32_BUILD_DIR (installer/build.sh or the `installer` target).
 set -u
-HERE=$(cd "$(dirname "$0")" && pwd)
-ROOT=$(cd "$HERE/../.." && pwd)
-BUILD_DIR=$(cd "${1:-$ROOT/build/win64}" && pwd) || exit 2
-WIN32_DIR=$(cd "${2:-$ROOT/build/win32}" 2>/dev/null && pwd) || WIN32_DIR=/nonexistent
-export BUILD_DIR
+SUITE=run_installer
+. "$(dirname "$0")/suite_args.sh"
 
 # The installer is a 32-bit program: without 32-bit support there is nothing to run.
 if ! "$HERE/runs_i386.sh"; then
@@ -21,8 +18,7 @@ fi
 SETUP=$(ls "$WIN32_DIR"/QvLink-Setup-*.exe 2>/dev/null | head -n 1)
 [ -n "$SETUP" ] || { echo "run_installer: no QvLink-Setup-*.exe in $WIN32_DIR (installer/build.sh)" >&2; exit 2; }
 VERSION=$(basename "$SETUP" .exe | sed 's/^QvLink-Setup-//')
-SIM=${QV_SIM:-$ROOT/build/linux/bin/qvlink-sim}
-[ -x "$SIM" ] || { echo "run_installer: $SIM not built (the Linux build makes it)" >&2; exit 2; }
+need_sim
 
 # A prefix of its own, made afresh, so no other suite's files or keys can stand in for ours.
 export WINEPREFIX="$BUILD_DIR/wine-installer-prefix"
@@ -39,10 +35,6 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-passed=0 failed=0
-ok() { passed=$((passed + 1)); echo "ok $1"; }
-fail() { failed=$((failed + 1)); echo "FAIL $1"; }
-check() { _name=$1; shift; if "$@"; then ok "$_name"; else fail "$_name"; fi; }
 
 SYS64="$WINE_WINDIR/system32"
 SYS32="$WINE_WINDIR/syswow64"

@@ -4,15 +4,11 @@
 # in the prefix's Windows directory, the driver's registry key is imported with `reg add`.
 # Usage: run_rp1210.sh [WIN64_BUILD_DIR [WIN32_BUILD_DIR]]
 set -u
-HERE=$(cd "$(dirname "$0")" && pwd)
-ROOT=$(cd "$HERE/../.." && pwd)
-BUILD_DIR=$(cd "${1:-$ROOT/build/win64}" && pwd) || exit 2
-WIN32_DIR=$(cd "${2:-$ROOT/build/win32}" 2>/dev/null && pwd) || WIN32_DIR=/nonexistent
-export BUILD_DIR
+SUITE=run_rp1210
+. "$(dirname "$0")/suite_args.sh"
 . "$HERE/wine_env.sh"
 
-SIM=${QV_SIM:-$ROOT/build/linux/bin/qvlink-sim}
-[ -x "$SIM" ] || { echo "run_rp1210: $SIM not built (the Linux build makes it)" >&2; exit 2; }
+need_sim
 
 WORK=$(mktemp -d "$BUILD_DIR/wine-run.XXXXXX")
 PEER_PID=

@@ -5,14 +5,10 @@
 # and writes the adapter address into QV121032.ini in the prefix's Windows directory.
 # Usage: run_setup_dialog.sh [WIN64_BUILD_DIR [WIN32_BUILD_DIR]]
 set -u
-HERE=$(cd "$(dirname "$0")" && pwd)
-ROOT=$(cd "$HERE/../.." && pwd)
-BUILD_DIR=$(cd "${1:-$ROOT/build/win64}" && pwd) || exit 2
-WIN32_DIR=$(cd "${2:-$ROOT/build/win32}" 2>/dev/null && pwd) || WIN32_DIR=/nonexistent
-export BUILD_DIR
+SUITE=run_setup_dialog
+. "$(dirname "$0")/suite_args.sh"
 
-SIM=${QV_SIM:-$ROOT/build/linux/bin/qvlink-sim}
-[ -x "$SIM" ] || { echo "run_setup_dialog: $SIM not built (the Linux build makes it)" >&2; exit 2; }
+need_sim
 command -v Xvfb >/dev/null || { echo "run_setup_dialog: Xvfb missing (package xvfb)" >&2; exit 2; }
 
 WORK=$(mktemp -d "$BUILD_DIR/wine-run.XXXXXX")
@@ -47,19 +43,16 @@ export DISPLAY=":$n"
 . "$HERE/wine_env.sh"
 trap cleanup EXIT INT TERM
 
-passes=0 fails=0
-ok() { echo "ok $*"; passes=$((passes + 1)); }
-bad() { echo "FAIL $*"; fails=$((fails + 1)); }
 ARTIFACTS="$BUILD_DIR/artifacts"
 mkdir -p "$ARTIFACTS"
 
 # run_build LABEL BIN_DIR: one build's setup program against a fresh simulator and INI file.
 run_build() {
   for f in "$2/QvLink Setup.exe" "$2/dialog_press.exe"; do
-    [ -f "$f" ] || { bad "$1: $f not built"; return 1; }
+    [ -f "$f" ] || { fail "$1: $f not built"; return 1; }
   done
   # A modem with its own address 0x1234 on channel 15: the setup writes channel 15.
-  start_pty_peer "$WORK/sim-$1.out" "$SIM" --my 1234 --channel 15 --no-bus || { bad "$1 simulator"; return; }
+  start_pty_peer "$WORK/sim-$1.out" "$SIM" --my 1234 --channel 15 --no-bus || { fail "$1 simulator"; return; }
   wine_map_com 5 "$PEER_PTY"
 
   mkdir -p "$WINE_WINDIR"
@@ -68,13 +61,13 @@ run_build() {
 
   (cd "$2" && exec "$WINE_LOADER" "./QvLink Setup.exe") >"$WORK/setup-$1.out" 2>&1 &
   SETUP_PID=$!
-  if (cd "$2" && wine_run ./dialog_press.exe wait); then ok "$1 dialog checks"; else bad "$1 dialog checks"; fi
+  if (cd "$2" && wine_run ./dialog_press.exe wait); then ok "$1 dialog checks"; else fail "$1 dialog checks"; fi
 
   if command -v import >/dev/null; then
     if import -display "$DISPLAY" -window root "$ARTIFACTS/setup-dialog-$1.png" 2>"$WORK/import.err"; then
       ok "$1 screenshot $ARTIFACTS/setup-dialog-$1.png"
     else
-      bad "$1 screenshot: $(cat "$WORK/import.err")"
+      fail "$1 screenshot: $(cat "$WORK/import.err")"
     fi
   else
     echo "run_setup_dialog: no screenshot (ImageMagick's import is not installed)"
@@ -82,26 +75,26 @@ run_build() {
 
   # The channel is written during start-up, before the dialog is shown.
   grep -q '^DeviceParams=COM5,115200,0,81,15' "$WINE_WINDIR/QV121032.ini" && ok "$1 channel 15 written" ||
-    bad "$1 channel not written: $(tr -d '\r' <"$WINE_WINDIR/QV121032.ini" | grep DeviceParams | tr '\n' ' ')"
+    fail "$1 channel not written: $(tr -d '\r' <"$WINE_WINDIR/QV121032.ini" | grep DeviceParams | tr '\n' ' ')"
 
-  if (cd "$2" && wine_run ./dialog_press.exe enter 0 4321abc 65534 -5 12345); then ok "$1 typed numbers"; else bad "$1 typed numbers"; fi
+  if (cd "$2" && wine_run ./dialog_press.exe enter 0 4321abc 65534 -5 12345); then ok "$1 typed numbers"; else fail "$1 typed numbers"; fi
 
   # The program ends by itself once a valid number is taken (with a deadline).
   i=0
   while kill -0 "$SETUP_PID" 2>/dev/null && [ $i -lt 200 ]; do sleep 0.05; i=$((i + 1)); done
   if kill -0 "$SETUP_PID" 2>/dev/null; then
-    bad "$1 QvLink Setup.exe still running 10 s after OK"
+    fail "$1 QvLink Setup.exe still running 10 s after OK"
   else
     wait "$SETUP_PID"; code=$?
     SETUP_PID=
-    [ "$code" -eq 0 ] && ok "$1 exit code 0" || bad "$1 exit code $code"
+    [ "$code" -eq 0 ] && ok "$1 exit code 0" || fail "$1 exit code $code"
   fi
 
   params=$(tr -d '\r' <"$WINE_WINDIR/QV121032.ini" | grep -c '^DeviceParams=COM5,115200,12345,81,15$')
   [ "$params" -eq 2 ] && ok "$1 serial number 12345 written as the address of both devices" ||
-    bad "$1 addresses not written: $(tr -d '\r' <"$WINE_WINDIR/QV121032.ini" | grep DeviceParams | tr '\n' ' ')"
+    fail "$1 addresses not written: $(tr -d '\r' <"$WINE_WINDIR/QV121032.ini" | grep DeviceParams | tr '\n' ' ')"
   stop_sim
 }
-wine_each_build run_setup_dialog run_build || fails=$((fails + 1))
-echo "$passes passed, $fails failed"
-[ "$fails" -eq 0 ]
+wine_each_build run_setup_dialog run_build || failed=$((failed + 1))
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
