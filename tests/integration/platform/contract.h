@@ -1,0 +1,66 @@
+// A small runner for the platform contract suite, which builds for Linux and for both Windows
+// targets alike (GoogleTest is not built for mingw). Cases run in the order they are written.
+#pragma once
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace contract {
+
+struct Case {
+  const char* name;
+  void (*run)();
+};
+
+inline std::vector<Case>& Cases() {
+  static std::vector<Case> cases;
+  return cases;
+}
+
+inline int& Failures() {
+  static int failures = 0;
+  return failures;
+}
+
+struct Add {
+  Add(const char* name, void (*run)()) { Cases().push_back({name, run}); }
+};
+
+inline bool Check(bool ok, const std::string& what, int line) {
+  if (!ok) {
+    ++Failures();
+    std::printf("  FAIL line %d: %s\n", line, what.c_str());
+  }
+  return ok;
+}
+
+// A table row's label in a failure message.
+inline std::string Row(const char* text) { return text ? "\"" + std::string(text) + "\"" : "null"; }
+
+// Runs the cases whose names contain `filter` (every case when it is null); the exit code.
+inline int RunAll(const char* filter) {
+  int ran = 0, failed = 0;
+  for (const Case& c : Cases()) {
+    if (filter != nullptr && std::strstr(c.name, filter) == nullptr) continue;
+    const int before = Failures();
+    c.run();
+    ++ran;
+    const bool ok = Failures() == before;
+    failed += ok ? 0 : 1;
+    std::printf("%s %s\n", ok ? "[  OK  ]" : "[ FAIL ]", c.name);
+  }
+  std::printf("%d passed, %d failed\n", ran - failed, failed);
+  return ran > 0 && failed == 0 ? 0 : 1;
+}
+
+}  // namespace contract
+
+#define CONTRACT(name)                                    \
+  static void name();                                     \
+  static const contract::Add name##Added(#name, &name); \
+  static void name()
+#define CHECK(cond) contract::Check((cond), #cond, __LINE__)
+#define CHECK_ROW(cond, row) contract::Check((cond), #cond " for " + (row), __LINE__)
+#define REQUIRE(cond) \
+  if (!CHECK(cond)) return
