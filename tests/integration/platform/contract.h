@@ -12,26 +12,16 @@ struct Case {
   const char* name;
   void (*run)();
 };
-
-inline std::vector<Case>& Cases() {
-  static std::vector<Case> cases;
-  return cases;
-}
-
-inline int& Failures() {
-  static int failures = 0;
-  return failures;
-}
+inline std::vector<Case> gCases;  // constant-initialized, so ready before any case registers
+inline int gFailures = 0;
 
 struct Add {
-  Add(const char* name, void (*run)()) { Cases().push_back({name, run}); }
+  Add(const char* name, void (*run)()) { gCases.push_back({name, run}); }
 };
 
 inline bool Check(bool ok, const std::string& what, int line) {
-  if (!ok) {
-    ++Failures();
-    std::printf("  FAIL line %d: %s\n", line, what.c_str());
-  }
+  if (!ok) std::printf("  FAIL line %d: %s\n", line, what.c_str());
+  gFailures += ok ? 0 : 1;
   return ok;
 }
 
@@ -41,14 +31,13 @@ inline std::string Row(const char* text) { return text ? "\"" + std::string(text
 // Runs the cases whose names contain `filter` (every case when it is null); the exit code.
 inline int RunAll(const char* filter) {
   int ran = 0, failed = 0;
-  for (const Case& c : Cases()) {
+  for (const Case& c : gCases) {
     if (filter != nullptr && std::strstr(c.name, filter) == nullptr) continue;
-    const int before = Failures();
+    const int before = gFailures;
     c.run();
     ++ran;
-    const bool ok = Failures() == before;
-    failed += ok ? 0 : 1;
-    std::printf("%s %s\n", ok ? "[  OK  ]" : "[ FAIL ]", c.name);
+    failed += gFailures == before ? 0 : 1;
+    std::printf("%s %s\n", gFailures == before ? "[  OK  ]" : "[ FAIL ]", c.name);
   }
   std::printf("%d passed, %d failed\n", ran - failed, failed);
   return ran > 0 && failed == 0 ? 0 : 1;

@@ -95,42 +95,30 @@ bool PutRegistryString(const char* keyPath, const char* name, const char* value)
   return ok;
 }
 
-// A hidden window, as a diagnostic application hands over, counting its notifications.
+// A hidden window, as a diagnostic application hands over; its notifications are counted as
+// they are taken from the queue (one with a wParam or lParam other than 0 counts 1000).
 class Client {
  public:
-  explicit Client(uint32_t id) {
-    id_ = id;
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = Receive;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "QvContractClient";
-    RegisterClassA(&wc);
-    window_ = CreateWindowExA(0, wc.lpszClassName, "", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
-                              nullptr, wc.hInstance, nullptr);
-  }
+  explicit Client(uint32_t id)
+      : id_(id), window_(CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, nullptr, nullptr,
+                                         nullptr, nullptr)) {}
   ~Client() { DestroyWindow(window_); }
   WindowHandle window() const { return window_; }
-  // Notifications received within three seconds (a wrong wParam or lParam counts 1000).
   int received(int expected) {
     const auto end = Clock::now() + std::chrono::seconds(3);
+    int count = 0;
     MSG msg;
-    while (count_ < expected && Clock::now() < end) {
-      if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-        DispatchMessageA(&msg);
-      else
+    while (count < expected && Clock::now() < end) {
+      if (!PeekMessageA(&msg, window_, 0, 0, PM_REMOVE))
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+      else if (msg.message == id_)
+        count += msg.wParam == 0 && msg.lParam == 0 ? 1 : 1000;
     }
-    return count_;
+    return count;
   }
 
  private:
-  static LRESULT CALLBACK Receive(HWND window, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg != id_) return DefWindowProcA(window, msg, wp, lp);
-    count_ += wp == 0 && lp == 0 ? 1 : 1000;
-    return 0;
-  }
-  static inline UINT id_ = 0;
-  static inline int count_ = 0;
+  UINT id_;
   HWND window_;
 };
 #else
@@ -149,7 +137,8 @@ bool PutRegistryString(const char* keyPath, const char* name, const char* value)
 
 WindowHandle AsWindow(int fd) { return reinterpret_cast<WindowHandle>(static_cast<intptr_t>(fd)); }
 
-// A pipe whose write end is the window value; each notification must be an 8-byte 1.
+// A pipe whose write end is the window value; each notification must be an 8-byte 1 (anything
+// else counts 1000).
 class Client {
  public:
   explicit Client(uint32_t) {
@@ -341,14 +330,14 @@ CONTRACT(ClockValuesAndSleep) {
 // ---- environment, profile files, registry
 
 CONTRACT(EnvironmentAndPaths) {
-  ScopedEnv env("QV_TEST_VAR", "hello");
+  SetEnv("QV_TEST_VAR", "hello");
   char out[16];
   CHECK(GetEnvironment("QV_TEST_VAR", out, sizeof out) && std::string(out) == "hello");
   char small[5] = "zzzz";
   CHECK(!GetEnvironment("QV_TEST_VAR", small, sizeof small) && small[0] == '\0');
   char exact[6];
   CHECK(GetEnvironment("QV_TEST_VAR", exact, sizeof exact));
-  ScopedEnv gone("QV_TEST_VAR_UNSET", nullptr);
+  SetEnv("QV_TEST_VAR_UNSET", nullptr);
   CHECK(!GetEnvironment("QV_TEST_VAR_UNSET", out, sizeof out));
   CHECK(!GetEnvironment(nullptr, out, sizeof out));
   CHECK(!GetEnvironment("QV_TEST_VAR", nullptr, 8));

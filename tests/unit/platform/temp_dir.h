@@ -1,5 +1,5 @@
-// A scratch directory per test, removed with everything in it afterwards, and an environment
-// variable set for one scope; on POSIX and Windows alike.
+// A scratch directory per test, removed with everything in it afterwards, and environment
+// variables; on POSIX and Windows alike.
 #pragma once
 #include <cstdlib>
 #include <filesystem>
@@ -44,18 +44,3 @@ inline void SetEnv(const char* name, const char* value) {
   if (value) setenv(name, value, 1); else unsetenv(name);
 #endif
 }
-
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    const char* old = std::getenv(name);
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    SetEnv(name, value);
-  }
-  ~ScopedEnv() { SetEnv(name_.c_str(), had_ ? old_.c_str() : nullptr); }
-
- private:
-  std::string name_, old_;
-  bool had_ = false;
-};
