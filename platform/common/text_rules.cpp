@@ -85,7 +85,9 @@ unsigned ParsePortNumber(const char* name) {
 namespace {
 std::string_view Trim(const char* text) {
   std::string_view s(text);
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; };
+  const auto blank = [](char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+  };
   while (!s.empty() && blank(s.front())) s.remove_prefix(1);
   while (!s.empty() && blank(s.back())) s.remove_suffix(1);
   return s;

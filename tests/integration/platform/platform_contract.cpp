@@ -353,7 +353,8 @@ CONTRACT(EnvironmentAndPaths) {
   };
   for (const Join& j : {Join{"dir", "qv.ini", "dir" + sep + "qv.ini"},
                         Join{"dir" + sep, "qv.ini", "dir" + sep + "qv.ini"},
-                        Join{"", "qv.ini", "qv.ini"}, Join{"abcdefghi", "klmno", "abcdefghi" + sep + "klmno"},
+                        Join{"", "qv.ini", "qv.ini"},
+                        Join{"abcdefghi", "klmno", "abcdefghi" + sep + "klmno"},
                         Join{"abcdefghi", "klmnop", ""}}) {
     CHECK_ROW(JoinPath(j.a.c_str(), j.b.c_str(), out, sizeof out) == !j.joined.empty() &&
                   out == j.joined,

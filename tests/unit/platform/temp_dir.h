@@ -11,8 +11,8 @@
 class TempDir {
  public:
   TempDir() {
-    const auto name = "qvplat-" + std::to_string(std::random_device{}()) + "-" + std::to_string(serial_++);
-    path_ = (std::filesystem::temp_directory_path() / name).string();
+    const auto name = std::to_string(std::random_device{}()) + "-" + std::to_string(serial_++);
+    path_ = (std::filesystem::temp_directory_path() / ("qvplat-" + name)).string();
     std::filesystem::create_directories(path_);
   }
   ~TempDir() {
