@@ -26,7 +26,9 @@ inline bool Check(bool ok, const std::string& what, int line) {
 }
 
 // A table row's label in a failure message.
-inline std::string Row(const char* text) { return text ? "\"" + std::string(text) + "\"" : "null"; }
+inline std::string Row(const char* text) {
+  return text != nullptr ? std::string(text).insert(0, 1, '"') + '"' : "null";
+}
 
 // Runs the cases whose names contain `filter` (every case when it is null); the exit code.
 inline int RunAll(const char* filter) {
