@@ -62,8 +62,8 @@ bool Eventually(F done) {
 }
 
 bool SameNoCase(const std::string& a, const std::string& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [](char x, char y) { return std::tolower(x) == std::tolower(y); });
+  const auto same = [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); };
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), same);
 }
 
 // ---- what differs between the systems: paths, the registry, a notified client
