@@ -22,9 +22,9 @@ uint32_t RegisterNotifyMessage(const char* name) {
   return 0xC000u + (h % 0x4000u);
 }
 
-bool PostNotify(WindowHandle window, uint32_t /*messageId*/) {
+bool PostNotify(WindowHandle window, uint32_t messageId) {
   const intptr_t value = reinterpret_cast<intptr_t>(window);
-  if (value <= 0 || value > INT_MAX) return false;
+  if (value <= 0 || value > INT_MAX || messageId == 0) return false;
   const int fd = static_cast<int>(value);
 
   // Never block, as PostMessageA does not: a full pipe or a saturated eventfd already holds

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "../common/text_rules.h"
+
 namespace qv::platform {
 
 namespace {
@@ -150,10 +152,6 @@ std::string_view Unquote(std::string_view v) {
   return v;
 }
 
-bool HasLineBreak(std::string_view s) {
-  return s.find('\n') != std::string_view::npos || s.find('\r') != std::string_view::npos;
-}
-
 bool WriteAll(int fd, const std::string& text) {
   size_t done = 0;
   while (done < text.size()) {
@@ -266,16 +264,10 @@ uint32_t ReadProfileString(const char* section, const char* key, const char* def
 
 bool WriteProfileString(const char* section, const char* key, const char* value,
                         const char* fileName) {
-  if (section == nullptr) return false;
+  if (!detail::ProfileTextAcceptable(section, key, value)) return false;
   const std::string_view sec = Trim(section);
   const std::string_view k = key ? Trim(key) : std::string_view{};
   const std::string_view v = value ? Trim(value) : std::string_view{};
-  // Text that would break the line structure could plant other sections or keys.
-  if (sec.empty() || HasLineBreak(sec) || sec.find(']') != std::string_view::npos) return false;
-  if (key != nullptr && (k.empty() || HasLineBreak(k) || k.find('=') != std::string_view::npos ||
-                         k.front() == ';' || k.front() == '['))
-    return false;
-  if (value != nullptr && HasLineBreak(v)) return false;
 
   char pathBuf[PATH_MAX];
   if (!ResolveProfilePath(fileName, pathBuf, sizeof pathBuf)) return false;

@@ -17,6 +17,8 @@
 #include <cstring>
 #include <new>
 
+#include "../common/text_rules.h"
+
 #if defined(__linux__) && (defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || \
                            defined(__arm__) || defined(__riscv))
 // The kernel's termios2 (asm-generic layout); glibc's <termios.h> cannot be mixed with
@@ -43,90 +45,10 @@ namespace qv::platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-enum class Parity : uint8_t { None, Even, Odd, Mark, Space };
-
-struct LineSettings {
-  uint32_t baud = 0;
-  Parity parity = Parity::None;
-  uint8_t dataBits = 8;
-  uint8_t stopBits = 1;  // 1 or 2 (1.5 is taken as 2, as termios offers nothing between)
-};
-
-const char* SkipSpaces(const char* p) {
-  while (*p == ' ' || *p == '\t') ++p;
-  return p;
-}
-
-// Parses "baud[,parity[,data[,stop]]]"; missing trailing fields take n, 8, 1.
-bool ParseSettings(const char* text, LineSettings& out) {
-  if (text == nullptr) return false;
-  const char* p = SkipSpaces(text);
-  uint64_t baud = 0;
-  int digits = 0;
-  while (*p >= '0' && *p <= '9') {
-    baud = baud * 10u + static_cast<uint64_t>(*p - '0');
-    if (++digits > 8) return false;  // far beyond any UART
-    ++p;
-  }
-  if (digits == 0 || baud == 0) return false;
-  out.baud = static_cast<uint32_t>(baud);
-  p = SkipSpaces(p);
-  if (*p == '\0') return true;
-  if (*p++ != ',') return false;
-
-  p = SkipSpaces(p);
-  switch (*p) {
-    case 'n': case 'N': out.parity = Parity::None; break;
-    case 'e': case 'E': out.parity = Parity::Even; break;
-    case 'o': case 'O': out.parity = Parity::Odd; break;
-    case 'm': case 'M': out.parity = Parity::Mark; break;
-    case 's': case 'S': out.parity = Parity::Space; break;
-    default: return false;
-  }
-  p = SkipSpaces(p + 1);
-  if (*p == '\0') return true;
-  if (*p++ != ',') return false;
-
-  p = SkipSpaces(p);
-  if (*p < '5' || *p > '8') return false;
-  out.dataBits = static_cast<uint8_t>(*p - '0');
-  p = SkipSpaces(p + 1);
-  if (*p == '\0') return true;
-  if (*p++ != ',') return false;
-
-  p = SkipSpaces(p);
-  if (p[0] == '1' && p[1] == '.' && p[2] == '5') {
-    out.stopBits = 2;
-    p += 3;
-  } else if (*p == '1' || *p == '2') {
-    out.stopBits = static_cast<uint8_t>(*p - '0');
-    ++p;
-  } else {
-    return false;
-  }
-  p = SkipSpaces(p);
-  return *p == '\0';
-}
-
-// "COMn" (any case, optional "\\.\" prefix), n = 1..255. Returns 0 when the name is not one.
-unsigned ParsePortNumber(const char* name) {
-  if (name == nullptr) return 0;
-  if (name[0] == '\\' && name[1] == '\\' && name[2] == '.' && name[3] == '\\') name += 4;
-  if ((name[0] != 'C' && name[0] != 'c') || (name[1] != 'O' && name[1] != 'o') ||
-      (name[2] != 'M' && name[2] != 'm'))
-    return 0;
-  const char* p = name + 3;
-  unsigned n = 0;
-  int digits = 0;
-  while (*p >= '0' && *p <= '9') {
-    n = n * 10u + static_cast<unsigned>(*p - '0');
-    if (++digits > 3) return 0;
-    ++p;
-  }
-  if (*p != '\0' || digits == 0 || n == 0 || n > 255) return 0;
-  return n;
-}
+using detail::LineSettings;
+using detail::Parity;
+using detail::ParsePortNumber;
+using detail::ParseSettings;
 
 bool ResolvePortPath(const char* name, char* out, size_t outSize) {
   const unsigned n = ParsePortNumber(name);

@@ -33,8 +33,9 @@ Thread::~Thread() {
 
 bool Thread::start(Entry entry, void* arg) {
   if (entry == nullptr) return false;
-  // One thread per object at a time; a finished one is reaped so the object can be reused.
-  if (impl_ != nullptr && (running() || !join())) return false;
+  // One thread per object until join(), as on Win32: whether a thread has already ended is a
+  // matter of timing, and start() must not succeed or fail by it.
+  if (impl_ != nullptr) return false;
   auto* impl = new (std::nothrow) Impl;
   if (impl == nullptr) return false;
   impl->entry = entry;

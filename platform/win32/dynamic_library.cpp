@@ -7,6 +7,9 @@ namespace qv::platform {
 
 LibraryHandle LoadLibraryByName(const char* bareName) {
   if (bareName == nullptr || bareName[0] == '\0') return nullptr;
+  // A bare name only, as on POSIX: a path from an INI file must not steer the loader elsewhere.
+  for (const char* c = bareName; *c != '\0'; ++c)
+    if (*c == '\\' || *c == '/' || *c == ':') return nullptr;
   return reinterpret_cast<LibraryHandle>(LoadLibraryA(bareName));
 }
 

@@ -8,31 +8,39 @@
 
 #include <cstring>
 
+#include "../common/text_rules.h"
+
 namespace qv::platform {
 
 uint32_t ReadProfileString(const char* section, const char* key, const char* defaultText,
                            char* buf, uint32_t bufSize, const char* fileName) {
   if (buf == nullptr || bufSize == 0) return 0;
   buf[0] = '\0';
-  // Null section or key would make Windows list names instead of reading a value.
-  if (section == nullptr || key == nullptr || fileName == nullptr) return 0;
-  const DWORD n = GetPrivateProfileStringA(section, key, defaultText != nullptr ? defaultText : "",
-                                           buf, bufSize, fileName);
+  const char* fallback = defaultText != nullptr ? defaultText : "";
+  // A null section or key would make Windows list names: like a missing key, it gives the default.
+  if (section == nullptr || key == nullptr || fileName == nullptr) {
+    const size_t len = std::strlen(fallback);
+    const size_t n = len < bufSize ? len : bufSize - 1;
+    std::memcpy(buf, fallback, n);
+    buf[n] = '\0';
+    return static_cast<uint32_t>(n);
+  }
+  const DWORD n = GetPrivateProfileStringA(section, key, fallback, buf, bufSize, fileName);
   buf[bufSize - 1] = '\0';
   return n < bufSize ? static_cast<uint32_t>(n) : bufSize - 1;
 }
 
 bool WriteProfileString(const char* section, const char* key, const char* value,
                         const char* fileName) {
-  // Null key or value would delete a section or key; this call only sets values.
-  if (section == nullptr || key == nullptr || value == nullptr || fileName == nullptr) return false;
+  // A null key deletes the section and a null value the key, as on POSIX.
+  if (fileName == nullptr || !detail::ProfileTextAcceptable(section, key, value)) return false;
   return WritePrivateProfileStringA(section, key, value, fileName) != 0;
 }
 
 bool ResolveProfilePath(const char* fileName, char* out, size_t outSize) {
   if (out == nullptr || outSize == 0) return false;
   out[0] = '\0';
-  if (fileName == nullptr) return false;
+  if (fileName == nullptr || fileName[0] == '\0') return false;  // no name is no file
   const bool bare = std::strchr(fileName, '\\') == nullptr && std::strchr(fileName, '/') == nullptr &&
                     std::strchr(fileName, ':') == nullptr;
   const size_t nameLen = std::strlen(fileName);

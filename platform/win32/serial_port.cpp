@@ -10,6 +10,8 @@
 #include <cstring>
 #include <new>
 
+#include "../common/text_rules.h"
+
 namespace qv::platform {
 
 struct SerialPort::Impl {
@@ -26,19 +28,27 @@ struct SerialPort::Impl {
 
 namespace {
 
-constexpr size_t kMaxPortNameLength = 32;
-
-// A port name is a device name, not a path: refuse separators so a name read from a file
-// cannot reach anything but a device below \\.\.
-bool PortNameAcceptable(const char* name) {
-  if (name == nullptr || name[0] == '\0') return false;
-  const size_t len = std::strlen(name);
-  if (len > kMaxPortNameLength) return false;
-  for (size_t i = 0; i < len; ++i) {
-    const unsigned char c = static_cast<unsigned char>(name[i]);
-    if (c <= ' ' || c >= 0x7F || c == '\\' || c == '/' || c == ':') return false;
-  }
-  return true;
+// Starts from the port's own state, so fields the settings do not name keep valid values.
+void ApplyLineSettings(HANDLE port, const detail::LineSettings& line, const SerialConfig& config) {
+  DCB dcb;
+  std::memset(&dcb, 0, sizeof(dcb));
+  dcb.DCBlength = sizeof(dcb);
+  GetCommState(port, &dcb);
+  static constexpr BYTE kParity[] = {NOPARITY, EVENPARITY, ODDPARITY, MARKPARITY, SPACEPARITY};
+  dcb.BaudRate = line.baud;
+  dcb.fBinary = TRUE;
+  dcb.fParity = line.parity != detail::Parity::None ? TRUE : FALSE;
+  dcb.Parity = kParity[static_cast<int>(line.parity)];
+  dcb.ByteSize = line.dataBits;
+  dcb.StopBits = config.stopBits == StopBits::Two ? TWOSTOPBITS : ONESTOPBIT;
+  dcb.fOutxCtsFlow = config.ctsOutputFlow ? TRUE : FALSE;
+  dcb.fOutxDsrFlow = FALSE;
+  dcb.fDsrSensitivity = FALSE;
+  dcb.fOutX = FALSE;
+  dcb.fInX = FALSE;
+  dcb.fDtrControl = DTR_CONTROL_DISABLE;
+  dcb.fRtsControl = config.rtsHandshake ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
+  SetCommState(port, &dcb);  // fails on some virtual ports (a pty under Wine); the port still works
 }
 
 SerialOpenError MapOpenError(DWORD err) {
@@ -115,20 +125,14 @@ SerialPort::~SerialPort() {
 
 SerialOpenError SerialPort::open(const char* portName, const SerialConfig& config) {
   close();
-  if (config.settings == nullptr) return SerialOpenError::BadSettings;
-  DCB dcb;
-  std::memset(&dcb, 0, sizeof(dcb));
-  dcb.DCBlength = sizeof(dcb);
-  if (!BuildCommDCBA(config.settings, &dcb)) return SerialOpenError::BadSettings;
-  dcb.StopBits = config.stopBits == StopBits::Two ? TWOSTOPBITS : ONESTOPBIT;
-  dcb.fOutxCtsFlow = config.ctsOutputFlow ? TRUE : FALSE;
-  dcb.fOutxDsrFlow = FALSE;
-  dcb.fDtrControl = DTR_CONTROL_DISABLE;
-  if (config.rtsHandshake) dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
-
-  if (!PortNameAcceptable(portName)) return SerialOpenError::NotFound;
-  char path[8 + kMaxPortNameLength];
-  std::snprintf(path, sizeof(path), "\\\\.\\%s", portName);
+  // The same rules as on POSIX: "COMn" only (never a path or another device such as LPT1 or
+  // NUL), and the settings text parsed here rather than by BuildCommDCB, which reads more forms.
+  const unsigned number = detail::ParsePortNumber(portName);
+  if (number == 0) return SerialOpenError::NotFound;
+  detail::LineSettings line;
+  if (!detail::ParseSettings(config.settings, line)) return SerialOpenError::BadSettings;
+  char path[16];
+  std::snprintf(path, sizeof(path), "\\\\.\\COM%u", number);
 
   if (impl_ == nullptr) impl_ = new (std::nothrow) Impl;
   if (impl_ == nullptr) return SerialOpenError::Other;
@@ -153,11 +157,8 @@ SerialOpenError SerialPort::open(const char* portName, const SerialConfig& confi
 
   // Windows refuses a second open of a real COM port, but virtual ones (a pty under Wine)
   // may not: a named claim keeps our own programs from sharing a port in any case.
-  char claimName[32 + kMaxPortNameLength];
-  std::snprintf(claimName, sizeof(claimName), "Global\\QvLinkSerialPort_%s", portName);
-  for (char* c = claimName + 7; *c != '\0'; ++c) {  // port names are case-blind; "Global\\" stays
-    if (*c >= 'a' && *c <= 'z') *c = static_cast<char>(*c - 'a' + 'A');
-  }
+  char claimName[48];
+  std::snprintf(claimName, sizeof(claimName), "Global\\QvLinkSerialPort_COM%u", number);
   impl_->claim = CreateMutexA(nullptr, FALSE, claimName);
   if (impl_->claim != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
     close();
@@ -172,7 +173,7 @@ SerialOpenError SerialPort::open(const char* portName, const SerialConfig& confi
     return e;
   }
   impl_->port = h;
-  SetCommState(h, &dcb);  // fails on some virtual ports (a pty under Wine); the port still works
+  ApplyLineSettings(h, line, config);
   COMMTIMEOUTS ct;
   ct.ReadIntervalTimeout = config.timeouts.readIntervalMs;
   ct.ReadTotalTimeoutMultiplier = 0;

@@ -1,7 +1,8 @@
 #!/bin/sh
-# Runs the Windows platform test under Wine: COM9 of a throw-away prefix leads to a pty whose
-# other end (pty_peer) echoes every byte. Usage: run_platform.sh [WIN64_BUILD_DIR [WIN32_BUILD_DIR]]
-# Prints the test's closing "N passed, N failed" line; exits non-zero on any failure.
+# Runs the platform contract (tests/integration/platform) under Wine: COM9 of a throw-away
+# prefix leads to a pty whose other end (pty_peer) echoes every byte.
+# Usage: run_platform.sh [WIN64_BUILD_DIR [WIN32_BUILD_DIR]]
+# Prints the suite's closing "N passed, N failed" line; exits non-zero on any failure.
 set -u
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/../.." && pwd)
@@ -12,7 +13,7 @@ export BUILD_DIR
 
 # The Linux end of the line, built for this machine.
 PEER="$BUILD_DIR/pty_peer"
-if [ ! -x "$PEER" ] || [ "$HERE/pty_peer.cpp" -nt "$PEER" ]; then
+if [ ! -x "$PEER" ] || [ "$HERE/pty_peer.cpp" -nt "$PEER" ] || [ "$HERE/pty_peer.h" -nt "$PEER" ]; then
   ${CXX_HOST:-c++} -O1 -o "$PEER" "$HERE/pty_peer.cpp" || exit 2
 fi
 
@@ -32,14 +33,14 @@ trap cleanup EXIT INT TERM
 # COM8 must be absent for the not-found check.
 wine_unmap_com 8
 
-# run_build LABEL BIN_DIR: the platform test of one build, on COM9 to a fresh echo peer (each
+# run_build LABEL BIN_DIR: the platform contract of one build, on COM9 to a fresh echo peer (each
 # run ends by making its peer hang up).
 run_build() {
-  [ -f "$2/platform_test.exe" ] || { echo "run_platform: $2/platform_test.exe not built (target platform_test)" >&2; return 1; }
+  [ -f "$2/platform_contract.exe" ] || { echo "run_platform: $2/platform_contract.exe not built (target platform_contract)" >&2; return 1; }
   start_pty_peer "$WORK/peer-$1.out" "$PEER" --idle 120 || return 1
   wine_map_com 9 "$PEER_PTY"
   start=$(date +%s)
-  (cd "$2" && wine_run ./platform_test.exe COM9 2>>"$WORK/wine.err")
+  (cd "$2" && wine_run ./platform_contract.exe 2>>"$WORK/wine.err")
   status=$?
   echo "run_platform: $1 test took $(( $(date +%s) - start )) s"
   wine_wait_server

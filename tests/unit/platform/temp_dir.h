@@ -1,25 +1,28 @@
-// A scratch directory per test, removed with everything in it afterwards.
+// A scratch directory per test, removed with everything in it afterwards, and environment
+// variables; on POSIX and Windows alike.
 #pragma once
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 class TempDir {
  public:
   TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "qvplat-XXXXXX").string();
-    char* made = mkdtemp(tmpl.data());
-    path_ = made ? made : "";
+    const auto name = std::to_string(std::random_device{}()) + "-" + std::to_string(serial_++);
+    path_ = (std::filesystem::temp_directory_path() / ("qvplat-" + name)).string();
+    std::filesystem::create_directories(path_);
   }
   ~TempDir() {
     std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+    std::filesystem::remove_all(path_, ec);
   }
   const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
+  std::string file(const std::string& name) const {
+    return (std::filesystem::path(path_) / name).string();
+  }
   void write(const std::string& name, const std::string& bytes) const {
     std::ofstream(file(name), std::ios::binary) << bytes;
   }
@@ -29,23 +32,15 @@ class TempDir {
   }
 
  private:
+  static inline int serial_ = 0;
   std::string path_;
 };
 
-// Sets an environment variable for one scope and restores the old value.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    const char* old = std::getenv(name);
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    if (value) setenv(name, value, 1); else unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (had_) setenv(name_.c_str(), old_.c_str(), 1); else unsetenv(name_.c_str());
-  }
-
- private:
-  std::string name_, old_;
-  bool had_ = false;
-};
+// Sets (value) or removes (nullptr) a variable of this process's environment.
+inline void SetEnv(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value ? value : "");
+#else
+  if (value) setenv(name, value, 1); else unsetenv(name);
+#endif
+}

@@ -7,7 +7,8 @@ namespace qv::platform {
 
 using LibraryHandle = void*;
 
-// Returns nullptr when the library cannot be loaded.
+// Returns nullptr when the library cannot be loaded or the name holds a path (/, and on Win32
+// also \\ and :).
 LibraryHandle LoadLibraryByName(const char* bareName);
 // Returns nullptr when the symbol is missing.
 void* FindLibrarySymbol(LibraryHandle lib, const char* name);

@@ -14,7 +14,8 @@ using WindowHandle = void*;
 // Returns 0 on failure.
 uint32_t RegisterNotifyMessage(const char* name);
 
-// Posts one notification with wParam 0 and lParam 0. Returns false when it could not be posted.
+// Posts one notification with wParam 0 and lParam 0. Returns false when it could not be posted,
+// and for window 0 or message id 0.
 bool PostNotify(WindowHandle window, uint32_t messageId);
 
 }  // namespace qv::platform

@@ -17,12 +17,16 @@ namespace qv::platform {
 // the number of characters copied. A missing file, section or key copies defaultText; a key
 // present with an empty value copies nothing and returns 0. Longer values are cut to
 // bufSize - 1. Section and key names match case-insensitively; white space around names and
-// values is trimmed; the first of duplicate keys wins.
+// values is trimmed; the first of duplicate keys wins. A null section, key or file name copies
+// defaultText too.
 uint32_t ReadProfileString(const char* section, const char* key, const char* defaultText,
                            char* buf, uint32_t bufSize, const char* fileName);
 
 // Sets [section] key = value, replacing the value in place and keeping every other line,
-// comment and the order of the file; adds a missing section or key; creates the file.
+// comment and the order of the file; adds a missing section or key; creates the file. A null
+// value deletes the key, a null key the whole section. Refuses (false, file untouched) text that
+// would break the file's lines: a line break anywhere, a section name with ']', an empty key
+// or one with '=' or starting with ';' or '['.
 // Returns false on failure, also for a file without write permission (the POSIX form of the
 // read-only attribute). POSIX: the new text goes to a temporary file renamed over the old one,
 // which keeps the old owner and mode; a file with several hard links, or one whose owner or

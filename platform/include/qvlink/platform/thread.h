@@ -14,8 +14,7 @@ class Thread {
   Thread& operator=(const Thread&) = delete;
 
   // Starts the thread; false when it could not be created or when this object's previous
-  // thread has not been joined (POSIX reaps one that has ended; Win32 refuses until join()).
-  // Call join() before starting again.
+  // thread has not been joined, even if it has ended. Call join() before starting again.
   bool start(Entry entry, void* arg);
   // Raises the thread to time-critical priority; best effort (false when refused).
   bool setTimeCritical();
