@@ -4,11 +4,8 @@
 # Usage: run_platform.sh [WIN64_BUILD_DIR [WIN32_BUILD_DIR]]
 # Prints the suite's closing "N passed, N failed" line; exits non-zero on any failure.
 set -u
-HERE=$(cd "$(dirname "$0")" && pwd)
-ROOT=$(cd "$HERE/../.." && pwd)
-BUILD_DIR=$(cd "${1:-$ROOT/build/win64}" && pwd) || exit 2
-WIN32_DIR=$(cd "${2:-$ROOT/build/win32}" 2>/dev/null && pwd) || WIN32_DIR=/nonexistent
-export BUILD_DIR
+SUITE=run_platform
+. "$(dirname "$0")/suite_args.sh"
 . "$HERE/wine_env.sh"
 
 # The Linux end of the line, built for this machine.
