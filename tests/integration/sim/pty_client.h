@@ -66,14 +66,6 @@ class PtyClient {
       if (!fill(MsLeft(deadline))) return std::nullopt;
     }
   }
-  // Next frame with this API identifier (others are skipped).
-  std::optional<Bytes> readFrameOf(uint8_t api, int timeoutMs) {
-    const auto deadline = Deadline(timeoutMs);
-    for (;;) {
-      auto f = readFrame(MsLeft(deadline));
-      if (!f || (f->size() > 3 && (*f)[3] == api)) return f;
-    }
-  }
   const std::vector<size_t>& readSizes() const { return sizes_; }
 
  private:

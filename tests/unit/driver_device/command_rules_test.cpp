@@ -67,19 +67,6 @@ TEST_F(CommandRules, EchoValuesAsciiOrBinaryAndNothingSent) {
   EXPECT_TRUE(sink.sent.empty());
 }
 
-TEST_F(CommandRules, FilterStateValues) {
-  const uint8_t zeros[8] = {};
-  const uint8_t one[8] = {0, 0, 0, 0, 0, 0, 0, 1};
-  EXPECT_EQ(NextFilterState(zeros, 8), 1);
-  EXPECT_EQ(NextFilterState(zeros, 0), 3);  // no data: nothing to be all zero
-  EXPECT_EQ(NextFilterState(nullptr, 0), 3);
-  EXPECT_EQ(NextFilterState(one, 8), 2);
-  EXPECT_EQ(NextFilterState(one, 7), 1);  // only the given bytes are looked at
-  EXPECT_EQ(NextFilterState(one, 3), 1);
-  const uint8_t nine[9] = {0, 0, 0, 0, 0, 0, 0, 0, 5};
-  EXPECT_EQ(NextFilterState(nine, 9), 1);  // the ninth byte is not part of the test
-}
-
 TEST_F(CommandRules, J1708AllZeroThenRealFilterClearsFirst) {
   Run(1, 16, {0, 0, 0, 0, 0, 0});
   EXPECT_EQ(state.filterStateJ1708, 1);
@@ -209,15 +196,6 @@ TEST_F(CommandRules, FilterClearingPerProtocol) {
   ClearAdapterFilters(sink, 1);
   ASSERT_EQ(sink.sent.size(), 1u);
   EXPECT_EQ(sink.sent[0], (Sent{true, 1, 16, {}}));
-}
-
-TEST(HardwareStatus, LayoutKeepsByteOne) {
-  uint8_t s[16];
-  std::fill(std::begin(s), std::end(s), 0xAA);
-  FillHardwareStatus(0x03, 0x01, 0x02, s);
-  const uint8_t want[9] = {5, 0xAA, 0x03, 0, 0x01, 0, 0x02, 0, 0};
-  EXPECT_EQ(std::vector<uint8_t>(s, s + 9), std::vector<uint8_t>(want, want + 9));
-  EXPECT_EQ(s[9], 0xAA);
 }
 
 }  // namespace
