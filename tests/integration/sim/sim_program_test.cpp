@@ -92,18 +92,6 @@ bool Exists(const std::string& path) {
 
 }  // namespace
 
-TEST(SimProgram, HelpExitsZeroAndTellsEveryOption) {
-  SimProcess p({"--help"});
-  EXPECT_EQ(p.wait(), 0);
-  const std::string help = p.rest(false);
-  for (const char* o : {"--port-dir DIR --port NAME", "--serial HEX", "--my HEX", "--channel N", "--address N",
-                        "--firmware HEX", "--rx64", "--no-bus", "--keepalive MS", "--line-baud N", "--faults LIST",
-                        "drop=N", "dup=N", "delay=N:MS", "corrupt=KIND", "droprate=P", "split", "noack=N",
-                        "modem-silent", "adapter-silent", "-v ", "Exit codes: 0"})
-    EXPECT_NE(help.find(o), std::string::npos) << o;
-  EXPECT_EQ(p.rest(true), "");
-}
-
 // A missing or bad option names itself, with exit code 2.
 TEST(SimProgram, BadCommandLinesNameTheOption) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
