@@ -419,6 +419,13 @@ TEST_F(DriverDevice, RepeatedOpenCloseLeavesNoThreadsOrFds) {
   }
   EXPECT_EQ(Threads(), threads);
   EXPECT_EQ(Fds(), fds);
+  // A line that hangs up under the open device: the close still lets go of the port.
+  ASSERT_EQ(Initialize_Hardware(&s, "J1939", 0), 0x81);
+  sim_.stop();
+  ASSERT_TRUE(Wait([&] { return Transmit_Message(0x81, &m) == ERR_HARDWARE_NOT_RESPONDING; }));
+  const size_t withPort = Fds();
+  EXPECT_EQ(Restore_Hardware(0x81, "J1939", 0), 0);
+  EXPECT_EQ(Fds(), withPort - 1) << "the lost port stayed open";
 }
 
 TEST_F(DriverDevice, RegistryDrivenOpenSkipsTheHandshake) {
