@@ -15,7 +15,9 @@ using Bytes = std::vector<uint8_t>;
 
 struct PortClient {
   qv::platform::SerialPort port;
-  bool open(const char* com) { return port.open(com, qv::platform::SerialConfig{}) == qv::platform::SerialOpenError::None; }
+  bool open(const char* com) {
+    return port.open(com, qv::platform::SerialConfig{}) == qv::platform::SerialOpenError::None;
+  }
   void send(const Bytes& b) { port.write(b.data(), b.size()); }
   // Up to `n` bytes: what arrived before the deadline.
   Bytes read(size_t n, uint32_t timeoutMs) {

@@ -65,7 +65,7 @@ Bytes Spoilt(size_t at, uint8_t value) {
 // Each fault from a fault list, as the line shows it: the exact bytes that answer one request,
 // and nothing after them.
 TEST(SimFaults, EveryKnobShowsOnTheWire) {
-  const Bytes version{0x00, 0x1B};
+  const Bytes version{0x00, 0x1B}, versionReply = rx({0x00, 0x9B, 0x1B, 0x41, 0x00});
   const struct { const char* faults; Bytes request, want; int minMs; } rows[] = {
       {"", kSh, kShAnswer, 0},
       {"drop=1", kSh, {}, 0},
@@ -82,7 +82,7 @@ TEST(SimFaults, EveryKnobShowsOnTheWire) {
       {"noack=1", tx(0x05, version), qv::sim::encodeTxStatus(0x05, 1), 0},  // and not delivered
       {"adapter-silent", tx(0x07, version), qv::sim::encodeTxStatus(0x07, 1), 0},
       {"late-txstatus", tx(0x0A, {0x81, 0x10}), Join(rx({0x01, 0x90}), qv::sim::encodeTxStatus(0x0A, 0)), 0},
-      {"version-delay=200", tx(0x0B, version), Join(qv::sim::encodeTxStatus(0x0B, 0), rx({0x00, 0x9B, 0x1B, 0x41, 0x00})), 190},
+      {"version-delay=200", tx(0x0B, version), Join(qv::sim::encodeTxStatus(0x0B, 0), versionReply), 190},
       {"no-version", tx(0x0C, version), qv::sim::encodeTxStatus(0x0C, 0), 0},
   };
   for (const auto& row : rows) {
@@ -147,7 +147,8 @@ TEST(SimLine, PacedLineKeepsToTheBaudRateBothWays) {
   const auto t0 = Clock::now();
   for (int i = 0; i < 20; ++i) r.sim.sendRfToPc(rf);
   for (int i = 0; i < 20; ++i) ASSERT_EQ(r.client.frame(3000), rx(rf)) << i;
-  EXPECT_GE(std::chrono::duration<double>(Clock::now() - t0).count(), static_cast<double>(20 * rx(rf).size() - 1) / 960.0);
+  const double frameBytes = static_cast<double>(rx(rf).size());
+  EXPECT_GE(std::chrono::duration<double>(Clock::now() - t0).count(), (20 * frameBytes - 1) / 960.0);
 
   const Bytes request = tx(0, {0x00, 0x11, 0x00, 0x00});
   const size_t before = r.sim.rfToAdapter().size();
