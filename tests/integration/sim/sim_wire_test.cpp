@@ -62,12 +62,20 @@ Bytes Spoilt(size_t at, uint8_t value) {
 
 }  // namespace
 
-// Each fault from a fault list, as the line shows it: the exact bytes that answer one request,
-// and nothing after them.
+// The modem's refusals, then each fault from a fault list, as the line shows them: the exact
+// bytes that answer one request, and nothing after them.
 TEST(SimFaults, EveryKnobShowsOnTheWire) {
   const Bytes version{0x00, 0x1B}, versionReply = rx({0x00, 0x9B, 0x1B, 0x41, 0x00});
+  const Bytes idQuery = qv::sim::encodeAtCommand(0x14, 'I', 'D');
   const struct { const char* faults; Bytes request, want; int minMs; } rows[] = {
       {"", kSh, kShAnswer, 0},
+      {"", qv::sim::encodeAtCommand(0x14, 'C', 'H', {0, 0, 0, 0x30}),  // outside the band
+       qv::sim::encodeAtResponse(0x14, 'C', 'H', 3, {}), 0},
+      {"", qv::sim::encodeAtCommand(0x14, 'Z', 'Z'), qv::sim::encodeAtResponse(0x14, 'Z', 'Z', 2, {}), 0},
+      {"", qv::sim::encodeTxRequest(0x02, 0x1111, version), qv::sim::encodeTxStatus(0x02, 1), 0},  // nobody there
+      // Frame id 0 asks for no answer: the first frame out answers the query after it.
+      {"", Join(qv::sim::encodeAtCommand(0, 'I', 'D', {0x12, 0x34}), idQuery),
+       qv::sim::encodeAtResponse(0x14, 'I', 'D', 0, {0x12, 0x34}), 0},
       {"drop=1", kSh, {}, 0},
       {"droprate=100", kSh, {}, 0},
       {"dup=1", kSh, Join(kShAnswer, kShAnswer), 0},
@@ -106,6 +114,34 @@ TEST(SimFaults, EveryKnobShowsOnTheWire) {
   ASSERT_TRUE(r.client.port.waitReadable(2000));
   EXPECT_LT(r.client.port.bytesWaiting(), rx(longRf).size()) << "frame arrived in one piece";
   EXPECT_EQ(r.client.frame(2000), rx(longRf));
+}
+
+TEST(SimModem, SixtyFourBitReceiveFrames) {
+  qv::sim::SimConfig cfg;
+  cfg.rxPacket64 = true;
+  cfg.versionReplyRepeatsQuery = false;
+  Rig r(cfg);
+  ASSERT_TRUE(r.ok);
+  r.client.send(tx(0x00, {0x00, 0x1B}));
+  EXPECT_EQ(r.client.frame(1000), qv::sim::encodeRx64(cfg.adapterSerial64, 0x28, 0, {0x00, 0x9B, 0x41, 0x00}));
+}
+
+// CAN frames from the bus, in the J1939 layout.
+TEST(SimBus, InjectedCanFramesInTheJ1939Layout) {
+  Rig r;
+  ASSERT_TRUE(r.ok);
+  r.rf({0x02, 0x17, 0x10});
+  ASSERT_TRUE(r.sim.waitFor([&] { return r.sim.adapterState().started[2]; }, 1000));
+  r.sim.injectBusCan(false, 0x123, {0xAA, 0xBB});
+  r.sim.injectBusCan(true, 0x18FEF100, {0x01});
+  for (const Bytes& want : {Bytes{0x02, 0x94, 0x0A, 0x80, 0x00, 0x01, 0x23, 0xAA, 0xBB},
+                            Bytes{0x02, 0x94, 0x09, 0x18, 0xFE, 0xF1, 0x00, 0x01}}) {
+    const auto f = r.client.frame(1000);
+    ASSERT_TRUE(f && f->size() > 16);
+    Bytes got(f->begin() + 8, f->end() - 1);      // the RF payload
+    got.erase(got.begin() + 3, got.begin() + 7);  // the stamp
+    EXPECT_EQ(got, want);
+  }
 }
 
 TEST(SimBus, AdapterFiltersAndPackingShapeTheScriptedTraffic) {
