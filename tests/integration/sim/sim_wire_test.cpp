@@ -1,13 +1,13 @@
 // The simulator over a real pseudo-terminal, driven by a small client: only what the library
-// tests cannot see for themselves. They run through its fault knobs, its adapter filters and its
-// paced line, and would pass as well if a knob did nothing; here each one is seen on the wire.
-// (Modem answers, long messages and the adapter's records are checked end to end by the driver
-// and RP1210 tests.)
+// tests cannot see for themselves. They run through its modem, fault knobs, filters, long
+// messages and paced line, and would pass as well if a knob did nothing or the far side did not
+// wait for the PC; here each is seen on the wire.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 #include "pty_client.h"
@@ -51,6 +51,14 @@ struct Rig {
   simtest::PortClient client;
   bool ok = false;
 };
+
+// RF payload of an RX frame, without the adapter's 4-byte stamp at RF bytes 3-6.
+Bytes Unstamped(const std::optional<Bytes>& frame) {
+  if (!frame || frame->size() < 16) return {};
+  Bytes rf(frame->begin() + 8, frame->end() - 1);
+  rf.erase(rf.begin() + 3, rf.begin() + 7);
+  return rf;
+}
 
 const Bytes kSh = qv::sim::encodeAtCommand(0x53, 'S', 'H');
 const Bytes kShAnswer{0x7E, 0x00, 0x09, 0x88, 0x53, 0x53, 0x48, 0x00, 0x00, 0x13, 0xA2, 0x00, 0xD4};
@@ -136,12 +144,31 @@ TEST(SimBus, InjectedCanFramesInTheJ1939Layout) {
   r.sim.injectBusCan(true, 0x18FEF100, {0x01});
   for (const Bytes& want : {Bytes{0x02, 0x94, 0x0A, 0x80, 0x00, 0x01, 0x23, 0xAA, 0xBB},
                             Bytes{0x02, 0x94, 0x09, 0x18, 0xFE, 0xF1, 0x00, 0x01}}) {
-    const auto f = r.client.frame(1000);
-    ASSERT_TRUE(f && f->size() > 16);
-    Bytes got(f->begin() + 8, f->end() - 1);      // the RF payload
-    got.erase(got.begin() + 3, got.begin() + 7);  // the stamp
-    EXPECT_EQ(got, want);
+    EXPECT_EQ(Unstamped(r.client.frame(1000)), want);
   }
+}
+
+// A long message from the bus: each chunk only after the PC's progress report on the one before.
+TEST(SimAdapter, LongRtsCtsFromBusWaitsForEachProgressReport) {
+  Rig r;
+  ASSERT_TRUE(r.ok);
+  r.rf({0x02, 0x17, 0x10});
+  ASSERT_TRUE(r.sim.waitFor([&] { return r.sim.adapterState().started[2]; }, 1000));
+  Bytes data(100);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i);
+  ASSERT_TRUE(r.sim.sendLongFromBus(qv::sim::LongKind::RtsCts, 0xEF00, 0x21, 0xF9, data));
+  EXPECT_EQ(Unstamped(r.client.frame(1000)),
+            (Bytes{0x02, 0xA5, 0x10, 0x18, 0xEC, 0xF9, 0x21, 0x10, 100, 0x00, 15, 0xFF, 0x00, 0xEF, 0x00}));
+  for (uint8_t seq = 0; seq < 3; ++seq) {
+    const size_t n = seq < 2 ? 49 : 2;
+    Bytes want{0x02, 0xA6, static_cast<uint8_t>(0x05 + n), static_cast<uint8_t>(0x10 | seq)};
+    want.insert(want.end(), data.begin() + seq * 49, data.begin() + seq * 49 + n);
+    EXPECT_EQ(Unstamped(r.client.frame(1000)), want) << "chunk " << int(seq);
+    EXPECT_FALSE(r.client.frame(100).has_value()) << "chunk sent before the report";
+    r.rf({0x02, 0x20, 0x10, static_cast<uint8_t>(seq * 49 + n)});
+  }
+  EXPECT_EQ(r.sim.adapterState().longFromBusDone, 1u);
+  EXPECT_EQ(r.sim.adapterState().progressMismatches, 0u);
 }
 
 TEST(SimBus, AdapterFiltersAndPackingShapeTheScriptedTraffic) {
@@ -191,6 +218,7 @@ TEST(SimLine, PacedLineKeepsToTheBaudRateBothWays) {
   const auto t1 = Clock::now();
   for (int i = 0; i < 20; ++i) r.client.send(request);
   ASSERT_TRUE(r.sim.waitFor([&] { return r.sim.rfToAdapter().size() >= before + 20; }, 5000));
-  EXPECT_GE(std::chrono::duration<double>(Clock::now() - t1).count(), static_cast<double>(20 * request.size() - 1) / 960.0);
+  const double requestBytes = static_cast<double>(request.size());
+  EXPECT_GE(std::chrono::duration<double>(Clock::now() - t1).count(), (20 * requestBytes - 1) / 960.0);
   EXPECT_EQ(r.sim.counters().badFramesFromPc, 0u);
 }
