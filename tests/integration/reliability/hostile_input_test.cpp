@@ -1,5 +1,6 @@
-// Hostile arguments to every RP1210 entry point, through the real libraries: each call gives a
-// clear code and writes nothing past the buffer it was given (the guard bytes tell; ASan also).
+// Hostile arguments to the RP1210 entry points, through the real libraries with real traffic:
+// each call gives a clear code and writes nothing past the buffer it was given (the guard bytes
+// tell; ASan also). The exact codes per size are the RP1210 unit tests'.
 #include <cstring>
 #include <string>
 
@@ -46,22 +47,6 @@ TEST_F(Hostile, BadClientIdsAndNullPointersAreRefused) {
   Api().version(nullptr, nullptr, nullptr, nullptr);
 }
 
-TEST_F(Hostile, SendSizesFromNothingToHuge) {
-  const int16_t id = Connect("J1939");
-  ASSERT_EQ(id, 1);
-  std::vector<char> big(8192, 0x11);
-  big[0] = 0x00, big[1] = static_cast<char>(0xEF), big[2] = 0x00, big[3] = 0x06, big[4] = static_cast<char>(0xF9), big[5] = 0;
-  for (int16_t size : {int16_t{-1}, int16_t{0}, int16_t{1}, int16_t{5}, int16_t{1792}, int16_t{2000}, int16_t{8192}}) {
-    SCOPED_TRACE(size);
-    const int16_t r = Api().send(id, big.data(), size, 0, 0);
-    if (size >= 6 && size <= 6 + 1785) {
-      EXPECT_EQ(r, 0);
-    } else {
-      EXPECT_NE(r, 0);
-    }
-  }
-}
-
 TEST_F(Hostile, ReadIntoBuffersOfEverySize) {
   const int16_t id = Connect("J1939");
   ASSERT_EQ(id, 1);
@@ -79,28 +64,6 @@ TEST_F(Hostile, ReadIntoBuffersOfEverySize) {
     EXPECT_EQ(Api().read(id, g.data(), size, 0), 141);
     EXPECT_TRUE(g.guardsIntact());
   }
-}
-
-TEST_F(Hostile, StatusVersionAndErrorTextStayInTheirBuffers) {
-  const int16_t id = Connect("J1939");
-  ASSERT_EQ(id, 1);
-  // The block is 16 bytes: a smaller buffer is refused, untouched.
-  for (int16_t size : {int16_t{-1}, int16_t{0}, int16_t{1}, int16_t{15}, int16_t{16}, int16_t{256}}) {
-    Guarded g(size > 0 ? static_cast<size_t>(size) : 1);
-    EXPECT_EQ(Api().status(id, g.data(), size, 0), size >= 16 ? 0 : 141) << size;
-    EXPECT_TRUE(g.guardsIntact()) << size;
-  }
-  // Error texts fit the RP1210 80-character buffer, known code or not.
-  for (int code : {-32768, -1, 0, 1, 128, 129, 141, 163, 164, 255, 32767}) {
-    Guarded g(80);
-    std::memset(g.data(), 0, 80);
-    Api().errorText(static_cast<int16_t>(code), g.data());
-    EXPECT_TRUE(g.guardsIntact()) << code;
-    EXPECT_LT(std::strlen(g.data()), 80u) << code;
-  }
-  Guarded a(16), b(16), c(16), d(16);
-  Api().version(a.data(), b.data(), c.data(), d.data());
-  EXPECT_TRUE(a.guardsIntact() && b.guardsIntact() && c.guardsIntact() && d.guardsIntact());
 }
 
 TEST_F(Hostile, CommandsWithSizesTheyDoNotExpect) {

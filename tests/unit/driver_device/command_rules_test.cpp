@@ -67,55 +67,62 @@ TEST_F(CommandRules, EchoValuesAsciiOrBinaryAndNothingSent) {
   EXPECT_TRUE(sink.sent.empty());
 }
 
-TEST_F(CommandRules, FilterStateValues) {
-  const uint8_t zeros[8] = {};
-  const uint8_t one[8] = {0, 0, 0, 0, 0, 0, 0, 1};
-  EXPECT_EQ(NextFilterState(zeros, 8), 1);
-  EXPECT_EQ(NextFilterState(zeros, 0), 3);  // no data: nothing to be all zero
-  EXPECT_EQ(NextFilterState(nullptr, 0), 3);
-  EXPECT_EQ(NextFilterState(one, 8), 2);
-  EXPECT_EQ(NextFilterState(one, 7), 1);  // only the given bytes are looked at
-  EXPECT_EQ(NextFilterState(one, 3), 1);
-  const uint8_t nine[9] = {0, 0, 0, 0, 0, 0, 0, 0, 5};
-  EXPECT_EQ(NextFilterState(nine, 9), 1);  // the ninth byte is not part of the test
+// After a pass-all (all-zero) list, the next list clears the adapter's first, each protocol its
+// own way (J1939 restores the start-up pass list with command 24). After a discard-all (an empty
+// list, as a null pointer) the list replaces the adapter's without clearing, so that pass list
+// stays.
+TEST_F(CommandRules, ListsAfterPassAllClearFirstAndAfterDiscardAllDoNot) {
+  const std::vector<uint8_t> zeros(8, 0);
+  const struct { uint8_t protocol, command; std::vector<uint8_t> list; std::vector<Sent> clearing; } rows[] = {
+      {1, 16, {128, 0xFF, 0, 0, 0, 0}, {{true, 1, 16, {}}}},
+      {2, 16, Entry(0xFE, 3), {{true, 2, 16, {}}, {false, 2, 24, {}}}},
+      {2, 17, {9, 9, 9, 9}, {{true, 2, 16, {}}, {true, 2, 17, {}}}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << int(row.protocol) << "/" << int(row.command));
+    const uint8_t& filterState = row.command == 17   ? state.filterStateCan
+                                 : row.protocol == 1 ? state.filterStateJ1708
+                                                     : state.filterStateJ1939;
+    for (const bool discard : {false, true}) {
+      sink.sent.clear();
+      EXPECT_EQ(Run(row.protocol, row.command, zeros), 0);
+      EXPECT_EQ(sink.sent, (std::vector<Sent>{{true, row.protocol, row.command, zeros}}));
+      EXPECT_EQ(filterState, 1);
+      sink.sent.clear();
+      std::vector<Sent> want = row.clearing;
+      if (discard) {
+        EXPECT_EQ(RunCommand(state, sink, row.protocol, row.command, nullptr, 0), 0);
+        EXPECT_EQ(filterState, 3);
+        want = {{true, row.protocol, row.command, {}}};
+      }
+      EXPECT_EQ(Run(row.protocol, row.command, row.list), 0);
+      want.push_back({true, row.protocol, row.command, row.list});
+      EXPECT_EQ(sink.sent, want);
+      EXPECT_EQ(filterState, 2);
+    }
+  }
+  EXPECT_EQ(sink.sleeps, (std::vector<uint32_t>{2}));  // CAN: between clearing and the list
 }
 
-TEST_F(CommandRules, J1708AllZeroThenRealFilterClearsFirst) {
-  Run(1, 16, {0, 0, 0, 0, 0, 0});
-  EXPECT_EQ(state.filterStateJ1708, 1);
-  ASSERT_EQ(sink.sent.size(), 1u);
-  EXPECT_EQ(sink.sent[0], (Sent{true, 1, 16, {0, 0, 0, 0, 0, 0}}));
-  sink.sent.clear();
+// From state 2 nothing is cleared and the send's result is the result; only the first eight
+// bytes are tested for all-zero. A pass-all empties the J1939 list and is the CAN list.
+TEST_F(CommandRules, StateTwoSendsAsItIsAndPassAllLists) {
   Run(1, 16, {128, 0xFF, 0, 0, 0, 0});
-  ASSERT_EQ(sink.sent.size(), 2u);
-  EXPECT_EQ(sink.sent[0], (Sent{true, 1, 16, {}}));
-  EXPECT_EQ(sink.sent[1], (Sent{true, 1, 16, {128, 0xFF, 0, 0, 0, 0}}));
-  EXPECT_EQ(state.filterStateJ1708, 2);
   sink.sent.clear();
-  sink.result = ERR_TX_QUEUE_FULL;  // state 2: no clearing; the send result is the result
+  sink.result = ERR_TX_QUEUE_FULL;
   EXPECT_EQ(Run(1, 16, {129, 0xFF, 0, 0, 0, 0}), ERR_TX_QUEUE_FULL);
   EXPECT_EQ(sink.sent.size(), 1u);
-  // The ninth byte is not part of the all-zero test.
   EXPECT_EQ(Run(1, 16, {0, 0, 0, 0, 0, 0, 0, 0, 5}), ERR_TX_QUEUE_FULL);
   EXPECT_EQ(state.filterStateJ1708, 1);
-}
-
-TEST_F(CommandRules, J1939AllZeroEmptiesListSendsAndNextCallClears) {
   Run(2, 16, Entry(0xF0, 0));
   EXPECT_EQ(state.j1939FilterCount, 8);
-  sink.sent.clear();
   Run(2, 16, std::vector<uint8_t>(8, 0));
   EXPECT_EQ(state.j1939FilterCount, 0);
-  EXPECT_EQ(state.filterStateJ1939, 1);
-  ASSERT_EQ(sink.sent.size(), 1u);
-  EXPECT_EQ(sink.sent[0], (Sent{true, 2, 16, std::vector<uint8_t>(8, 0)}));
-  sink.sent.clear();
-  Run(2, 16, Entry(0xFE, 3));
-  ASSERT_EQ(sink.sent.size(), 3u);
-  EXPECT_EQ(sink.sent[0], (Sent{true, 2, 16, {}}));
-  EXPECT_EQ(sink.sent[1], (Sent{false, 2, 24, {}}));
-  EXPECT_EQ(sink.sent[2], (Sent{true, 2, 16, Entry(0xFE, 3)}));
-  EXPECT_EQ(state.filterStateJ1939, 2);
+  Run(2, 17, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+  EXPECT_EQ(state.canFilterCount, 10);
+  Run(2, 17, std::vector<uint8_t>(8, 0));
+  EXPECT_EQ(state.canFilterCount, 8);
+  EXPECT_EQ(state.canFilterList[0], 0);
 }
 
 TEST_F(CommandRules, J1939RepeatSendsOnceAndOnlyNewEntriesGoOut) {
@@ -149,23 +156,6 @@ TEST_F(CommandRules, J1939LongListsAreSplitAndCapped) {
   EXPECT_EQ(sink.sent[0].data, Join({Entry(0xF1, 1), Entry(0xF1, 2)}));
 }
 
-TEST_F(CommandRules, CanFilterReplacesListAndClearsAfterAllZero) {
-  Run(2, 17, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
-  EXPECT_EQ(state.canFilterCount, 10);
-  Run(2, 17, std::vector<uint8_t>(8, 0));
-  EXPECT_EQ(state.canFilterCount, 8);
-  EXPECT_EQ(state.canFilterList[0], 0);
-  EXPECT_EQ(state.filterStateCan, 1);
-  sink.sent.clear();
-  Run(2, 17, {9, 9, 9, 9});
-  ASSERT_EQ(sink.sent.size(), 3u);
-  EXPECT_EQ(sink.sent[0], (Sent{true, 2, 16, {}}));
-  EXPECT_EQ(sink.sent[1], (Sent{true, 2, 17, {}}));
-  EXPECT_EQ(sink.sent[2], (Sent{true, 2, 17, {9, 9, 9, 9}}));
-  EXPECT_EQ(sink.sleeps, std::vector<uint32_t>{2});
-  EXPECT_EQ(state.canFilterCount, 4);
-}
-
 TEST_F(CommandRules, OtherCommandsPassThroughUnchanged) {
   // Filters for protocols without a list (7, 16) pass through too.
   const std::vector<Sent> rows = {
@@ -182,25 +172,6 @@ TEST_F(CommandRules, NullDataIsAnEmptyCommand) {
   EXPECT_EQ(state.filterStateJ1708, 3);
 }
 
-// Discard-all (an empty list, as a null pointer) after a pass-all, then a real list: the
-// adapter's list is replaced without clearing, so the start-up pass list (command 24) stays.
-TEST_F(CommandRules, EmptyListAfterPassAllLeavesStateThreeAndNoClearing) {
-  struct Row { uint8_t protocol, command; std::vector<uint8_t> list; };
-  const Row rows[] = {{2, 16, Entry(0xFE, 3)}, {1, 16, {128, 0xFF, 0, 0, 0, 0}}, {2, 17, {9, 9, 9, 9}}};
-  for (const Row& r : rows) {
-    SCOPED_TRACE(testing::Message() << int(r.protocol) << "/" << int(r.command));
-    Run(r.protocol, r.command, std::vector<uint8_t>(8, 0));  // pass all
-    sink.sent.clear();
-    EXPECT_EQ(RunCommand(state, sink, r.protocol, r.command, nullptr, 0), 0);  // discard all
-    const uint8_t st = r.command == 17 ? state.filterStateCan : r.protocol == 1 ? state.filterStateJ1708 : state.filterStateJ1939;
-    EXPECT_EQ(st, 3);
-    Run(r.protocol, r.command, r.list);
-    const uint8_t code = r.protocol;
-    EXPECT_EQ(sink.sent, (std::vector<Sent>{{true, code, r.command, {}}, {true, code, r.command, r.list}}));
-    sink.sent.clear();
-  }
-}
-
 TEST_F(CommandRules, FilterClearingPerProtocol) {
   ClearAdapterFilters(sink, 0x10);
   ClearAdapterFilters(sink, 0x27);
@@ -209,15 +180,6 @@ TEST_F(CommandRules, FilterClearingPerProtocol) {
   ClearAdapterFilters(sink, 1);
   ASSERT_EQ(sink.sent.size(), 1u);
   EXPECT_EQ(sink.sent[0], (Sent{true, 1, 16, {}}));
-}
-
-TEST(HardwareStatus, LayoutKeepsByteOne) {
-  uint8_t s[16];
-  std::fill(std::begin(s), std::end(s), 0xAA);
-  FillHardwareStatus(0x03, 0x01, 0x02, s);
-  const uint8_t want[9] = {5, 0xAA, 0x03, 0, 0x01, 0, 0x02, 0, 0};
-  EXPECT_EQ(std::vector<uint8_t>(s, s + 9), std::vector<uint8_t>(want, want + 9));
-  EXPECT_EQ(s[9], 0xAA);
 }
 
 }  // namespace

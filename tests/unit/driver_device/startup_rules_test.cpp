@@ -72,14 +72,5 @@ TEST(VersionReplies, BothLayoutsAndNonReplies) {
   EXPECT_FALSE(ParseVersionReply(plain, 0));
 }
 
-// Sizes and offsets are static_asserts in QV_API.h; this is where the returned length sits.
-TEST(RecordLayouts, ReturnedLengthAndData) {
-  MessageRecord r{};
-  QvSetReturnedLength(&r, 0x01020304);
-  EXPECT_EQ(r.body[3], 0x04);  // host order, 4 bytes after the 3 unused ones
-  EXPECT_EQ(QvReturnedLength(&r), 0x01020304u);
-  EXPECT_EQ(QvReturnedData(&r), r.body + 7);
-}
-
 }  // namespace
 }  // namespace qv::driver

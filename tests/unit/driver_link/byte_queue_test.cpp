@@ -109,16 +109,3 @@ TEST_F(QueueTest, TakeIntoTooSmallBufferDiscardsWithoutOverrun) {
   EXPECT_EQ(out[20], 0xAB);
   EXPECT_TRUE(ByteQueue_IsEmpty(q));
 }
-
-TEST_F(QueueTest, ClearKeepsBytesAndRestartsAtZero) {
-  auto r = Record(10, 4);
-  ByteQueue_Put(q, r.data(), r.size());
-  ByteQueue_Put(q, r.data(), r.size());
-  ByteQueue_Clear(q);
-  EXPECT_TRUE(ByteQueue_IsEmpty(q));
-  EXPECT_EQ(q.data[3], 4);
-  auto s = Record(5, 6);
-  ByteQueue_Put(q, s.data(), s.size());
-  EXPECT_EQ(q.write_index, 5);
-  EXPECT_EQ(q.data[3], 6);
-}

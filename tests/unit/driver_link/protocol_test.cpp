@@ -37,55 +37,31 @@ TEST(Payloads, BroadcastAnnouncement) {
   EXPECT_EQ(Bytes(out, out + n), (Bytes{0x02, 0x24, 12, 0x1C, 0xEC, 0xFF, 0x00, 0x20, 0xF9, 0x06, 255, 0xFF, 0xEC, 0xFE, 0}));
 }
 
-namespace {
-struct ChunkCase {
-  size_t total;
-  std::vector<std::pair<size_t, size_t>> payloadAndPad;  // per chunk
-};
-}  // namespace
-
+// A chunk: 02 23, payload length + 1, sequence (10 first, 11 middle, 12 last; 2x for a
+// broadcast), its share of the message, FF padding.
 TEST(Payloads, ChunkingOfLongMessages) {
-  const std::vector<ChunkCase> cases = {
-      {9, {{9, 5}}},
-      {49, {{49, 7}}},
-      {50, {{49, 0}, {1, 6}}},
-      {98, {{49, 0}, {49, 7}}},
-      {1785, {}},
-  };
   std::vector<uint8_t> data(1785);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + 1);
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.total);
-    const size_t count = ChunkCount(c.total);
-    if (!c.payloadAndPad.empty()) {
-      ASSERT_EQ(count, c.payloadAndPad.size());
-    }
-    size_t offset = 0;
-    for (size_t j = 1; j <= count; ++j) {
-      uint8_t out[128];
-      const size_t n = EncodeLongChunk(out, sizeof out, false, data.data(), c.total, j);
-      const size_t payload = ChunkPayloadSize(c.total, j);
-      const size_t pad = n - 4 - payload;
-      if (!c.payloadAndPad.empty()) {
-        EXPECT_EQ(payload, c.payloadAndPad[j - 1].first);
-        EXPECT_EQ(pad, c.payloadAndPad[j - 1].second);
-      }
-      EXPECT_EQ(out[0], 0x02);
-      EXPECT_EQ(out[1], 0x23);
-      EXPECT_EQ(out[2], payload + 1);
-      const uint8_t s = j == 1 ? 0 : (j == count ? 2 : 1);
-      EXPECT_EQ(out[3], 0x10 + s);
-      EXPECT_EQ(Bytes(out + 4, out + 4 + payload), Bytes(data.begin() + offset, data.begin() + offset + payload));
-      for (size_t k = 0; k < pad; ++k) EXPECT_EQ(out[4 + payload + k], 0xFF);
-      offset += payload;
-    }
-    EXPECT_EQ(offset, c.total);
+  const struct { size_t total, chunk; bool bam; size_t payload, pad; uint8_t seq; } rows[] = {
+      {9, 1, false, 9, 5, 0x10},     {49, 1, false, 49, 7, 0x10},   {50, 1, false, 49, 0, 0x10},
+      {50, 2, false, 1, 6, 0x12},    {98, 2, false, 49, 7, 0x12},   {1785, 2, false, 49, 0, 0x11},
+      {1785, 37, true, 21, 7, 0x22},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.total << " bytes, chunk " << row.chunk);
+    uint8_t out[128];
+    const size_t n = EncodeLongChunk(out, sizeof out, row.bam, data.data(), row.total, row.chunk);
+    EXPECT_EQ(ChunkPayloadSize(row.total, row.chunk), row.payload);
+    ASSERT_EQ(n, 4 + row.payload + row.pad);
+    const auto from = data.begin() + static_cast<std::ptrdiff_t>((row.chunk - 1) * 49);
+    Bytes want{0x02, 0x23, static_cast<uint8_t>(row.payload + 1), row.seq};
+    want.insert(want.end(), from, from + static_cast<std::ptrdiff_t>(row.payload));
+    want.resize(n, 0xFF);
+    EXPECT_EQ(Bytes(out, out + n), want);
   }
+  EXPECT_EQ(ChunkCount(49), 1u);
+  EXPECT_EQ(ChunkCount(50), 2u);
   EXPECT_EQ(ChunkCount(1785), 37u);
-  EXPECT_EQ(ChunkPayloadSize(1785, 37), 21u);
-  uint8_t out[128];
-  EXPECT_EQ(EncodeLongChunk(out, sizeof out, true, data.data(), 1785, 37), 4u + 21u + 7u);
-  EXPECT_EQ(out[3], 0x22);
 }
 
 TEST(Payloads, RxHeadIsBoundsChecked) {
