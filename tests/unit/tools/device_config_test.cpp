@@ -68,24 +68,16 @@ TEST_F(IniFiles, InventoryListsDevicesProtocolsAndProblems) {
                               "protocol 2 is listed but [ProtocolInformation2] has no ProtocolString value"}));
 }
 
-TEST_F(IniFiles, MissingFileBadListsAndDeviceChecks) {
+// (A missing file and an unlisted device: qvlink's own tests, by their exact lines.)
+TEST_F(IniFiles, BadListsAndDeviceChecks) {
   std::string why;
   int16_t device = 0;
-  EXPECT_FALSE(ReadInventory().fileFound);
-  EXPECT_FALSE(DefaultDevice(&device, &why));
-  EXPECT_EQ(why, "QV121032.ini not found at " + (dir_ / "QV121032.ini").string() +
-                     ": set QV_PROFILE_DIR or run QvLink Setup");
-  EXPECT_FALSE(CheckDeviceConfigured(101, &why));
-
   Write("[VendorInformation]\nDevices=101 102\n[DeviceInformation101]\nDeviceParams=\n[DeviceInformation7]\nDeviceParams=COM9,115200,1,81,12\n");
   EXPECT_EQ(ReadInventory().problems.front(), "[VendorInformation] Devices '101 102' is not a comma-separated id list");
   EXPECT_FALSE(DefaultDevice(&device, &why));
   EXPECT_FALSE(CheckDeviceConfigured(101, &why));
   EXPECT_EQ(why, "[DeviceInformation101] DeviceParams is empty in " + (dir_ / "QV121032.ini").string() +
                      ": run QvLink Setup to pair the adapter");
-  EXPECT_FALSE(CheckDeviceConfigured(5, &why));
-  EXPECT_EQ(why, "device 5 is not in " + (dir_ / "QV121032.ini").string() +
-                     " (no [DeviceInformation5] DeviceParams; devices listed: 101 102)");
   EXPECT_TRUE(CheckDeviceConfigured(7, &why));
   EXPECT_EQ(DevicePort(7), "COM9");
 
