@@ -43,27 +43,26 @@ std::vector<std::string> Lines(const std::string& text) {
   return out;
 }
 
-// One qvlink process with stdout and stderr in files, or stderr on a terminal of its own.
+// One qvlink process with stdout and stderr in files; with `terminal`, stderr goes to a
+// terminal of its own (script(1) runs the tool on a pty) whose screen is kept in the stderr file.
 class Child {
  public:
-  enum class Err { File, Terminal };
-  Child(const fs::path& dir, std::vector<std::string> args, Err err = Err::File)
+  Child(const fs::path& dir, std::vector<std::string> args, bool terminal = false)
       : out_(dir / "out.txt"), err_(dir / "err.txt") {
     args.insert(args.begin(), (BinDir() / "qvlink").string());
+    if (terminal) {
+      std::string line;
+      for (const auto& a : args) line += "'" + a + "' ";
+      args = {"/usr/bin/script", "-qec", line + ">'" + out_.string() + "'", "/dev/null"};
+    }
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (err == Err::Terminal) {
-      terminal_ = posix_openpt(O_RDWR | O_NOCTTY);
-      if (terminal_ >= 0 && grantpt(terminal_) == 0 && unlockpt(terminal_) == 0)
-        posix_spawn_file_actions_addopen(&fa, 2, ptsname(terminal_), O_RDWR | O_NOCTTY, 0);
-      fcntl(terminal_, F_SETFL, fcntl(terminal_, F_GETFL) | O_NONBLOCK);
-    } else {
-      posix_spawn_file_actions_addopen(&fa, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    }
+    const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_APPEND;
+    posix_spawn_file_actions_addopen(&fa, 1, (terminal ? err_ : out_).c_str(), flags, 0600);
+    posix_spawn_file_actions_addopen(&fa, 2, err_.c_str(), flags, 0600);
     started_ = posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ) == 0;
     posix_spawn_file_actions_destroy(&fa);
   }
@@ -72,15 +71,6 @@ class Child {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
-    if (terminal_ >= 0) close(terminal_);
-  }
-  // What the child wrote to its terminal (line ends as written, without the terminal's \r).
-  std::string terminal() {
-    char b[4096];
-    for (ssize_t n; terminal_ >= 0 && (n = read(terminal_, b, sizeof b)) > 0;)
-      for (ssize_t i = 0; i < n; ++i)
-        if (b[i] != '\r') screen_.push_back(b[i]);
-    return screen_;
   }
   bool exited(int flags = WNOHANG) {
     int status = 0;
@@ -101,8 +91,6 @@ class Child {
 
  private:
   fs::path out_, err_;
-  int terminal_ = -1;
-  std::string screen_;
   pid_t pid_ = 0;
   bool started_ = false, exited_ = false;
   int code_ = -1;
@@ -151,28 +139,6 @@ class Qvlink : public ::testing::Test {
   std::unique_ptr<qv::sim::Simulator> sim_;
 };
 
-// Pcap reader written from the published format, independent of the tool's writer.
-struct PcapFrame {
-  uint32_t id;
-  uint8_t length;
-  Bytes data;
-};
-bool ReadPcap(const std::string& b, uint32_t* linkType, std::vector<PcapFrame>* frames) {
-  auto u8 = [&](size_t i) { return static_cast<uint8_t>(b[i]); };
-  auto le32 = [&](size_t i) { return uint32_t(u8(i)) | uint32_t(u8(i + 1)) << 8 | uint32_t(u8(i + 2)) << 16 | uint32_t(u8(i + 3)) << 24; };
-  auto be32 = [&](size_t i) { return uint32_t(u8(i)) << 24 | uint32_t(u8(i + 1)) << 16 | uint32_t(u8(i + 2)) << 8 | u8(i + 3); };
-  if (b.size() < 24 || le32(0) != 0xA1B2C3D4 || (u8(4) | u8(5) << 8) != 2 || (u8(6) | u8(7) << 8) != 4) return false;
-  *linkType = le32(20);
-  for (size_t at = 24; at < b.size();) {
-    if (b.size() - at < 32 || le32(at + 8) != 16) return false;
-    PcapFrame f{be32(at + 16), u8(at + 20), {}};
-    for (size_t i = 0; i < 8; ++i) f.data.push_back(u8(at + 24 + i));
-    frames->push_back(f);
-    at += 32;
-  }
-  return true;
-}
-
 TEST_F(Qvlink, DemoRunsEndToEnd) {
   Child c(dir_, {"demo"});
   const int code = c.wait(nullptr, 0);
@@ -211,15 +177,15 @@ TEST_F(Qvlink, MonitorCapturesTheBusFramesAskedFor) {
   for (size_t k = 0; k < 3; ++k)
     EXPECT_TRUE(std::regex_match(log[k], std::regex(R"(^\(\d+\.\d{6}\) qv0 14FF1022#0)" + std::to_string(k) + "11223344556677$")))
         << log[k];
-  uint32_t linkType = 0;
-  std::vector<PcapFrame> frames;
-  ASSERT_TRUE(ReadPcap(c.out(), &linkType, &frames)) << c.out().size();
-  EXPECT_EQ(linkType, 227u);
-  ASSERT_EQ(frames.size(), 3u);
+  // The pcap: its header (magic, link type 227), then per frame a record header and the
+  // SocketCAN frame, bit 31 marking the 29-bit identifier (every byte: the capture unit test).
+  const std::string pcap = c.out();
+  ASSERT_EQ(pcap.size(), 24u + 3 * 32u);
+  EXPECT_EQ(Bytes(pcap.begin(), pcap.begin() + 4), (Bytes{0xD4, 0xC3, 0xB2, 0xA1}));
+  EXPECT_EQ(static_cast<uint8_t>(pcap[20]), 227);
   for (uint8_t k = 0; k < 3; ++k) {
-    EXPECT_EQ(frames[k].id, 0x94FF1022u);  // bit 31: 29-bit identifier
-    EXPECT_EQ(frames[k].length, 8);
-    EXPECT_EQ(frames[k].data, (Bytes{k, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}));
+    const auto frame = pcap.begin() + 24 + 32 * k + 16;
+    EXPECT_EQ(Bytes(frame, frame + 16), (Bytes{0x94, 0xFF, 0x10, 0x22, 8, 0, 0, 0, k, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}));
   }
   EXPECT_EQ(fs::exists(cwdDash), dashBefore) << "a file named '-' was made";
   // Wireshark's own reader, with the J1939 decoding a user has to ask for (./dev test installs tshark).
@@ -236,13 +202,12 @@ TEST_F(Qvlink, MonitorCapturesTheBusFramesAskedFor) {
 TEST_F(Qvlink, PcapInATerminalPrintsTheTsharkCommand) {
   StartSim(false);
   const std::string pcap = (dir_ / "t.pcap").string();
-  Child c(dir_, {"monitor", "--pgn", "0xFECA", "--count", "1", "--pcap", pcap, "--log", "-"}, Child::Err::Terminal);
-  ASSERT_TRUE(J1939Ready(10000)) << c.terminal();
+  Child c(dir_, {"monitor", "--pgn", "0xFECA", "--count", "1", "--pcap", pcap, "--log", "-"}, true);
+  ASSERT_TRUE(J1939Ready(10000)) << c.err();
   sim_->injectBusJ1939(6, 0xFECA, 0x00, 0xFF, {0x00, 0xFF, 0x64, 0x00, 0x01, 0x01, 0xFF, 0xFF});
-  ASSERT_EQ(c.wait(sim_.get(), 10000), 0) << c.terminal();
-  const std::string screen = c.terminal();
+  ASSERT_EQ(c.wait(sim_.get(), 10000), 0) << c.err();
   const std::string command = "tshark -r " + pcap + " -d can.subdissector,j1939";
-  EXPECT_NE(screen.find("qvlink: to see the J1939 fields: " + command + "\n"), std::string::npos) << screen;
+  EXPECT_NE(c.err().find("qvlink: to see the J1939 fields: " + command + "\r\n"), std::string::npos) << c.err();
   EXPECT_TRUE(std::regex_match(c.out(), std::regex(R"(^\(\d+\.\d{6}\) qv0 18FECA00#00FF64000101FFFF\n$)")))
       << c.out();
 }
@@ -448,39 +413,37 @@ TEST_F(Qvlink, MonitorAdapterFilterGoesToTheAdapter) {
 // for a global request), addressed to us or to all.
 TEST_F(Qvlink, RequestPrintsOnlyAnswersToItsRequest) {
   StartSim(false);
-  auto requested = [&] {
-    return sim_->waitFor([&] {
-      for (const auto& f : sim_->busFramesFromPc())
-        if (f.id.pgn == 59904) return true;
-      return false;
-    }, 10000);
+  struct Frame { uint8_t prio; uint32_t pgn; uint8_t sa, da, data; };
+  const struct {
+    std::vector<std::string> args;
+    uint32_t ownAnswers;  // the simulated engine's own answers, before the bus frames go out
+    std::vector<Frame> bus;
+    std::vector<std::string> shown;
+  } rows[] = {
+      {{"request", "61444", "-t", "2000"}, 1,  // global: the engine answers by itself
+       {{3, 61444, 0x00, 0xFF, 9},             // the engine's next broadcast: no answer
+        {3, 61444, 0x22, 0xFF, 1},             // a second node answers
+        {3, 61444, 0x22, 0xFF, 2},             // and broadcasts again
+        {3, 65265, 0x33, 0xFF, 3}},            // another PGN
+       {" 0CF00400  PGN  61444 SA 00 DA FF P3  [8] ", " 0CF00422  PGN  61444 SA 22 DA FF P3  [1] 01"}},
+      {{"request", "--pgn", "0xEF00", "--dest", "0x22", "--timeout", "5000"}, 0,
+       {{6, 0xEF00, 0x00, 0xF9, 1}, {6, 0xEF00, 0x22, 0x33, 2}, {6, 0xEF00, 0x22, 0xF9, 3}},  // the third answers
+       {" 18EFF922  PGN  61184 SA 22 DA F9 P6  [1] 03"}},
   };
-  {
-    Child c(dir_, {"request", "61444", "-t", "2000"});  // global: the engine answers by itself
-    ASSERT_TRUE(requested()) << c.err();
-    ASSERT_TRUE(sim_->waitFor([&] { return sim_->counters().busFramesToPc >= 1; }, 5000));
-    sim_->injectBusJ1939(3, 61444, 0x00, 0xFF, {9});  // the engine's next broadcast: no answer
-    sim_->injectBusJ1939(3, 61444, 0x22, 0xFF, {1});  // a second node answers
-    sim_->injectBusJ1939(3, 61444, 0x22, 0xFF, {2});  // and broadcasts again
-    sim_->injectBusJ1939(3, 65265, 0x33, 0xFF, {3});  // another PGN
+  for (const auto& row : rows) {
+    sim_->clearLogs();
+    const uint32_t before = sim_->counters().busFramesToPc;
+    Child c(dir_, row.args);
+    ASSERT_TRUE(sim_->waitFor([&] {
+      for (const auto& f : sim_->busFramesFromPc())
+        if (f.id.pgn == 59904) return sim_->counters().busFramesToPc >= before + row.ownAnswers;
+      return false;
+    }, 10000)) << c.err();
+    for (const auto& f : row.bus) sim_->injectBusJ1939(f.prio, f.pgn, f.sa, f.da, {f.data});
     ASSERT_EQ(c.wait(sim_.get(), 10000), 0) << c.err();
     const auto lines = Lines(c.out());
-    ASSERT_EQ(lines.size(), 2u) << c.out();
-    EXPECT_NE(lines[0].find("PGN  61444 SA 00"), std::string::npos) << lines[0];
-    EXPECT_NE(lines[0].find("EEC1 engine"), std::string::npos) << lines[0];
-    EXPECT_NE(lines[1].find("PGN  61444 SA 22 DA FF P3  [1] 01"), std::string::npos) << lines[1];
-  }
-  sim_->clearLogs();
-  {
-    Child c(dir_, {"request", "--pgn", "0xEF00", "--dest", "0x22", "--timeout", "5000"});
-    ASSERT_TRUE(requested()) << c.err();
-    sim_->injectBusJ1939(6, 0xEF00, 0x00, 0xF9, {1});  // from another node
-    sim_->injectBusJ1939(6, 0xEF00, 0x22, 0x33, {2});  // to another node
-    sim_->injectBusJ1939(6, 0xEF00, 0x22, 0xF9, {3});  // the answer
-    ASSERT_EQ(c.wait(sim_.get(), 10000), 0) << c.err();
-    const auto lines = Lines(c.out());
-    ASSERT_EQ(lines.size(), 1u) << c.out();
-    EXPECT_NE(lines[0].find(" 18EFF922  PGN  61184 SA 22 DA F9 P6  [1] 03"), std::string::npos) << lines[0];
+    ASSERT_EQ(lines.size(), row.shown.size()) << c.out();
+    for (size_t i = 0; i < lines.size(); ++i) EXPECT_NE(lines[i].find(row.shown[i]), std::string::npos) << lines[i];
   }
 }
 
