@@ -129,9 +129,7 @@ TEST_F(ModemAt, FramesTakenAndDropped) {
   s.guiSerHigh = 7;
   Feed(AtResponse('S', 'H', {0x01, 0x02}));
   EXPECT_EQ(s.guiSerHigh, 7u);
-}
-
-TEST_F(ModemAt, OtherFrameIdIsStillAppliedAndDelimiterInsideBodyIsData) {
+  // Another frame ID is still applied, and a delimiter inside a body is data.
   Feed(AtResponse('S', 'L', {0x7E, 0x7E, 0x00, 0x01}, 0x01));
   EXPECT_EQ(s.guiSerLow, 0x7E7E0001u);
 }
@@ -142,6 +140,8 @@ TEST(ModemAddress, DerivedFromTheLowSerialBits) {
   EXPECT_EQ(ModemAddressFromSerialLow(0x0013FFFE), 0x7FFE);
 }
 
+// The address goes out with MY, is stored with WR and read back; a modem that keeps its old
+// one is reported.
 TEST_F(ModemAt, SetModemMyWritesStoresAndReadsBack) {
   s.guiSerLow = 0x0013FFFE;
   com.my = 0xFFFF;
@@ -152,14 +152,13 @@ TEST_F(ModemAt, SetModemMyWritesStoresAndReadsBack) {
   EXPECT_EQ(com.written[2], Built({'M', 'Y'}));
   EXPECT_EQ(com.delays, (std::vector<double>{1.0, 4.0, 0.1}));
   EXPECT_EQ(s.gusModemMY, 0x7FFE);
-}
 
-TEST_F(ModemAt, SetModemMyReportsAModemThatKeepsItsOldAddress) {
   s.guiSerLow = 0x40A1B2C3;
   com.my = 0xFFFF;
   com.acceptMy = false;
+  com.written.clear();
   EXPECT_EQ(SetModemMY(s), 0);
-  EXPECT_EQ(com.written[0], Built({'M', 'Y', 0, 0, 0xB2, 0xC3}));
+  EXPECT_EQ(com.written.at(0), Built({'M', 'Y', 0, 0, 0xB2, 0xC3}));
   EXPECT_EQ(s.gusModemMY, 0xFFFF);
 }
 
