@@ -55,8 +55,6 @@ wait_for() {
   fail "timed out waiting for: $1"
 }
 
-wait_for "Talking to the radio modem on COM5 ..."
-wait_for "Radio modem found: serial number 0013A20040A1B2C3."
 wait_for "Radio channel 15 recorded for devices 101, 102 in $ini."
 wait_for "Enter the last 5 digits of the serial number on your QvLink, then click OK."
 wait_for "Serial #:"

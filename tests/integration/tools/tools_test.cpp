@@ -101,7 +101,8 @@ constexpr char kIni[] =
     "[DeviceInformation101]\nDeviceID=101\nDeviceName=QvLink\nDeviceDescription=test\n"
     "DeviceParams=COM5,115200,12345,81,12\n"
     "[DeviceInformation102]\nDeviceID=102\nDeviceParams=COM9,115200,12345,81,12\n"
-    "[ProtocolInformation1]\nProtocolString=J1939\n[ProtocolInformation2]\nProtocolString=J1708\n"
+    "[ProtocolInformation1]\nProtocolString=J1939\nProtocolDescription=SAE J1939\nProtocolSpeed=250\nDevices=101\n"
+    "[ProtocolInformation2]\nProtocolString=J1708\n"
     "[Logging]\nLoggingType=0\n";
 
 class Qvlink : public ::testing::Test {
@@ -322,7 +323,9 @@ TEST_F(Qvlink, CommandsGiveTheirExitCodeAndSayWhatToCheck) {
   } rows[] = {
       {{"status"}, None, 0, {"device 101, port COM5, client 1 (J1939)", "J1939 0x01 (1 clients)"}, ""},
       {{"version"}, None, 0, {"QV121032 version 176.a, RP1210 API 2.0"}, ""},
-      {{"devices"}, None, 0, {"  101   QvLink  test  [COM5,115200,12345,81,12]", "  2     J1708"}, ""},
+      {{"devices"}, None, 0,
+       {"QvLink (" + ini + ")\n", "  101   QvLink  test  [COM5,115200,12345,81,12]\n",
+        "  1     J1939    SAE J1939, 250, devices 101\n", "  2     J1708"}, ""},
       {{"send", "--help"}, None, 0, {"usage: qvlink send"}, ""},
       {{"monitor", "--count", "1"}, NoIni, 3, {}, noIni},
       {{"devices"}, NoIni, 3, {}, noIni},
