@@ -146,51 +146,45 @@ TEST_F(Flow, RuntimeOrPanelFailureGivesMinusOneAndDoesNothing) {
   EXPECT_FALSE(panel.displayed);
 }
 
-TEST(Arguments, HelpRunOrOneLineError) {
+// --help says the usage, a wrong argument one line with exit 2; neither touches anything.
+TEST_F(Flow, HelpOrOneLineErrorTouchNothing) {
   const struct {
     std::vector<std::string> args;
-    ArgsAction action;
-    const char* error;
+    int exitCode;
+    const char* failed;  // "" for the usage
   } rows[] = {
-      {{}, ArgsAction::Run, ""},
-      {{"--help"}, ArgsAction::Help, ""},
-      {{"-h"}, ArgsAction::Help, ""},
-      {{"--bogus"}, ArgsAction::Error, "unknown argument '--bogus' (--help shows the usage)"},
-      {{"--help", "COM5"}, ArgsAction::Error, "unknown argument 'COM5' (--help shows the usage)"},
-      {{"--help=1"}, ArgsAction::Error, "unknown argument '--help=1' (--help shows the usage)"},
-      {{"a\nb\x1b"}, ArgsAction::Error, "unknown argument 'a?b?' (--help shows the usage)"},
-      {{std::string(60, 'x')}, ArgsAction::Error,
+      {{"--help"}, 0, ""},
+      {{"-h"}, 0, ""},
+      {{"--bogus"}, kExitUsage, "unknown argument '--bogus' (--help shows the usage)"},
+      {{"--help", "COM5"}, kExitUsage, "unknown argument 'COM5' (--help shows the usage)"},
+      {{"--help=1"}, kExitUsage, "unknown argument '--help=1' (--help shows the usage)"},
+      {{"a\nb\x1b"}, kExitUsage, "unknown argument 'a?b?' (--help shows the usage)"},
+      {{std::string(60, 'x')}, kExitUsage,
        "unknown argument 'xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...' (--help shows the usage)"},
   };
   for (const auto& c : rows) {
-    std::vector<std::string> args = c.args;
-    std::vector<char*> argv = {const_cast<char*>("qvlink-setup")};
-    for (auto& a : args) argv.push_back(a.data());
-    char error[200];
-    EXPECT_EQ(ParseArgs(static_cast<int>(argv.size()), argv.data(), error, sizeof error), c.action) << c.error;
-    EXPECT_STREQ(error, c.error);
+    SCOPED_TRACE(c.args[0]);
+    Rig r;
+    r.TwoDevices();
+    EXPECT_EQ(r.Launch(c.args), c.exitCode);
+    if (c.exitCode == 0) {
+      ASSERT_EQ(r.report.progress.size(), 1u);
+      EXPECT_TRUE(r.report.failures.empty());
+      const std::string usage = r.report.progress[0];
+      EXPECT_EQ(usage.rfind("Usage: qvlink-setup [--help]\n", 0), 0u);
+      for (const char* part : {"C:\\Windows\\QV121032.ini", "QV_PROFILE_DIR", "QV_PORT_DIR", "LOCALAPPDATA",
+                               "Exit status", "  2    wrong arguments"})
+        EXPECT_NE(usage.find(part), std::string::npos) << part;
+    } else {
+      EXPECT_TRUE(r.report.progress.empty());
+      EXPECT_EQ(r.report.failures, std::vector<std::string>{c.failed});
+    }
+    EXPECT_EQ(r.com.settings, "");  // never opened
+    EXPECT_TRUE(r.store.writes.empty());
+    EXPECT_FALSE(r.panel.displayed);
   }
   char error[8];
   EXPECT_EQ(ParseArgs(0, nullptr, error, sizeof error), ArgsAction::Run);
-}
-
-TEST_F(Flow, HelpAndBadArgumentsTouchNothing) {
-  EXPECT_EQ(Launch({"--help"}), 0);
-  ASSERT_EQ(report.progress.size(), 1u);
-  const std::string usage = report.progress[0];
-  EXPECT_EQ(usage.rfind("Usage: qvlink-setup [--help]\n", 0), 0u);
-  for (const char* part : {"C:\\Windows\\QV121032.ini", "QV_PROFILE_DIR", "QV_PORT_DIR", "LOCALAPPDATA",
-                           "Exit status", "  2    wrong arguments"})
-    EXPECT_NE(usage.find(part), std::string::npos) << part;
-  EXPECT_TRUE(report.failures.empty());
-
-  EXPECT_EQ(Launch({"--pair-now"}), kExitUsage);
-  ASSERT_EQ(report.failures.size(), 1u);
-  EXPECT_EQ(report.progress.size(), 1u);  // the usage only: a wrong argument says nothing else
-  EXPECT_EQ(report.failures[0].find('\n'), std::string::npos);
-  EXPECT_EQ(com.settings, "");  // never opened
-  EXPECT_TRUE(store.writes.empty());
-  EXPECT_FALSE(panel.displayed);
 }
 
 // One entry pressed with Enter: a whole number 1 to 65533, blanks around it, is the address
