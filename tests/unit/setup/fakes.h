@@ -141,14 +141,6 @@ class FakeStore final : public SettingsStore {
   std::vector<Write> writes;
   std::map<std::string, std::string> env;
 
-  void Set(const std::string& file, const std::string& section, const std::string& key,
-           const std::string& value) {
-    files[file][section][key] = value;
-  }
-  std::string Get(const std::string& file, const std::string& section, const std::string& key) {
-    return files[file][section][key];
-  }
-
   uint32_t ReadString(const char* section, const char* key, char* buf, uint32_t bufSize,
                       const char* fileName) override {
     std::string v;
@@ -225,13 +217,13 @@ struct Rig {
     Params(file, 101, params);
   }
   void Devices(const std::string& file, const std::string& list) {
-    store.Set(file, "VendorInformation", "Devices", list);
+    store.files[file]["VendorInformation"]["Devices"] = list;
   }
   void Params(const std::string& file, int device, const std::string& v) {
-    store.Set(file, "DeviceInformation" + std::to_string(device), "DeviceParams", v);
+    store.files[file]["DeviceInformation" + std::to_string(device)]["DeviceParams"] = v;
   }
   std::string ParamsOf(const std::string& file, int device) {
-    return store.Get(file, "DeviceInformation" + std::to_string(device), "DeviceParams");
+    return store.files[file]["DeviceInformation" + std::to_string(device)]["DeviceParams"];
   }
   int Launch(std::vector<std::string> args = {}) {
     std::vector<char*> argv = {const_cast<char*>("qvlink-setup")};
