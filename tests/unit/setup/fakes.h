@@ -1,5 +1,5 @@
-// Test doubles of the setup program's seams: a modem behind a fake serial line and an
-// in-memory profile store.
+// Test doubles of the setup program's seams (a modem behind a fake serial line, an in-memory
+// profile store, a reporter) and the program's state wired to them.
 #pragma once
 #include <algorithm>
 #include <cstring>
@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "panel.h"
+#include "panel_scripted.h"
 #include "report.h"
 #include "settings_store.h"
+#include "setup_flow.h"
 
 namespace qv::setup::test {
 
@@ -139,14 +141,6 @@ class FakeStore final : public SettingsStore {
   std::vector<Write> writes;
   std::map<std::string, std::string> env;
 
-  void Set(const std::string& file, const std::string& section, const std::string& key,
-           const std::string& value) {
-    files[file][section][key] = value;
-  }
-  std::string Get(const std::string& file, const std::string& section, const std::string& key) {
-    return files[file][section][key];
-  }
-
   uint32_t ReadString(const char* section, const char* key, char* buf, uint32_t bufSize,
                       const char* fileName) override {
     std::string v;
@@ -192,10 +186,54 @@ class FakeReporter final : public Reporter {
   std::vector<std::string> progress, failures;
   void Progress(const char* line) override { progress.emplace_back(line); }
   void Failure(const char* line) override { failures.emplace_back(line); }
-  // All lines of one kind joined, for substring checks.
-  static std::string Joined(const std::vector<std::string>& lines) {
+};
+
+constexpr const char* kWin = "QV121032.ini";  // the Windows copy, as the program names it
+
+// The program's state over the fakes, with the profile keys the tests read and write.
+struct Rig {
+  FakeCom com;
+  FakeStore store;
+  ScriptedPanel panel;
+  FakeReporter report;
+  SetupState s;
+  Rig() {
+    s.com = &com;
+    s.store = &store;
+    s.panel = &panel;
+    s.report = &report;
+  }
+  Rig(const Rig&) = delete;
+  // Devices 101 and 102 on COM4, neither with a channel.
+  void TwoDevices() {
+    Devices(kWin, "101,102");
+    Params(kWin, 101, "COM4,115200,0,81");
+    Params(kWin, 102, "COM4,115200,0,81");
+  }
+  // A per-user copy under LOCALAPPDATA listing device 101.
+  void VirtualCopy(const std::string& file, const std::string& localAppData, const std::string& params) {
+    store.env["LOCALAPPDATA"] = localAppData;
+    Devices(file, "101");
+    Params(file, 101, params);
+  }
+  void Devices(const std::string& file, const std::string& list) {
+    store.files[file]["VendorInformation"]["Devices"] = list;
+  }
+  void Params(const std::string& file, int device, const std::string& v) {
+    store.files[file]["DeviceInformation" + std::to_string(device)]["DeviceParams"] = v;
+  }
+  std::string ParamsOf(const std::string& file, int device) {
+    return store.files[file]["DeviceInformation" + std::to_string(device)]["DeviceParams"];
+  }
+  int Launch(std::vector<std::string> args = {}) {
+    std::vector<char*> argv = {const_cast<char*>("qvlink-setup")};
+    for (auto& a : args) argv.push_back(a.data());
+    return RunSetup(s, static_cast<int>(argv.size()), argv.data());
+  }
+  // All progress lines, for substring checks.
+  std::string Said() const {
     std::string out;
-    for (const auto& l : lines) out += l + "\n";
+    for (const auto& l : report.progress) out += l + "\n";
     return out;
   }
 };

@@ -8,14 +8,11 @@ namespace {
 
 using test::AtResponse;
 using test::Bytes;
-using test::FakeCom;
 using test::Frame;
 
-struct ModemAt : ::testing::Test {
-  FakeCom com;
-  SetupState s;
+// The port open with the program's callback installed, as the start-up leaves it.
+struct ModemAt : ::testing::Test, test::Rig {
   void SetUp() override {
-    s.com = &com;
     s.gcCOMPort = 4;
     com.OpenComConfig(4, "", 115200, 0, 8, 1, 512, 512);
     com.InstallComCallback(4, kComEventRxChar, 0, 0, ProcessCOM, &s);
@@ -32,7 +29,7 @@ Bytes Built(const Bytes& data) {
   return Bytes(buf, buf + n);
 }
 
-TEST(BuildXBeeMsg, EveryAtFrameByteForByte) {
+TEST(BuildXBeeMsg, EveryAtFrameByteForByteAndSmallBuffersRefused) {
   EXPECT_EQ(Built({'S', 'H'}), (Bytes{0x7E, 0x00, 0x04, 0x08, 0x53, 0x53, 0x48, 0x09}));
   EXPECT_EQ(Built({'S', 'L'}), (Bytes{0x7E, 0x00, 0x04, 0x08, 0x53, 0x53, 0x4C, 0x05}));
   EXPECT_EQ(Built({'M', 'Y'}), (Bytes{0x7E, 0x00, 0x04, 0x08, 0x53, 0x4D, 0x59, 0xFE}));
@@ -40,12 +37,8 @@ TEST(BuildXBeeMsg, EveryAtFrameByteForByte) {
   EXPECT_EQ(Built({'W', 'R'}), (Bytes{0x7E, 0x00, 0x04, 0x08, 0x53, 0x57, 0x52, 0xFB}));
   EXPECT_EQ(Built({'M', 'Y', 0, 0, 0x12, 0x34}),
             (Bytes{0x7E, 0x00, 0x08, 0x08, 0x53, 0x4D, 0x59, 0x00, 0x00, 0x12, 0x34, 0xB8}));
-}
-
-TEST(BuildXBeeMsg, SizeIsCountPlusSixAndSmallBuffersAreRefused) {
-  uint8_t buf[12];
+  // A buffer one byte short of the frame is refused and left alone.
   const uint8_t data[6] = {'M', 'Y', 0, 0, 1, 2};
-  EXPECT_EQ(Build_XBee_Msg(buf, sizeof buf, 0x08, 0x53, data, 6), 12u);
   uint8_t small[11];
   std::memset(small, 0xAA, sizeof small);
   EXPECT_EQ(Build_XBee_Msg(small, sizeof small, 0x08, 0x53, data, 6), 0u);
@@ -71,6 +64,8 @@ TEST_F(ModemAt, QueriesSendTheirFrameWaitAndTakeTheAnswer) {
   EXPECT_EQ(com.delays, (std::vector<double>{0.1, 0.1, 0.1, 0.1}));
   // The answer was waiting: one round of event processing each.
   EXPECT_EQ(com.processCalls, 4);
+  com.sh = 0xFFFFFFFF;  // all ones: no serial number
+  EXPECT_EQ(ReadSH(s), 0);
 }
 
 TEST_F(ModemAt, SilentModemGivesNoAnswerValuesAfterTenRounds) {
@@ -89,11 +84,6 @@ TEST_F(ModemAt, SilentModemGivesNoAnswerValuesAfterTenRounds) {
   EXPECT_EQ(s.gusModemMY, 0u);
   EXPECT_EQ(s.gucModemCH, 0u);
   EXPECT_EQ(com.processCalls, 40);
-}
-
-TEST_F(ModemAt, ShOfAllOnesCountsAsNoAnswer) {
-  com.sh = 0xFFFFFFFF;
-  EXPECT_EQ(ReadSH(s), 0);
 }
 
 TEST_F(ModemAt, AnswerSplitOverTwoCallbacksIsAppliedOnce) {
@@ -139,19 +129,19 @@ TEST_F(ModemAt, FramesTakenAndDropped) {
   s.guiSerHigh = 7;
   Feed(AtResponse('S', 'H', {0x01, 0x02}));
   EXPECT_EQ(s.guiSerHigh, 7u);
-}
-
-TEST_F(ModemAt, OtherFrameIdIsStillAppliedAndDelimiterInsideBodyIsData) {
+  // Another frame ID is still applied, and a delimiter inside a body is data.
   Feed(AtResponse('S', 'L', {0x7E, 0x7E, 0x00, 0x01}, 0x01));
   EXPECT_EQ(s.guiSerLow, 0x7E7E0001u);
 }
 
+// The low 16 serial bits, kept clear of FFFF ("no address") and FFFE.
 TEST(ModemAddress, DerivedFromTheLowSerialBits) {
-  EXPECT_EQ(ModemAddressFromSerialLow(0x0013FFFE), 0x7FFE);
   EXPECT_EQ(ModemAddressFromSerialLow(0x0013FFFF), 0x7FFF);
-  EXPECT_EQ(ModemAddressFromSerialLow(0x40A1B2C3), 0xB2C3);
+  EXPECT_EQ(ModemAddressFromSerialLow(0x0013FFFE), 0x7FFE);
 }
 
+// The address goes out with MY, is stored with WR and read back; a modem that keeps its old
+// one is reported.
 TEST_F(ModemAt, SetModemMyWritesStoresAndReadsBack) {
   s.guiSerLow = 0x0013FFFE;
   com.my = 0xFFFF;
@@ -162,14 +152,13 @@ TEST_F(ModemAt, SetModemMyWritesStoresAndReadsBack) {
   EXPECT_EQ(com.written[2], Built({'M', 'Y'}));
   EXPECT_EQ(com.delays, (std::vector<double>{1.0, 4.0, 0.1}));
   EXPECT_EQ(s.gusModemMY, 0x7FFE);
-}
 
-TEST_F(ModemAt, SetModemMyReportsAModemThatKeepsItsOldAddress) {
   s.guiSerLow = 0x40A1B2C3;
   com.my = 0xFFFF;
   com.acceptMy = false;
+  com.written.clear();
   EXPECT_EQ(SetModemMY(s), 0);
-  EXPECT_EQ(com.written[0], Built({'M', 'Y', 0, 0, 0xB2, 0xC3}));
+  EXPECT_EQ(com.written.at(0), Built({'M', 'Y', 0, 0, 0xB2, 0xC3}));
   EXPECT_EQ(s.gusModemMY, 0xFFFF);
 }
 

@@ -45,47 +45,33 @@ class IniFiles : public ::testing::Test {
   std::string saved_;
 };
 
-TEST_F(IniFiles, InventoryListsDevicesProtocolsAndProblems) {
+// (What is listed: qvlink devices' lines.) Listed devices and protocols without their section
+// are the problems told.
+TEST_F(IniFiles, InventoryTellsListedSectionsThatAreMissing) {
   Write("[VendorInformation]\nName=QvLink\nDevices=101,102\nProtocols=1,2\n"
-        "[DeviceInformation101]\nDeviceName=QvLink\nDeviceDescription=Wireless\nDeviceParams=COM5,115200,12345,81,12\n"
-        "[ProtocolInformation1]\nProtocolString=J1939\nProtocolDescription=SAE J1939\nProtocolSpeed=250\nDevices=101\n"
-        "[ProtocolInformation2]\nProtocolString=\n");
+        "[DeviceInformation101]\nDeviceParams=COM5,115200,12345,81,12\n"
+        "[ProtocolInformation1]\nProtocolString=J1939\n[ProtocolInformation2]\nProtocolString=\n");
   const IniInventory inv = ReadInventory();
   ASSERT_TRUE(inv.fileFound);
-  EXPECT_EQ(inv.path, (dir_ / "QV121032.ini").string());
-  EXPECT_EQ(inv.vendor, "QvLink");
   ASSERT_EQ(inv.devices.size(), 2u);
-  EXPECT_TRUE(inv.devices[0].present);
-  EXPECT_EQ(inv.devices[0].params, "COM5,115200,12345,81,12");
-  EXPECT_EQ(inv.devices[0].name, "QvLink");
   EXPECT_FALSE(inv.devices[1].present);
   ASSERT_EQ(inv.protocols.size(), 2u);
-  EXPECT_EQ(inv.protocols[0].string, "J1939");
-  EXPECT_EQ(inv.protocols[0].speed, "250");
   EXPECT_FALSE(inv.protocols[1].present);
   EXPECT_EQ(inv.problems, (std::vector<std::string>{
                               "device 102 is listed but [DeviceInformation102] has no DeviceParams value",
                               "protocol 2 is listed but [ProtocolInformation2] has no ProtocolString value"}));
 }
 
-TEST_F(IniFiles, MissingFileBadListsAndDeviceChecks) {
+// (A missing file and an unlisted device: qvlink's own tests, by their exact lines.)
+TEST_F(IniFiles, BadListsAndDeviceChecks) {
   std::string why;
   int16_t device = 0;
-  EXPECT_FALSE(ReadInventory().fileFound);
-  EXPECT_FALSE(DefaultDevice(&device, &why));
-  EXPECT_EQ(why, "QV121032.ini not found at " + (dir_ / "QV121032.ini").string() +
-                     ": set QV_PROFILE_DIR or run QvLink Setup");
-  EXPECT_FALSE(CheckDeviceConfigured(101, &why));
-
   Write("[VendorInformation]\nDevices=101 102\n[DeviceInformation101]\nDeviceParams=\n[DeviceInformation7]\nDeviceParams=COM9,115200,1,81,12\n");
   EXPECT_EQ(ReadInventory().problems.front(), "[VendorInformation] Devices '101 102' is not a comma-separated id list");
   EXPECT_FALSE(DefaultDevice(&device, &why));
   EXPECT_FALSE(CheckDeviceConfigured(101, &why));
   EXPECT_EQ(why, "[DeviceInformation101] DeviceParams is empty in " + (dir_ / "QV121032.ini").string() +
                      ": run QvLink Setup to pair the adapter");
-  EXPECT_FALSE(CheckDeviceConfigured(5, &why));
-  EXPECT_EQ(why, "device 5 is not in " + (dir_ / "QV121032.ini").string() +
-                     " (no [DeviceInformation5] DeviceParams; devices listed: 101 102)");
   EXPECT_TRUE(CheckDeviceConfigured(7, &why));
   EXPECT_EQ(DevicePort(7), "COM9");
 

@@ -29,25 +29,20 @@ void Check(bool ok, const std::string& name, const std::string& why = "") {
   std::fflush(stdout);
 }
 
-HWND WaitForWindow(const char* title, DWORD ms) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    HWND h = FindWindowA(nullptr, title);
-    if (h != nullptr && IsWindowVisible(h)) return h;
-    if (GetTickCount() - start > ms) return nullptr;
-    Sleep(20);
-  }
-}
-
-// Polls a condition for up to 5 s: the other process handles each key in its own time.
+// Polls a condition for up to `ms`: the other process handles each message in its own time.
 template <typename F>
-bool Within5s(F condition) {
+bool Within(DWORD ms, F condition) {
   const DWORD start = GetTickCount();
   while (!condition()) {
-    if (GetTickCount() - start > 5000) return false;
+    if (GetTickCount() - start > ms) return false;
     Sleep(10);
   }
   return true;
+}
+
+HWND WaitForWindow(const char* title, DWORD ms) {
+  HWND h = nullptr;
+  return Within(ms, [&] { return (h = FindWindowA(nullptr, title)) != nullptr && IsWindowVisible(h); }) ? h : nullptr;
 }
 
 std::string TextOf(HWND window) {
@@ -71,7 +66,7 @@ bool OkEnabled(HWND d) { return IsWindowEnabled(GetDlgItem(d, IDC_CHANGE)) != FA
 // Waits until the focus is inside `window` (a dialog gets it back after a message box).
 HWND FocusInside(HWND window) {
   HWND f = nullptr;
-  Within5s([&] {
+  Within(5000, [&] {
     f = FocusOf(window);
     return f != nullptr && (f == window || IsChild(window, f));
   });
@@ -108,8 +103,8 @@ void Type(HWND d, const std::string& entry, const std::string& name, bool backsp
     now = backspace ? now.substr(0, now.size() - 1) : now + c;
     HWND target = FocusInside(d);
     PostMessageA(target != nullptr ? target : field, WM_CHAR, static_cast<unsigned char>(c), 1);
-    shown = shown && Within5s([&] { return TextOf(field) == now; });
-    judged = judged && Within5s([&] { return OkEnabled(d) == Acceptable(now); });
+    shown = shown && Within(5000, [&] { return TextOf(field) == now; });
+    judged = judged && Within(5000, [&] { return OkEnabled(d) == Acceptable(now); });
   }
   const std::string what = backspace ? "Backspace clears " + name : name + " typed";
   Check(shown, what, "the field shows \"" + TextOf(field) + "\"");
@@ -117,9 +112,14 @@ void Type(HWND d, const std::string& entry, const std::string& name, bool backsp
         "OK " + std::string(OkEnabled(d) ? "enabled" : "dimmed") + " over \"" + TextOf(field) + "\"");
 }
 
-int Wait() {
+HWND Dialog() {
   HWND d = WaitForWindow("QvLink Setup", 30000);
   Check(d != nullptr, "the dialog is shown", "no visible window \"QvLink Setup\" within 30 s");
+  return d;
+}
+
+int Wait() {
+  HWND d = Dialog();
   if (d == nullptr) return 1;
   Check(TextOf(d, IDC_TEXTMSG) == "Enter the last 5 digits of the serial number on your QvLink, then click OK.",
         "the instruction text", TextOf(d, IDC_TEXTMSG));
@@ -144,14 +144,13 @@ void Refused(HWND d, const std::string& entry) {
   const std::string text = TextOf(box, 0xFFFF);
   Check(text.rfind(expected, 0) == 0, "the message names " + name, text);
   Key(box, VK_RETURN);
-  Check(Within5s([&] { return !IsWindow(box); }), "Enter dismisses the message", "still shown");
+  Check(Within(5000, [&] { return !IsWindow(box); }), "Enter dismisses the message", "still shown");
   Check(FocusInside(d) == GetDlgItem(d, IDC_SERIAL_NUMBER), "the focus is back in the field");
   Type(d, entry, name, true);
 }
 
 int Enter(int count, char** entries) {
-  HWND d = WaitForWindow("QvLink Setup", 30000);
-  Check(d != nullptr, "the dialog is there", "no visible window \"QvLink Setup\"");
+  HWND d = Dialog();
   if (d == nullptr) return 1;
   for (int i = 0; i + 1 < count; ++i) Refused(d, entries[i]);
 
@@ -160,13 +159,13 @@ int Enter(int count, char** entries) {
   Check(OkEnabled(d), "\"" + last + "\" enables OK", "OK still dimmed");
   HWND field = GetDlgItem(d, IDC_SERIAL_NUMBER), ok = GetDlgItem(d, IDC_CHANGE);
   Key(d, VK_TAB);
-  Check(Within5s([&] { return FocusOf(d) == ok; }), "Tab moves to OK", "focus not on OK");
+  Check(Within(5000, [&] { return FocusOf(d) == ok; }), "Tab moves to OK", "focus not on OK");
   Key(d, VK_TAB);
-  Check(Within5s([&] { return FocusOf(d) == field; }), "Tab moves back to the field",
+  Check(Within(5000, [&] { return FocusOf(d) == field; }), "Tab moves back to the field",
         "focus not in the field");
   Key(d, VK_RETURN);
   // The valid number ends the program: its dialog goes away.
-  Check(Within5s([&] { return !IsWindow(d); }),
+  Check(Within(5000, [&] { return !IsWindow(d); }),
         "Enter on \"" + last + "\" is accepted: the dialog closes", "still open after 5 s");
   return 0;
 }
