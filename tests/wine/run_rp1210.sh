@@ -1,7 +1,7 @@
 #!/bin/sh
 # Runs the Windows RP1210 application (rp1210_session.exe) under Wine against the Linux
-# simulator: COM5 of the prefix leads to the simulator's pty, QV121032.ini and QvFilter.ini sit
-# in the prefix's Windows directory, the driver's registry key is imported with `reg add`.
+# simulator: COM5 of the prefix leads to the simulator's pty, QV121032.ini sits in the prefix's
+# Windows directory, the driver's registry key is imported with `reg add`.
 # Usage: run_rp1210.sh [WIN64_BUILD_DIR [WIN32_BUILD_DIR]]
 set -u
 SUITE=run_rp1210
@@ -21,7 +21,7 @@ stop_sim() {
 cleanup() {
   stop_sim
   wine_unmap_com 5
-  rm -f "$WINE_WINDIR/QV121032.ini" "$WINE_WINDIR/QvFilter.ini"
+  rm -f "$WINE_WINDIR/QV121032.ini"
   rm -rf "$WORK"
 }
 trap cleanup EXIT INT TERM
@@ -30,9 +30,6 @@ wine_unmap_com 8  # the registry run needs a port that is not there
 mkdir -p "$WINE_WINDIR"
 printf '[DeviceInformation1]\r\nDeviceParams=COM5,115200,12345,81,12\r\n[Logging]\r\nLoggingType=0\r\n' \
   >"$WINE_WINDIR/QV121032.ini"
-# A filter for another program: read, and not applied to this one.
-printf '[NumberApps]\r\ntotal=1\r\n[App1]\r\nAppName=otherapp.exe\r\nAppFilter1=001,004,240,000,000,000,000\r\n' \
-  >"$WINE_WINDIR/QvFilter.ini"
 
 # run_build LABEL BIN_DIR: both modes of one build against a simulator of its own, whose report
 # of the long messages it received is checked once it has stopped.

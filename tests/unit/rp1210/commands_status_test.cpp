@@ -310,8 +310,10 @@ TEST(ErrorText, PerCode) {
   const struct {
     int16_t code, result;
     const char* text;
-  } rows[] = {{0, 0, "ERR_Success"},   {157, 0, "ERR_MULTIPLE_CLIENTS_CONNECTED"}, {129, 0, "ERR_INVALID_CLIENT_ID"},
-              {164, 155, nullptr}, {127, 155, nullptr}, {-1, 155, nullptr}, {1, 155, nullptr}};
+  } rows[] = {{0, 0, "ERR_Success"},           {157, 0, "ERR_MULTIPLE_CLIENTS_CONNECTED"},
+              {129, 0, "ERR_INVALID_CLIENT_ID"}, {141, 0, "ERR_MESSAGE_TOO_LONG"},
+              {164, 155, nullptr},               {127, 155, nullptr},
+              {-1, 155, nullptr},                {1, 155, nullptr}};
   for (const auto& row : rows) {
     for (const bool last : {false, true}) {
       char text[40];

@@ -1,15 +1,12 @@
 // A Windows RP1210 application run by Wine against the Linux simulator on COM5.
 //   rp1210_session.exe session    QV121032.dll loaded by name as qvlink loads it: J1939 and J1708 clients,
-//                                 EEC1, the VIN by broadcast, 1785-byte sends, commands,
-//                                 status, version, error texts, notifications to a window,
-//                                 the RP1210C calls (detailed version, last error, ioctl,
-//                                 connection speed)
+//                                 J1708 from MID 128, the VIN by broadcast, 1785-byte sends, notifications
+//                                 to a window. The library's own logic is the Linux tests'.
 //   rp1210_session.exe registry   QV_API.dll opened with device number 1, whose port comes
 //                                 from HKLM\Software\Morvane\QV_Device\Device01
 // Prints "ok NAME" or "FAIL NAME: why" per check and "N passed, N failed"; exit 1 on a failure.
 #include <windows.h>
 
-#include <atomic>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -39,84 +36,25 @@ void Check(bool ok, const char* name, const std::string& why = "") {
 
 std::string Num(long v) { return std::to_string(v); }
 
-// A hidden window on its own thread, counting the registered notification message.
-class NotifyWindow {
- public:
-  bool Start() {
-    ready_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    thread_ = CreateThread(nullptr, 0, &NotifyWindow::Run, this, 0, nullptr);
-    return thread_ != nullptr && WaitForSingleObject(ready_, 10000) == WAIT_OBJECT_0 && hwnd_ != nullptr;
+// A message-only window on this thread: what the DLL posts to it waits in this thread's queue
+// until Wait takes it, as an application's window would receive it.
+struct NotifyWindow {
+  HWND hwnd = CreateWindowExA(0, "STATIC", "notify", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  UINT id = RegisterWindowMessageA("QV1210MessageString");
+  long count = 0;
+  ~NotifyWindow() {
+    if (hwnd != nullptr) DestroyWindow(hwnd);
   }
-  void Stop() {
-    if (hwnd_ != nullptr) PostMessageA(hwnd_, WM_CLOSE, 0, 0);
-    if (thread_ != nullptr) WaitForSingleObject(thread_, 10000);
-  }
-  HWND Handle() const { return hwnd_; }
-  long Count() const { return count_.load(); }
-  // Waits until the count passes `above`, with a deadline.
-  bool WaitAbove(long above, DWORD ms) const {
+  // Takes the notifications posted so far; false if none has come within `ms`.
+  bool Wait(DWORD ms) {
     const DWORD start = GetTickCount();
-    while (count_.load() <= above) {
+    for (MSG m;; Sleep(10)) {
+      while (PeekMessageA(&m, hwnd, id, id, PM_REMOVE)) ++count;
+      if (count > 0) return true;
       if (GetTickCount() - start > ms) return false;
-      Sleep(10);
     }
-    return true;
   }
-
- private:
-  static LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM w, LPARAM l) {
-    auto* self = reinterpret_cast<NotifyWindow*>(GetWindowLongPtrA(h, GWLP_USERDATA));
-    if (self != nullptr && msg == self->messageId_ && msg != 0) {
-      ++self->count_;
-      return 0;
-    }
-    if (msg == WM_CLOSE) {
-      DestroyWindow(h);
-      return 0;
-    }
-    if (msg == WM_DESTROY) {
-      PostQuitMessage(0);
-      return 0;
-    }
-    return DefWindowProcA(h, msg, w, l);
-  }
-  static DWORD WINAPI Run(void* arg) {
-    auto* self = static_cast<NotifyWindow*>(arg);
-    self->messageId_ = RegisterWindowMessageA("QV1210MessageString");
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = &NotifyWindow::Proc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "QvSessionNotify";
-    RegisterClassA(&wc);
-    // Never shown: applications keep such a window only to receive the notification.
-    HWND h = CreateWindowExA(0, wc.lpszClassName, "notify", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
-                             wc.hInstance, nullptr);
-    if (h != nullptr) SetWindowLongPtrA(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    self->hwnd_ = h;
-    SetEvent(self->ready_);
-    if (h == nullptr) return 1;
-    MSG m;
-    while (GetMessageA(&m, nullptr, 0, 0) > 0) {
-      TranslateMessage(&m);
-      DispatchMessageA(&m);
-    }
-    return 0;
-  }
-
-  HANDLE ready_ = nullptr;
-  HANDLE thread_ = nullptr;
-  HWND hwnd_ = nullptr;
-  UINT messageId_ = 0;
-  std::atomic<long> count_{0};
 };
-
-uint32_t Pgn(const std::vector<char>& m) {
-  return static_cast<uint8_t>(m[4]) | static_cast<uint8_t>(m[5]) << 8 | static_cast<uint8_t>(m[6]) << 16;
-}
-uint32_t TimeStamp(const std::vector<char>& m) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(m[0])) << 24 | static_cast<uint32_t>(static_cast<uint8_t>(m[1])) << 16 |
-         static_cast<uint32_t>(static_cast<uint8_t>(m[2])) << 8 | static_cast<uint8_t>(m[3]);
-}
 
 // Blocking reads until `wanted(length, message)` holds or the reads run out; the length or 0.
 template <typename Wanted>
@@ -129,10 +67,6 @@ int ReadUntil(const qv::tools::Rp1210Api& api, int16_t id, std::vector<char>& ou
   return 0;
 }
 
-auto J1939Pgn(uint32_t pgn) {
-  return [pgn](int n, const std::vector<char>& m) { return n > 10 && Pgn(m) == pgn; };
-}
-
 int Session() {
   qv::tools::Rp1210Library lib;
   std::string loadWhy;
@@ -140,25 +74,16 @@ int Session() {
   if (failed) return 1;
   const qv::tools::Rp1210Api& api = lib.api();
   NotifyWindow window;
-  Check(window.Start(), "hidden notification window", "CreateWindowExA failed");
+  Check(window.hwnd != nullptr, "hidden notification window", "CreateWindowExA failed");
   if (failed) return 1;
 
-  const int16_t j1939 = api.connect(window.Handle(), 1, "J1939", 0, 0, 0);
+  const int16_t j1939 = api.connect(window.hwnd, 1, "J1939", 0, 0, 0);
   Check(j1939 == 1, "connect J1939", "got " + Num(j1939));
-  const int16_t j1708 = api.connect(window.Handle(), 1, "J1708", 0, 0, 0);
+  const int16_t j1708 = api.connect(window.hwnd, 1, "J1708", 0, 0, 0);
   Check(j1708 == 2, "connect J1708 on the open port", "got " + Num(j1708));
   if (failed) return 1;
 
   std::vector<char> m;
-  uint32_t last = 0;
-  std::string why;
-  for (int k = 0; k < 3 && why.empty(); ++k) {
-    if (ReadUntil(api, j1939, m, 50, J1939Pgn(61444)) == 0) why = "no EEC1";
-    else if (static_cast<uint8_t>(m[8]) != 0x00) why = "source " + Num(static_cast<uint8_t>(m[8]));
-    else if (TimeStamp(m) <= last) why = "time stamps not rising";
-    last = TimeStamp(m);
-  }
-  Check(why.empty(), "EEC1 from the engine, time stamps rising", why);
   const auto mid128 = [](int n, const std::vector<char>& r) { return n > 5 && static_cast<uint8_t>(r[4]) == 128; };
   Check(ReadUntil(api, j1708, m, 50, mid128) > 0, "J1708 message from MID 128", "none in 50 reads");
 
@@ -166,7 +91,10 @@ int Session() {
                           static_cast<char>(0xFF), static_cast<char>(0xEC), static_cast<char>(0xFE), 0x00};
   const int16_t sent = api.send(j1939, request, sizeof request, 0, 1);
   Check(sent == 0, "request the VIN", "send returned " + Num(sent));
-  const int n = ReadUntil(api, j1939, m, 400, J1939Pgn(65260));
+  const auto vinPgn = [](int n, const std::vector<char>& r) {  // PGN 65260, least significant first
+    return n > 10 && static_cast<uint8_t>(r[4]) == 0xEC && static_cast<uint8_t>(r[5]) == 0xFE && r[6] == 0;
+  };
+  const int n = ReadUntil(api, j1939, m, 400, vinPgn);
   const std::string vin = n >= 27 ? std::string(m.data() + 10, 17) : "length " + Num(n);
   Check(vin == "1QVLINK0SIM000042", "VIN through the broadcast transport", vin);
 
@@ -186,56 +114,10 @@ int Session() {
     std::printf("sent-long %s pgn=61184 bytes=1785 fnv=%08x\n", bam ? "bam" : "rts", static_cast<unsigned>(h));
   }
 
-  // Command 45 writes the bus speed as text into the caller's buffer; the others send nothing back.
-  const struct {
-    int16_t number, client;
-    char data[17];
-    int16_t result;
-    const char* name;
-    const char* text;
-  } commands[] = {{3, j1939, {}, 0, "command: all filters to pass", ""},
-                  {16, j1939, {1}, 0, "command: echo on", "\x01"},
-                  {16, j1939, {0}, 0, "command: echo off", ""},
-                  {8, j1939, {}, 143, "a command the adapter has no action for is refused", ""},
-                  {45, j1939, {}, 0, "command 45: J1939 speed", "250000"},
-                  {45, j1708, {}, 0, "command 45: J1708 speed", "9600"}};
-  for (auto row : commands) {
-    const int16_t r = api.command(row.number, row.client, row.data, row.number == 16 ? 1 : 17);
-    Check(r == row.result && std::strcmp(row.data, row.text) == 0, row.name, "got " + Num(r) + ": " + row.data);
-  }
-
-  char block[16] = {};
-  const int16_t r = api.status(j1939, block, 16, 0);
-  Check(r == 0 && block[1] == 2 && (block[2] & 1) && block[3] == 1 && (block[4] & 1) && block[5] == 1,
-        "hardware status: two clients, J1939 and J1708 active", "returned " + Num(r) + ", clients " + Num(block[1]));
-
-  char a[17] = {}, b[17] = {}, c[17] = {}, d[17] = {};
-  const int16_t v = api.version(a, b, c, d);
-  Check(v == 0 && a[0] != 0 && b[0] != 0, "version", "returned " + Num(v));
-  Check(api.detailedVersion(j1939, a, b, c) == 0 && std::strcmp(a, "2.0") == 0 && b[0] != 0 &&
-            std::strcmp(c, "unknown") == 0,
-        "RP1210C detailed version", std::string(a) + " / " + b + " / " + c);
-  Check(api.detailedVersion(9, a, b, c) == 129, "detailed version of an unknown client");
-  char text[81] = {}, plain[81] = {};
-  Check(api.errorText(5, plain) != 0, "no text for an unknown code", "returned 0");
-  const int16_t e = api.errorText(141, plain);
-  Check(e == 0 && std::strcmp(plain, "ERR_MESSAGE_TOO_LONG") == 0, "error text of 141", plain);
-  int sub = 0;
-  const int16_t le = api.lastError(141, &sub, text, j1939);
-  Check(le == 0 && sub == -1 && std::strcmp(text, plain) == 0, "RP1210C last error text",
-        "returned " + Num(le) + ", sub-error " + Num(sub) + ", " + text);
-  Check(api.ioctl(j1939, 1, nullptr, nullptr) == 143, "RP1210C ioctl is not supported");
-
-  Check(window.WaitAbove(0, 5000), "notifications posted to the window", "QV1210MessageString never arrived");
-  std::printf("notifications counted: %ld\n", window.Count());
-
+  Check(window.Wait(5000), "notifications posted to the window", "QV1210MessageString never arrived");
+  std::printf("notifications counted: %ld\n", window.count);
   Check(api.disconnect(j1708) == 0, "disconnect J1708");
   Check(api.disconnect(j1939) == 0, "disconnect J1939, the last client");
-  Check(api.status(j1939, block, 16, 0) == 129, "a disconnected client is unknown");
-  const int16_t again = api.connect(window.Handle(), 1, "J1939", 0, 0, 0);
-  Check(again == 1, "connect again after the last disconnect", "got " + Num(again));
-  if (again == 1) api.disconnect(again);
-  window.Stop();
   return 0;
 }
 
@@ -263,7 +145,7 @@ int Registry() {
   Check(init && restore && receive && command, "bind Initialize_Hardware, Restore_Hardware, Receive_Message, SendQVCommand");
   if (failed) return 1;
   NotifyWindow window;
-  Check(window.Start(), "hidden notification window", "CreateWindowExA failed");
+  Check(window.hwnd != nullptr, "hidden notification window", "CreateWindowExA failed");
   if (failed) return 1;
 
   // The records cross between this program and the DLL by pointer: print this side's layout
@@ -273,7 +155,7 @@ int Registry() {
               static_cast<unsigned>(offsetof(DeviceSettings, notifyWindow)), static_cast<unsigned>(sizeof(MessageRecord)),
               static_cast<unsigned>(offsetof(MessageRecord, length)), static_cast<unsigned>(offsetof(MessageRecord, handedOver)));
 
-  DeviceSettings s = Settings(1, window.Handle());
+  DeviceSettings s = Settings(1, window.hwnd);
   const int32_t id = init(&s, "J1939", 0);
   Check(id == 0x81, "open with device number 1 from the registry", "got " + Num(id));
   Check(std::strcmp(s.portName, "COM5") == 0, "port taken from the registry", s.portName);
@@ -303,7 +185,7 @@ int Registry() {
       eec1 = n == 16 && d[4] == 0x0C && d[5] == 0xF0 && d[6] == 0x04 && d[7] == 0x00;
     }
     Check(eec1, "Receive_Message fills the caller's MessageRecord at the caller's offsets", why);
-    Check(window.WaitAbove(0, 5000), "notifications posted to the window handle passed in DeviceSettings",
+    Check(window.Wait(5000), "notifications posted to the window handle passed in DeviceSettings",
           "QV1210MessageString never arrived");
     Check(restore(static_cast<uint8_t>(id), "J1939", 0) == 0, "close");
   }
@@ -311,7 +193,6 @@ int Registry() {
   DeviceSettings none = Settings(2, nullptr);  // no key: the record's own port
   const int32_t missing = init(&none, "J1939", 0);
   Check(missing == ERR_INVALID_DEVICE, "no registry key and no port: refused", "got " + Num(missing));
-  window.Stop();
   return 0;
 }
 
