@@ -14,6 +14,13 @@ namespace qvtest {
 
 using Bytes = std::vector<uint8_t>;
 
+// The parts one after another.
+inline Bytes Join(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
 struct DriverCall {
   std::string name;
   uint8_t deviceId = 0;

@@ -23,18 +23,13 @@ int16_t Send(int16_t id, const Bytes& m, int16_t block = 0) {
 
 }  // namespace
 
-Bytes Join(Bytes head, const Bytes& tail) {
-  head.insert(head.end(), tail.begin(), tail.end());
-  return head;
-}
-
 // Each row is one send on client 1 (J1939), 2 (CAN) or 3 (J1708): its result and, when it went
 // out, the driver record's protocol, body and transport mode; the rest of the record stays zero.
 TEST_F(Rp1210Test, SendsReachTheDriverExactly) {
   ConnectEach({"J1939", "CAN", "J1708"});
   Bytes data1785;
   for (int i = 0; i < 1785; ++i) data1785.push_back(static_cast<uint8_t>(i));
-  const Bytes frame = Join({1}, Bytes(12, 0x5A));  // a CAN frame of 8 data bytes
+  const Bytes frame = Join({{1}, Bytes(12, 0x5A)});  // a CAN frame of 8 data bytes
   struct Row {
     int16_t client;
     Bytes message;
@@ -50,10 +45,10 @@ TEST_F(Rp1210Test, SendsReachTheDriverExactly) {
        {0x18, 0xFE, 0xCA, 0xF9, 1, 2, 3, 4, 5, 6, 7, 8}, 0, 1},
       // PDU1 request to 0x17: the destination goes into PS.
       {1, {0x00, 0xEA, 0x00, 0x06, 0xF9, 0x17, 0xEC, 0xFE, 0x00}, 0, 2, {0x18, 0xEA, 0x17, 0xF9, 0xEC, 0xFE, 0x00}},
-      {1, Join({0xEC, 0xFE, 0x00, 0x86, 0x00, 0xFF}, data1785), 0, 2, Join({0x18, 0xFE, 0xEC, 0x00}, data1785), 0x80},
+      {1, Join({{0xEC, 0xFE, 0x00, 0x86, 0x00, 0xFF}, data1785}), 0, 2, Join({{0x18, 0xFE, 0xEC, 0x00}, data1785}), 0x80},
       {1, {0, 0xEA, 0, 6, 0}, 160},  // shorter than the J1939 header
       {1, Bytes(2070, 1), 141},
-      {1, Bytes(2069, 1), 0, 2, Join({0x04, 0x01, 0x01, 0x01}, Bytes(2063, 1))},
+      {1, Bytes(2069, 1), 0, 2, Join({{0x04, 0x01, 0x01, 0x01}, Bytes(2063, 1)})},
       {2, {0x00, 0x07, 0xDF, 0x02, 0x01, 0x00}, 0, 2, {0x87, 0xDF, 0x02, 0x01, 0x00}},
       // Extended: bit 7 of the identifier cleared.
       {2, {0x01, 0x98, 0xEA, 0xFF, 0xF9, 0xEC, 0xFE, 0x00}, 0, 2, {0x18, 0xEA, 0xFF, 0xF9, 0xEC, 0xFE, 0x00}},
@@ -63,7 +58,7 @@ TEST_F(Rp1210Test, SendsReachTheDriverExactly) {
       {2, Bytes(frame.begin(), frame.begin() + 4), 160},
       {2, Bytes(frame.begin(), frame.begin() + 5), 0, 2, Bytes(4, 0x5A)},
       {2, frame, 0, 2, Bytes(12, 0x5A)},
-      {2, Join(frame, {0x5A}), 141},
+      {2, Join({frame, {0x5A}}), 141},
       {2, Bytes(2068, 1), 141},
       {3, {0x80, 0xBE, 0x10, 0x20}, 0, 1, {0x80, 0xBE, 0x10, 0x20}},
       {3, Bytes(2068, 1), 141},
@@ -116,20 +111,20 @@ TEST_F(Rp1210Test, J1939ReadsTranslateExactly) {
     uint8_t transportMode;
   } rows[] = {
       {{0x18, 0xFE, 0xCA, 0xF9, 1, 2, 3, 4, 5}, 0, 0, 0, {0xCA, 0xFE, 0x00, 0x06, 0xF9, 0x00, 1, 2, 3, 4, 5}, 0},
-      {Join({0x01}, pdu1), 1, 0x33, 0, {0x01, 0x00, 0xEA, 0x00, 0x03, 0x00, 0x17, 0xEC, 0xFE, 0x00, 1, 2, 3, 4, 5}, 0},
-      {Join({0x00}, pdu1), 1, 0x33, 0, {0x00, 0x00, 0xEA, 0x00, 0x03, 0x00, 0x33, 0xEC, 0xFE, 0x00, 1, 2, 3, 4, 5}, 0},
-      {Join({0x00, 0xEF, 0x00, 0x00}, data1785), 0, 0x33, 0, Join({0x00, 0xEF, 0x00, 0x00, 0x00, 0x33}, data1785), 0},
+      {Join({{0x01}, pdu1}), 1, 0x33, 0, {0x01, 0x00, 0xEA, 0x00, 0x03, 0x00, 0x17, 0xEC, 0xFE, 0x00, 1, 2, 3, 4, 5}, 0},
+      {Join({{0x00}, pdu1}), 1, 0x33, 0, {0x00, 0x00, 0xEA, 0x00, 0x03, 0x00, 0x33, 0xEC, 0xFE, 0x00, 1, 2, 3, 4, 5}, 0},
+      {Join({{0x00, 0xEF, 0x00, 0x00}, data1785}), 0, 0x33, 0, Join({{0x00, 0xEF, 0x00, 0x00, 0x00, 0x33}, data1785}), 0},
       {{0x18, 0xF0, 0x04, 0x00, 1, 2, 3, 4, 5, 6, 7, 8}, 0, 0, 0xF9,
        {0x04, 0xF0, 0x00, 0x00, 0x00, 0x00, 1, 2, 3, 4, 5, 6, 7, 8}, 0x80},
   };
   const Bytes ts = {0x10, 0x20, 0x30, 0x40};
   for (const auto& row : rows) {
     Driver().calls.clear();
-    Driver().inbox.push_back({Join(ts, row.fromDriver), row.echo});
+    Driver().inbox.push_back({Join({ts, row.fromDriver}), row.echo});
     Ctx().claimedAddress = row.claimed;
     std::vector<char> buf(2048, 0x55);
     buf[8] = static_cast<char>(row.leftover8);
-    const Bytes want = Join(ts, row.read);
+    const Bytes want = Join({ts, row.read});
     ASSERT_EQ(RP1210_ReadMessage(1, buf.data(), 2048, 1), static_cast<int16_t>(want.size()));
     EXPECT_EQ(Bytes(buf.begin(), buf.begin() + static_cast<long>(want.size())), want) << row.read.size();
     EXPECT_EQ(buf[want.size()], 0x55);
