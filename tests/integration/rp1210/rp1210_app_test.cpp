@@ -9,7 +9,6 @@
 namespace {
 
 using namespace qv::test;
-using qv::sim::Bytes;
 
 using Rp1210App = Rp1210Session;
 
@@ -35,21 +34,6 @@ TEST_F(Rp1210App, BlockingReadEndsWhenTheDeviceCloses) {
   EXPECT_EQ(Disconnect(id), 0);
   reader.join();
   EXPECT_TRUE(result.load() == 0 || result.load() == 129) << result.load();
-}
-
-// Only the frame the test sends reaches the bus from the PC side.
-TEST_F(Rp1210App, OnlyACanMessageThatIsOneFrameLeaves) {
-  const int16_t id = Connect("CAN");
-  ASSERT_EQ(id, 1);
-  const char m[] = {1, 0x18, static_cast<char>(0xFE), static_cast<char>(0xF1), 0x00, 1, 2, 3, 4, 5, 6, 7, 8, 9};
-  EXPECT_EQ(Api().send(id, m, 14, 0, 0), 141);  // 9 data bytes; the other refusals: the unit tests
-  EXPECT_EQ(Api().send(id, m, 13, 0, 0), 0);
-  ASSERT_TRUE(sim_->waitFor([&] { return !sim_->busFramesFromPc().empty(); }, 5000));
-  const auto frames = sim_->busFramesFromPc();
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0].id.pgn, 0xFEF1u);
-  EXPECT_EQ(frames[0].data, (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
-  EXPECT_TRUE(sim_->longFromPc().empty());
 }
 
 }  // namespace
