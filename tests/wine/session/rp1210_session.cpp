@@ -1,7 +1,8 @@
-// A Windows RP1210 application run by Wine against the Linux simulator on COM5.
-//   rp1210_session.exe session    QV121032.dll loaded by name as qvlink loads it: J1939 and J1708 clients,
-//                                 J1708 from MID 128, the VIN by broadcast, 1785-byte sends, notifications
-//                                 to a window. The library's own logic is the Linux tests'.
+// A Windows RP1210 application run by Wine against the Linux simulator on COM5, for what only
+// Windows can show (the library's own logic is pinned by the Linux tests):
+//   rp1210_session.exe session    QV121032.dll loaded by name as qvlink loads it: J1939 and J1708
+//                                 clients, J1708 from MID 128, the VIN by broadcast, 1785-byte
+//                                 sends, notifications to a window
 //   rp1210_session.exe registry   QV_API.dll opened with device number 1, whose port comes
 //                                 from HKLM\Software\Morvane\QV_Device\Device01
 // Prints "ok NAME" or "FAIL NAME: why" per check and "N passed, N failed"; exit 1 on a failure.
