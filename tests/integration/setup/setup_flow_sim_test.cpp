@@ -142,23 +142,12 @@ TEST_F(SetupOverPty, ModemWithoutAddressGetsOneAndTheSerialGoesToBothCopies) {
   EXPECT_FALSE(simulator->peerConnected());
 }
 
-// A modem that never answers gives channel 13; a port held by another program, then one that
-// is gone, leaves the file and the line alone (the console test has the modem's own channel).
-TEST_F(SetupOverPty, SilentModemGivesChannel13AndABusyOrMissingPortTouchesNothing) {
+// A port held by another program, then one that is gone, leaves the file and the line alone
+// (a silent modem and the modem's own channel: the unit and console tests).
+TEST_F(SetupOverPty, ABusyOrMissingPortTouchesNothing) {
   StartModem();
-  simulator->setModemAnswers(false);
-  ASSERT_EQ(RunSetup(s, 0, nullptr), kExitNoNumber);
-  size_t fromPc = 0;
-  for (const auto& f : simulator->frames()) fromPc += f.fromPc ? 1 : 0;
-  EXPECT_EQ(fromPc, 20u);  // ten SH and ten SL queries, nothing after
-  EXPECT_EQ(simulator->modemState().writes, 0u);
-  EXPECT_EQ(Slurp(ini), IniWith("COM5,115200,0,81,13"));
-
-  simulator->setModemAnswers(true);
-  Spit(ini, kIni);
   platform::SerialPort holder;
   ASSERT_EQ(holder.open("COM5", platform::SerialConfig{}), platform::SerialOpenError::None);
-  const size_t framesBefore = simulator->frames().size();
   for (const char* failure : {"COM5 is in use by another program", "COM5: no such port"}) {
     ScriptedPanel second;
     SaidLines said;
@@ -169,7 +158,7 @@ TEST_F(SetupOverPty, SilentModemGivesChannel13AndABusyOrMissingPortTouchesNothin
     ASSERT_EQ(said.failures.size(), 2u);
     EXPECT_EQ(said.failures[0], failure);
     if (simulator) {
-      EXPECT_EQ(simulator->frames().size(), framesBefore);
+      EXPECT_TRUE(simulator->frames().empty());
     }
     holder.close();
     simulator.reset();
