@@ -165,11 +165,8 @@ TEST_F(Flow, HelpOrOneLineErrorTouchNothing) {
     if (c.exitCode == 0) {
       ASSERT_EQ(r.report.progress.size(), 1u);
       EXPECT_TRUE(r.report.failures.empty());
-      const std::string usage = r.report.progress[0];
-      EXPECT_EQ(usage.rfind("Usage: qvlink-setup [--help]\n", 0), 0u);
-      for (const char* part : {"C:\\Windows\\QV121032.ini", "QV_PROFILE_DIR", "QV_PORT_DIR", "LOCALAPPDATA",
-                               "Exit status", "  2    wrong arguments"})
-        EXPECT_NE(usage.find(part), std::string::npos) << part;
+      EXPECT_EQ(r.report.progress[0].rfind("Usage: qvlink-setup [--help]\n", 0), 0u);
+      EXPECT_NE(r.report.progress[0].find("C:\\Windows\\QV121032.ini"), std::string::npos);  // as resolved
     } else {
       EXPECT_TRUE(r.report.progress.empty());
       EXPECT_EQ(r.report.failures, std::vector<std::string>{c.failed});

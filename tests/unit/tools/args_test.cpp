@@ -99,7 +99,6 @@ TEST(ParseArgs, AcceptedCommandLines) {
       {{"request", "65260", "--dest", "0x00", "--timeout", "500"},
        "pgn=65260 pgns=65260 dest=0 destGiven=1 timeout=500"},
       {{"request", "--pgn", "0xFEEC", "-t", "700"}, "pgn=65260 pgns=65260 timeout=700"},
-      {{"request", "--pgn=65260"}, "pgn=65260 pgns=65260"},
       {{"demo", "-t", "2"}, "seconds=2"},
       {{"status", "--protocol", "J1708"}, "protocol=J1708 protocolGiven=1"},
   };
