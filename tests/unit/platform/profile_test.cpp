@@ -128,7 +128,6 @@ const WriteCase kWriteCases[] = {
     {"adds section to an empty file", "", "S", "K", "v", "[S]\nK=v\n"},
     {"adds section after a blank last line", "[A]\nx=1\n\n", "S", "K", "v",
      "[A]\nx=1\n\n[S]\nK=v\n"},
-    {"null value deletes the key", "[S]\na=1\nK=2\nb=3\n", "S", "K", nullptr, "[S]\na=1\nb=3\n"},
     {"null key deletes the section", "[A]\nx=1\n[S]\nK=2\n[B]\ny=3\n", "S", nullptr, nullptr,
      "[A]\nx=1\n[B]\ny=3\n"},
     {"deleting a missing key changes nothing", "[S]\na=1\n", "S", "K", nullptr, "[S]\na=1\n"},
