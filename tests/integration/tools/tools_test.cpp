@@ -178,12 +178,10 @@ TEST_F(Qvlink, MonitorCapturesTheBusFramesAskedFor) {
   for (size_t k = 0; k < 3; ++k)
     EXPECT_TRUE(std::regex_match(log[k], std::regex(R"(^\(\d+\.\d{6}\) qv0 14FF1022#0)" + std::to_string(k) + "11223344556677$")))
         << log[k];
-  // The pcap: its header (magic, link type 227), then per frame a record header and the
-  // SocketCAN frame, bit 31 marking the 29-bit identifier (every byte: the capture unit test).
+  // The pcap: its header, then per frame a record header and the SocketCAN frame, bit 31
+  // marking the 29-bit identifier (the headers byte for byte: the capture unit test).
   const std::string pcap = c.out();
   ASSERT_EQ(pcap.size(), 24u + 3 * 32u);
-  EXPECT_EQ(Bytes(pcap.begin(), pcap.begin() + 4), (Bytes{0xD4, 0xC3, 0xB2, 0xA1}));
-  EXPECT_EQ(static_cast<uint8_t>(pcap[20]), 227);
   for (uint8_t k = 0; k < 3; ++k) {
     const auto frame = pcap.begin() + 24 + 32 * k + 16;
     EXPECT_EQ(Bytes(frame, frame + 16), (Bytes{0x94, 0xFF, 0x10, 0x22, 8, 0, 0, 0, k, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}));

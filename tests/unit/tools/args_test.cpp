@@ -99,7 +99,6 @@ TEST(ParseArgs, AcceptedCommandLines) {
       {{"request", "65260", "--dest", "0x00", "--timeout", "500"},
        "pgn=65260 pgns=65260 dest=0 destGiven=1 timeout=500"},
       {{"request", "--pgn", "0xFEEC", "-t", "700"}, "pgn=65260 pgns=65260 timeout=700"},
-      {{"request", "--pgn=65260"}, "pgn=65260 pgns=65260"},
       {{"demo", "-t", "2"}, "seconds=2"},
       {{"status", "--protocol", "J1708"}, "protocol=J1708 protocolGiven=1"},
   };
@@ -122,37 +121,23 @@ TEST(ParseArgs, AcceptedCommandLines) {
   }
 }
 
+// Every command has its help, within the terminal's width, reached three ways (the texts are
+// the program's own: only what every help must say is checked).
 TEST(ParseArgs, HelpForEveryCommandNamesItsExitCodes) {
-  const struct {
-    const char* command;
-    std::vector<std::string> mentions;
-  } rows[] = {
-      {"demo", {"Exit codes: 0", "1 a step failed", "2 bad command line", "115200 baud"}},
-      {"monitor",
-       {"Exit codes: 0", "1 failed", "2 bad command line", "3 QV121032.ini", "4 link", "link lost",
-        "tshark -r FILE -d can.subdissector,j1939", "--log - | canplayer", "--id ID[/MASK]", "--adapter-filter",
-        "-c C, --count C", "-t S, --seconds S", "filtered out", "PGN 65226 from 00, 28 bytes, reassembled"}},
-      {"send",
-       {"Exit codes: 0", "1 the adapter", "2 bad command line", "3 QV121032.ini", "4 link", "ID#HEX", "--repeat N",
-        "--interval MS", "--rts"}},
-      {"request", {"Exit codes: 0", "1 no answer", "2 bad command line", "3 QV121032.ini", "4 link", "--pgn PGN", "-t MS"}},
-      {"status", {"Exit codes: 0", "1 the status", "2 bad command line", "3 QV121032.ini", "4 link"}},
-      {"version", {"Exit codes: 0", "1 the library", "2 bad command line"}},
-      {"devices", {"Exit codes: 0", "2 bad command line", "3 QV121032.ini"}},
-  };
-  for (const auto& row : rows) {
-    const auto r = ParseArgs({row.command, "--help"});
-    ASSERT_TRUE(r.ok) << row.command;
+  for (const char* command : {"demo", "monitor", "send", "request", "status", "version", "devices"}) {
+    const auto r = ParseArgs({command, "--help"});
+    ASSERT_TRUE(r.ok) << command;
     EXPECT_TRUE(r.options.help);
     const std::string help = HelpText(r.options.command);
-    EXPECT_NE(help.find(std::string("usage: qvlink ") + row.command), std::string::npos) << row.command;
-    for (const auto& m : row.mentions) EXPECT_NE(help.find(m), std::string::npos) << row.command << ": " << m;
+    for (const std::string& m : {std::string("usage: qvlink ") + command, std::string("Exit codes: 0"),
+                                std::string("2 bad command line")})
+      EXPECT_NE(help.find(m), std::string::npos) << command << ": " << m;
     std::istringstream lines(help);
-    for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 92u) << row.command << ": " << line;
-    const auto h = ParseArgs({"help", row.command});
+    for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 92u) << command << ": " << line;
+    const auto h = ParseArgs({"help", command});
     ASSERT_TRUE(h.ok);
     EXPECT_EQ(h.options.command, r.options.command);
-    EXPECT_TRUE(ParseArgs({row.command, "-h"}).options.help);
+    EXPECT_TRUE(ParseArgs({command, "-h"}).options.help);
   }
   const auto overview = ParseArgs({"--help"});
   ASSERT_TRUE(overview.ok);
