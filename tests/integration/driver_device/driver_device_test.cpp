@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -86,6 +87,19 @@ class DriverDevice : public ::testing::Test {
     EXPECT_EQ(Set_Transport_Address(id, 0xF9), ERR_INVALID_DEVICE);
     EXPECT_LT(ElapsedMs(t0), 50);
     EXPECT_EQ(sim_.frames().size(), frames);
+  }
+
+  // Reads `protocol` until a message holding `bytes` comes (echoes and other traffic skipped).
+  bool Receives(int32_t id, uint8_t protocol, const qv::sim::Bytes& bytes) {
+    return Wait([&] {
+      MessageRecord r{};
+      r.protocol = protocol;
+      const int got = Receive_Message(static_cast<uint8_t>(id), &r);
+      if (got <= 0) return false;
+      EXPECT_EQ(QvReturnedLength(&r), static_cast<uint32_t>(got));
+      const uint8_t* data = QvReturnedData(&r);
+      return std::search(data, data + got, bytes.begin(), bytes.end()) != data + got;
+    });
   }
 
   static MessageRecord J1939(uint8_t pf, uint8_t ps, uint8_t sa, std::initializer_list<uint8_t> data) {
@@ -189,19 +203,7 @@ TEST_F(DriverDevice, OpenAttachTrafficCommandsAndClose) {
   EXPECT_EQ(Transmit_Message(static_cast<uint8_t>(id), &j), 0);
   EXPECT_TRUE(Wait([&] { return !sim_.j1708FromPc().empty(); }));
   sim_.injectBusJ1708({0x80, 0x54, 0x20, 0x0C});
-  int got = 0;
-  const auto t0 = Clock::now();
-  MessageRecord r{};
-  while (got <= 0 && ElapsedMs(t0) < 2000) {
-    std::memset(&r, 0, sizeof r);
-    r.protocol = QV_PROTOCOL_J1708;
-    r.blockFlag = 1;  // a blocking read polls its event every 25 ms
-    got = Receive_Message(static_cast<uint8_t>(id), &r);
-    if (got > 0 && QvReturnedData(&r)[4] != 0x80) got = 0;  // an echo or other traffic
-  }
-  ASSERT_GT(got, 4);
-  EXPECT_EQ(QvReturnedLength(&r), static_cast<uint32_t>(got));
-  EXPECT_EQ(QvReturnedData(&r)[5], 0x54);
+  EXPECT_TRUE(Receives(id, QV_PROTOCOL_J1708, {0x80, 0x54, 0x20}));
   ASSERT_EQ(GetHardwareStatus(static_cast<uint8_t>(id), st), 0);
   EXPECT_EQ(st[4], 0x03);
 
@@ -227,8 +229,33 @@ TEST_F(DriverDevice, OpenAttachTrafficCommandsAndClose) {
   }));
   EXPECT_EQ(sim_.atCommands().size(), atBefore);
 
-  // Closing J1939 keeps the device for J1708.
-  EXPECT_EQ(Restore_Hardware(static_cast<uint8_t>(id), "J1939", 1), 0);
+  // J1939 and CAN share the adapter's code-2 lists: closing one while the other stays leaves
+  // the lists the other uses, and bus frames still come in. (Attaching restarts the adapter's
+  // J1939 side, which empties its list: each round sets a new entry after the attach.)
+  for (const bool canCloses : {true, false}) {
+    SCOPED_TRACE(canCloses ? "CAN closes" : "J1939 closes");
+    ASSERT_EQ(Initialize_Hardware(&s, "CAN", 1), 0);
+    const uint8_t pf = canCloses ? 0xF1 : 0xF2;
+    const qv::sim::Bytes list{0x18, pf, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x00};
+    EXPECT_EQ(SendQVCommand(static_cast<uint8_t>(id), 2, 16, list.data(), 8), 0);
+    EXPECT_EQ(SendQVCommand(static_cast<uint8_t>(id), 2, 17, canList, 8), 0);
+    EXPECT_TRUE(Wait([&] { return sim_.adapterState().canFilters == qv::sim::Bytes(canList, canList + 8); }));
+    const uint32_t commandsBefore = sim_.adapterState().filterCommands[2];
+    EXPECT_EQ(Restore_Hardware(static_cast<uint8_t>(id), canCloses ? "CAN" : "J1939", 1), 0);
+    // Commands arrive in order: once the address has, so has whatever the close sent.
+    EXPECT_EQ(Set_Transport_Address(static_cast<uint8_t>(id), pf), 0);
+    EXPECT_TRUE(Wait([&] { return sim_.adapterState().transportAddress == pf; }));
+    const auto after = sim_.adapterState();
+    EXPECT_EQ(after.canFilters, canCloses ? qv::sim::Bytes{} : qv::sim::Bytes(canList, canList + 8));
+    EXPECT_EQ(after.j1939Filters, list);
+    EXPECT_EQ(after.filterCommands[2], commandsBefore);
+    const qv::sim::Bytes data{pf, 0x22, 0x33};
+    sim_.injectBusJ1939(6, pf << 8, 0x00, 0xFF, data);
+    EXPECT_TRUE(Receives(id, QV_PROTOCOL_J1939, data));
+  }
+
+  // Closing the last of them clears the lists and keeps the device for J1708.
+  EXPECT_EQ(Restore_Hardware(static_cast<uint8_t>(id), "CAN", 1), 0);
   EXPECT_TRUE(Wait([&] { return sim_.adapterState().j1939Filters.empty(); }));
   const size_t sentBefore = sim_.j1708FromPc().size();
   EXPECT_EQ(Transmit_Message(static_cast<uint8_t>(id), &j), 0);
