@@ -88,19 +88,6 @@ struct PtyLink : ::testing::Test {
 
 }  // namespace
 
-TEST_F(PtyLink, IncomingFramesQueuedNotifiedAndDeliveredInOrder) {
-  Open();
-  for (uint8_t i = 0; i < 5; ++i) sim->sendRfToPc({0x27, 0x85, i});
-  for (uint8_t i = 0; i < 5; ++i) {
-    MessageRecord r = Record(0x27, {}, true);
-    ASSERT_EQ(ReceiveMessage(d, r), 8);
-    EXPECT_EQ(QvReturnedData(&r)[0], 0x81);
-    EXPECT_EQ(QvReturnedData(&r)[7], i);
-    EXPECT_TRUE(NotifiedWithin(1000));
-  }
-  EXPECT_EQ(d.rxFrameErrorCount.load(), 0);
-}
-
 // RF-acknowledged long receives whose every progress report gets its TX status only after
 // the adapter's next chunk: each chunk's request must survive the report still in flight.
 TEST_F(PtyLink, LongMessagesInWithRfAckAndLateTxStatus) {
