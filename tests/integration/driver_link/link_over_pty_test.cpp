@@ -88,45 +88,6 @@ struct PtyLink : ::testing::Test {
 
 }  // namespace
 
-// Each protocol's blocking send: released by its confirmation, laid down byte for byte.
-TEST_F(PtyLink, SendsReachTheAdapterByteExactAndAreConfirmed) {
-  Open();
-  StartProtocol(1);
-  StartProtocol(2);
-  const struct { const char* what; uint8_t protocol; Bytes message, rf; } rows[] = {
-      {"J1708", 1, {0x80, 0xBE, 0x10, 0x27, 0x8B}, {0x01, 0x14, 5, 0x80, 0xBE, 0x10, 0x27, 0x8B}},
-      {"J1939", 2, {0x18, 0xEA, 0x00, 0xF9, 0xEC, 0xFE, 0x00}, {0x02, 0x14, 7, 0x18, 0xEA, 0x00, 0xF9, 0xEC, 0xFE, 0x00}},
-      {"CAN", 2, {0x80, 0x00, 0x01, 0x23, 0xAA, 0xBB}, {0x02, 0x14, 6, 0x80, 0x00, 0x01, 0x23, 0xAA, 0xBB}},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.what);
-    MessageRecord r = Record(row.protocol, row.message);
-    const size_t before = sim->rfToAdapter().size();
-    EXPECT_EQ(TransmitMessage(d, r), 0);  // released by the echo or the J1939 confirmation
-    // The bus's own long messages draw progress reports meanwhile: the send is one of the new frames.
-    const auto rf = sim->rfToAdapter();
-    size_t at = before;
-    while (at < rf.size() && rf[at].rf != row.rf) ++at;
-    ASSERT_LT(at, rf.size()) << "not sent as laid down; last frame " << ::testing::PrintToString(rf.back().rf);
-    EXPECT_EQ(rf[at].dest, 12345);
-  }
-  EXPECT_EQ(sim->j1708FromPc().at(0), (Bytes{0x80, 0xBE, 0x10, 0x27, 0x8B}));
-  EXPECT_EQ(sim->busFramesFromPc().at(0).data, (Bytes{0xEC, 0xFE, 0x00}));
-}
-
-TEST_F(PtyLink, IncomingFramesQueuedNotifiedAndDeliveredInOrder) {
-  Open();
-  for (uint8_t i = 0; i < 5; ++i) sim->sendRfToPc({0x27, 0x85, i});
-  for (uint8_t i = 0; i < 5; ++i) {
-    MessageRecord r = Record(0x27, {}, true);
-    ASSERT_EQ(ReceiveMessage(d, r), 8);
-    EXPECT_EQ(QvReturnedData(&r)[0], 0x81);
-    EXPECT_EQ(QvReturnedData(&r)[7], i);
-    EXPECT_TRUE(NotifiedWithin(1000));
-  }
-  EXPECT_EQ(d.rxFrameErrorCount.load(), 0);
-}
-
 // RF-acknowledged long receives whose every progress report gets its TX status only after
 // the adapter's next chunk: each chunk's request must survive the report still in flight.
 TEST_F(PtyLink, LongMessagesInWithRfAckAndLateTxStatus) {

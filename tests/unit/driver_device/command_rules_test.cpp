@@ -172,14 +172,28 @@ TEST_F(CommandRules, NullDataIsAnEmptyCommand) {
   EXPECT_EQ(state.filterStateJ1708, 3);
 }
 
+// Closing J1939 or CAN while a client of the other stays clears only what the closing one alone
+// uses: the two share the adapter's code-2 lists.
 TEST_F(CommandRules, FilterClearingPerProtocol) {
-  ClearAdapterFilters(sink, 0x10);
-  ClearAdapterFilters(sink, 0x27);
-  ClearAdapterFilters(sink, 0);
-  EXPECT_TRUE(sink.sent.empty());
-  ClearAdapterFilters(sink, 1);
-  ASSERT_EQ(sink.sent.size(), 1u);
-  EXPECT_EQ(sink.sent[0], (Sent{true, 1, 16, {}}));
+  const struct { uint8_t protocol; bool partnerStays; std::vector<Sent> sent; std::vector<uint32_t> sleeps; } rows[] = {
+      {0x10, false, {}, {}},
+      {0x27, false, {}, {}},
+      {0, false, {}, {}},
+      {1, false, {{true, 1, 16, {}}}, {}},
+      {1, true, {{true, 1, 16, {}}}, {}},
+      {2, false, {{true, 2, 16, {}}, {false, 2, 24, {}}}, {}},
+      {7, false, {{true, 2, 16, {}}, {true, 2, 17, {}}}, {2}},
+      {7, true, {{true, 2, 17, {}}}, {2}},
+      {2, true, {}, {}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << int(row.protocol) << (row.partnerStays ? " partner stays" : ""));
+    sink.sent.clear();
+    sink.sleeps.clear();
+    ClearAdapterFilters(sink, row.protocol, row.partnerStays);
+    EXPECT_EQ(sink.sent, row.sent);
+    EXPECT_EQ(sink.sleeps, row.sleeps);
+  }
 }
 
 }  // namespace

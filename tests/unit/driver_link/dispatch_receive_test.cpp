@@ -55,6 +55,17 @@ Bytes Chunk(uint8_t s, Bytes payload) {
 }
 }  // namespace
 
+// A request that comes while the answer is being written is answered too: the event is cleared
+// before the answer goes, never after.
+TEST_F(RouteTest, KeepAliveRequestDuringTheAnswerStaysSet) {
+  SetEvent(d, kEvKeepAlive);
+  seam.onWrite = [](Device& device) { SetEvent(device, kEvKeepAlive); };
+  AnswerKeepAlive(d);
+  ASSERT_EQ(seam.written.size(), 1u);
+  EXPECT_EQ(Bytes(seam.written[0].begin() + 8, seam.written[0].end() - 1), (Bytes{0x00, 0x11, 0x00, 0x00}));
+  EXPECT_TRUE(Signalled(kEvKeepAlive));
+}
+
 TEST_F(RouteTest, ModemFramesSetOnlyTheirEvents) {
   // A TX status counts only for the frame a sender waits for: none awaited, another frame's.
   EXPECT_EQ(Route({0x89, 0x01, 0x00}), RouteOutcome::Handled);

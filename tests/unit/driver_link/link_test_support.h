@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -16,13 +17,15 @@ namespace qv::driver::test {
 using Bytes = std::vector<uint8_t>;
 
 // Plays the writer: every hand-over is recorded and writeBusy released at once. Waits return
-// scripted results (TimedOut when the script is empty); sleeps are only summed.
+// scripted results (TimedOut when the script is empty); sleeps are only summed. onWrite plays
+// what happens on the line while a frame is being written.
 class FakeSeam : public LinkSeam {
  public:
   std::vector<Bytes> written;
   std::deque<platform::WaitResult> script;
   std::vector<EventId> waitedOn;
   uint32_t sleptMs = 0;
+  std::function<void(Device&)> onWrite;
 
   void sleepMs(uint32_t ms) override { sleptMs += ms; }
   platform::WaitResult wait(Device&, EventId ev, uint32_t) override {
@@ -33,9 +36,12 @@ class FakeSeam : public LinkSeam {
     return r;
   }
   void signalWriter(Device& d) override {
-    platform::LockGuard g(d.txLock);
-    written.emplace_back(d.txBuffer, d.txBuffer + d.txLength);
-    d.writeBusy.store(false);
+    {
+      platform::LockGuard g(d.txLock);
+      written.emplace_back(d.txBuffer, d.txBuffer + d.txLength);
+      d.writeBusy.store(false);
+    }
+    if (onWrite) onWrite(d);
   }
 };
 

@@ -17,17 +17,13 @@ TEST(Frames, TxRequestRefusesPayloadPastTransmitBuffer) {
   EXPECT_EQ(BuildTxRequest(out, sizeof out, 0, 1, payload, 120), 0u);
 }
 
-TEST(Payloads, CommandMessageProgressAndKeepAliveReplies) {
+TEST(Payloads, CommandMessage) {
   uint8_t out[64];
   const uint8_t cmd[] = {0x1B, 0x01, 0x02};
   size_t n = EncodeCommandMessage(out, sizeof out, 0x10, cmd, 3, "AB", "C");
   EXPECT_EQ(Bytes(out, out + n), (Bytes{0x10, 0x1B, 'A', 'B', 0, 'C', 0, 0x01, 0x02}));
   n = EncodeCommandMessage(out, sizeof out, 0x00, cmd, 1, nullptr, nullptr);
   EXPECT_EQ(Bytes(out, out + n), (Bytes{0x00, 0x1B}));
-  n = EncodeProgressReport(out, sizeof out, 0x20, 49);
-  EXPECT_EQ(Bytes(out, out + n), (Bytes{0x02, 0x20, 0x20, 49}));
-  n = EncodeKeepAliveReply(out, sizeof out);
-  EXPECT_EQ(Bytes(out, out + n), (Bytes{0x00, 0x11, 0x00, 0x00}));
 }
 
 TEST(Payloads, BroadcastAnnouncement) {
