@@ -130,6 +130,13 @@ void ClearAdapterFilters(CommandSink& sink, uint8_t protocol, bool partnerStays)
   }
 }
 
+void ForgetAdapterFilters(CommandState& s, uint8_t side) {
+  if (side == QV_PROTOCOL_J1708) s.filterStateJ1708 = 0;
+  if (side != QV_PROTOCOL_J1939) return;
+  s.filterStateJ1939 = s.filterStateCan = 0;
+  s.j1939FilterCount = s.canFilterCount = 0;
+}
+
 int RunCommand(CommandState& s, CommandSink& sink, uint8_t protocol, uint8_t command,
                const uint8_t* data, size_t n) {
   static const uint8_t kNone[1] = {0};
@@ -207,6 +214,11 @@ int DeviceRunCommand(Device& d, uint8_t protocol, uint8_t command, const uint8_t
   DeviceSink sink(d);
   platform::LockGuard g(d.commandLock);
   return RunCommand(d.commands, sink, protocol, command, data, n);
+}
+
+void DeviceForgetAdapterFilters(Device& d, uint8_t side) {
+  platform::LockGuard g(d.commandLock);
+  ForgetAdapterFilters(d.commands, side);
 }
 
 void DeviceClearFilters(Device& d, uint8_t protocol, bool partnerStays) {

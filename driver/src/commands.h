@@ -47,6 +47,11 @@ int RunCommand(CommandState& s, CommandSink& sink, uint8_t protocol, uint8_t com
 // nothing), or the client that stays would stop receiving.
 void ClearAdapterFilters(CommandSink& sink, uint8_t protocol, bool partnerStays = false);
 
+// The adapter empties a side's filters when that side's protocol starts (code 1 J1708, code 2
+// J1939 and CAN): what the driver remembers having sent there goes with them, so the next
+// filter command is sent whole rather than skipped as already set.
+void ForgetAdapterFilters(CommandState& s, uint8_t side);
+
 // The filterState value after a filter command: 1 all-zero (the given bytes, at most 8),
 // 2 other non-empty data, 3 no data.
 uint8_t NextFilterState(const uint8_t* data, size_t n);
@@ -62,6 +67,7 @@ constexpr uint8_t kVersionRequestFrame[8] = {0x7E, 0x00, 0x04, 0x02, 0x55, 0x00,
 // The same over the device's transmit path; DeviceRunCommand returns the command's result.
 int DeviceRunCommand(Device& d, uint8_t protocol, uint8_t command, const uint8_t* data, size_t n);
 void DeviceClearFilters(Device& d, uint8_t protocol, bool partnerStays = false);
+void DeviceForgetAdapterFilters(Device& d, uint8_t side);
 
 // Entry-point bodies over the process-wide device.
 int DeviceSendQVCommand(Device& d, uint8_t protocol, uint8_t command, const uint8_t* data, uint8_t n);

@@ -201,6 +201,7 @@ int Handshake(Device& d, const DeviceSettings& s, uint8_t code) {
   const uint8_t side = AdapterSide(code);
   Sleep(d, kStepMs);
   if (StartProtocol(d, side) != 0) return ERR_INVALID_DEVICE;
+  DeviceForgetAdapterFilters(d, side);
   Sleep(d, kStepMs);
   Command(d, side, QV_CMD_OPTION, {QV_OPT_PROTOCOL_MODE, QV_OPT_ON});
   Sleep(d, kStepMs);

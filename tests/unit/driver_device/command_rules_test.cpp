@@ -136,6 +136,14 @@ TEST_F(CommandRules, J1939RepeatSendsOnceAndOnlyNewEntriesGoOut) {
   EXPECT_EQ(sink.sent[0], (Sent{true, 2, 16, Entry(0xFE, 1)}));
   EXPECT_EQ(state.j1939FilterCount, 16);
   EXPECT_EQ(std::vector<uint8_t>(state.j1939FilterList + 8, state.j1939FilterList + 16), Entry(0xFE, 1));
+  // A protocol start empties the adapter's lists: the same entry goes out again, whole.
+  ForgetAdapterFilters(state, 1);
+  sink.sent.clear();
+  Run(2, 16, Entry(0xF0, 0));
+  EXPECT_TRUE(sink.sent.empty());
+  ForgetAdapterFilters(state, 2);
+  Run(2, 16, Entry(0xF0, 0));
+  EXPECT_EQ(sink.sent, (std::vector<Sent>{{true, 2, 16, Entry(0xF0, 0)}}));
 }
 
 // Thirteen entries go as six, six, one; the full list never overflows but new entries still go.
