@@ -1,7 +1,6 @@
 #include "context.h"
 
 #include <cstring>
-#include <new>
 
 #include "qvlink/platform/profile.h"
 
@@ -24,11 +23,8 @@ Context g_context = [] {
 Context& Ctx() { return g_context; }
 
 platform::Lock& EntryLock() {
-  // Never destroyed: an application thread may come back from a blocking read after exit()
-  // has begun and must still find the lock. Static storage, so unloading the library frees it.
-  alignas(platform::Lock) static unsigned char storage[sizeof(platform::Lock)];
-  static platform::Lock* const lock = new (storage) platform::Lock();
-  return *lock;
+  static platform::Lock lock;
+  return lock;
 }
 
 void ResetContext() {
