@@ -121,24 +121,6 @@ size_t EncodeLongChunk(uint8_t* out, size_t outSize, bool bam, const uint8_t* da
   return size;
 }
 
-size_t EncodeProgressReport(uint8_t* out, size_t outSize, uint8_t kind, size_t receivedPayload) {
-  if (outSize < 4) return 0;
-  out[0] = QV_PROTOCOL_J1939;
-  out[1] = kCmdProgressReport;
-  out[2] = kind;
-  out[3] = static_cast<uint8_t>(receivedPayload & 0xFF);
-  return 4;
-}
-
-size_t EncodeKeepAliveReply(uint8_t* out, size_t outSize) {
-  if (outSize < 4) return 0;
-  out[0] = QV_PROTOCOL_DEVICE;
-  out[1] = kCmdKeepAlive;
-  out[2] = 0;
-  out[3] = 0;
-  return 4;
-}
-
 bool ReadRxHead(const uint8_t* frame, size_t n, RxHead& head) {
   if (n < 4) return false;
   head.apiId = frame[3];

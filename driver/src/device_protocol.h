@@ -80,8 +80,6 @@ size_t EncodeLongAnnouncement(uint8_t* out, size_t outSize, bool bam, const uint
 size_t EncodeLongChunk(uint8_t* out, size_t outSize, bool bam, const uint8_t* data, size_t total, size_t j);
 size_t ChunkCount(size_t total);                 // total / 49 rounded up
 size_t ChunkPayloadSize(size_t total, size_t j); // payload bytes of chunk j
-size_t EncodeProgressReport(uint8_t* out, size_t outSize, uint8_t kind, size_t receivedPayload);
-size_t EncodeKeepAliveReply(uint8_t* out, size_t outSize);
 
 // View of an adapter frame as it lies in rxFrameQueue (no checksum).
 struct RxHead {
