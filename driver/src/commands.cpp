@@ -105,23 +105,19 @@ uint8_t NextFilterState(const uint8_t* data, size_t n) {
 }
 
 void ClearAdapterFilters(CommandSink& sink, uint8_t protocol, bool partnerStays) {
-  if (partnerStays && (protocol == QV_PROTOCOL_J1939 || protocol == QV_PROTOCOL_CAN)) {
-    if (protocol == QV_PROTOCOL_CAN) {
-      sink.acknowledged(QV_PROTOCOL_J1939, QV_CMD_CAN_FILTER, nullptr, 0);
-      sink.sleepMs(2);
-    }
-    return;
-  }
+  // Command 16's lists and the pass list on code 2 serve J1939 and CAN alike: they are emptied
+  // only when no client of the other stays.
   switch (protocol) {
     case QV_PROTOCOL_J1708:
       sink.acknowledged(QV_PROTOCOL_J1708, QV_CMD_FILTER, nullptr, 0);
       break;
     case QV_PROTOCOL_J1939:
+      if (partnerStays) break;
       sink.acknowledged(QV_PROTOCOL_J1939, QV_CMD_FILTER, nullptr, 0);
       sink.device(QV_PROTOCOL_J1939, proto::kCmdPassList, nullptr, 0);
       break;
     case QV_PROTOCOL_CAN:
-      sink.acknowledged(QV_PROTOCOL_J1939, QV_CMD_FILTER, nullptr, 0);
+      if (!partnerStays) sink.acknowledged(QV_PROTOCOL_J1939, QV_CMD_FILTER, nullptr, 0);
       sink.acknowledged(QV_PROTOCOL_J1939, QV_CMD_CAN_FILTER, nullptr, 0);
       sink.sleepMs(2);
       break;
