@@ -255,22 +255,26 @@ struct ShownRead {
   std::optional<CanFrame> frame;
 };
 
-// Nothing when no parser makes sense of the read; the caller counts it as dropped.
+// Nothing when no parser makes sense of the read; the caller counts it as dropped. A read the
+// filter turns away is not formatted.
 std::optional<ShownRead> ShowRead(const Options& o, const uint8_t* data, size_t n, int64_t sec,
                                   int32_t usec) {
   ShownRead r;
   if (o.protocol == Protocol::J1939) {
     const auto m = ParseJ1939Read(data, n, false);
     if (!m) return std::nullopt;
-    r = {J1939Passes(o, *m), J1939Line(sec, usec, *m), ToCanFrame(*m, sec, usec)};
+    r.passes = J1939Passes(o, *m);
+    if (r.passes) r = {true, J1939Line(sec, usec, *m), ToCanFrame(*m, sec, usec)};
   } else if (o.protocol == Protocol::J1708) {
     const auto m = ParseJ1708Read(data, n, false);
     if (!m) return std::nullopt;
-    r = {!o.mid || m->mid == *o.mid, J1708Line(sec, usec, *m), std::nullopt};
+    r.passes = !o.mid || m->mid == *o.mid;
+    if (r.passes) r.line = J1708Line(sec, usec, *m);
   } else {
     const auto m = ParseCanRead(data, n, false);
     if (!m) return std::nullopt;
-    r = {CanPasses(o, *m), CanLine(sec, usec, *m), ToCanFrame(*m, sec, usec)};
+    r.passes = CanPasses(o, *m);
+    if (r.passes) r = {true, CanLine(sec, usec, *m), ToCanFrame(*m, sec, usec)};
   }
   return r;
 }
