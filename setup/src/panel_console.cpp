@@ -67,10 +67,13 @@ class ConsolePanel final : public Panel {
       // Piped lines are shown after the prompt, as a terminal would have echoed them.
       if (!typed) std::printf("%s\n", line);
       // The field holds what fits; a longer line is kept as text that reads as no number.
-      if (overlong || std::strlen(line) >= kFieldSize)
-        std::snprintf(field_, sizeof field_, "%.*s...", static_cast<int>(kFieldSize - 4), line);
-      else
-        std::snprintf(field_, sizeof field_, "%s", line);
+      const size_t length = std::strlen(line);
+      if (overlong || length >= kFieldSize) {
+        std::memcpy(field_, line, kFieldSize - 4);
+        std::memcpy(field_ + kFieldSize - 4, "...", 4);
+      } else {
+        std::memcpy(field_, line, length + 1);
+      }
       if (cb_.serialNumber)
         cb_.serialNumber(kHandle, PANEL_SERIAL_NUMBER, EVENT_COMMIT, cb_.callbackData, 0, 0);
       if (cb_.change) cb_.change(kHandle, PANEL_CHANGE, EVENT_COMMIT, cb_.callbackData, 0, 0);
