@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <string>
 
 #include "qvlink/platform/profile.h"
@@ -61,13 +60,8 @@ TEST_P(ProfileRead, CopiesValueOrDefault) {
   const ReadCase& c = GetParam();
   TempDir dir;
   dir.write("t.ini", c.file);
-  std::string buf(c.bufSize + 8, '\x7f');  // guard bytes past bufSize must stay untouched
-  const uint32_t n =
-      ReadProfileString(c.section, c.key, c.defaultText, buf.data(), c.bufSize,
-                        dir.file("t.ini").c_str());
-  EXPECT_EQ(n, std::strlen(c.expected)) << c.what;
-  EXPECT_STREQ(buf.c_str(), c.expected) << c.what;
-  for (size_t i = c.bufSize; i < buf.size(); ++i) ASSERT_EQ(buf[i], '\x7f') << c.what;
+  EXPECT_EQ(GuardedRead(c.section, c.key, c.defaultText, dir.file("t.ini"), c.bufSize), c.expected)
+      << c.what;
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ProfileRead, ::testing::ValuesIn(kReadCases));
