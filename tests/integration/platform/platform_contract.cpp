@@ -83,75 +83,55 @@ CONTRACT(EventAutoResetsAndTimesOut) {
   CHECK(MsSince(t0) >= 80 - kEarlyMs && MsSince(t0) < 2000);
 }
 
-struct Waiter {
-  Event* event;
-  uint32_t timeoutMs;
-  Event started{};
-  WaitResult result = WaitResult::Failed;
-};
-
-void Wait(void* p) {
-  auto* w = static_cast<Waiter*>(p);
-  w->started.set();
-  w->result = w->event->wait(w->timeoutMs);
+// Starts `body` (a callable that outlives the thread) on `t`.
+template <typename F>
+bool Start(Thread& t, F& body) {
+  return t.start([](void* f) { (*static_cast<F*>(f))(); }, &body);
 }
 
 CONTRACT(EventSetReleasesExactlyOneWaiter) {
-  Event e;
-  Waiter a{&e, 600}, b{&e, 600};
+  Event e, started;
+  WaitResult a = WaitResult::Failed, b = WaitResult::Failed;
+  auto waitA = [&] { a = e.wait(600); };
+  auto waitB = [&] { b = e.wait(600); };
+  auto waitEndlessly = [&] {
+    started.set();
+    a = e.wait(kWaitForever);
+  };
   Thread ta, tb;
-  REQUIRE(ta.start(Wait, &a) && tb.start(Wait, &b));
+  REQUIRE(Start(ta, waitA) && Start(tb, waitB));
   e.set();  // whether or not they wait yet, one set is one release
   CHECK(ta.join() && tb.join());
-  CHECK((a.result == WaitResult::Signalled) + (b.result == WaitResult::Signalled) == 1);
-  CHECK((a.result == WaitResult::TimedOut) + (b.result == WaitResult::TimedOut) == 1);
+  CHECK((a == WaitResult::Signalled) + (b == WaitResult::Signalled) == 1);
+  CHECK((a == WaitResult::TimedOut) + (b == WaitResult::TimedOut) == 1);
   CHECK(e.wait(0) == WaitResult::TimedOut);  // the set was consumed
 
-  Waiter endless{&e, kWaitForever};
-  REQUIRE(ta.start(Wait, &endless));
-  REQUIRE(endless.started.wait(5000) == WaitResult::Signalled);
+  REQUIRE(Start(ta, waitEndlessly));
+  REQUIRE(started.wait(5000) == WaitResult::Signalled);
   const auto t0 = Clock::now();
   e.set();
-  CHECK(ta.join() && endless.result == WaitResult::Signalled);
+  CHECK(ta.join() && a == WaitResult::Signalled);
   CHECK(MsSince(t0) < 2000);
 }
 
-struct Counter {
+CONTRACT(LockKeepsCountsExactUnderContention) {
   Lock lock;
   long value = 0;
-};
-
-void CountUp(void* p) {
-  auto* c = static_cast<Counter*>(p);
-  for (int i = 0; i < 100000; ++i) {
-    LockGuard g(c->lock);
-    const long v = c->value;
-    if ((i & 1023) == 0) std::this_thread::yield();  // widen the window a lost update needs
-    c->value = v + 1;
-  }
-}
-
-CONTRACT(LockKeepsCountsExactUnderContention) {
-  Counter c;
+  auto countUp = [&] {
+    for (int i = 0; i < 100000; ++i) {
+      LockGuard g(lock);
+      const long v = value;
+      if ((i & 1023) == 0) std::this_thread::yield();  // widen the window a lost update needs
+      value = v + 1;
+    }
+  };
   Thread a, b;
-  REQUIRE(a.start(CountUp, &c) && b.start(CountUp, &c));
+  REQUIRE(Start(a, countUp) && Start(b, countUp));
   CHECK(a.setTimeCritical() || !kTimeCriticalGranted);
   CHECK(a.join() && b.join());
-  CHECK(c.value == 200000);
+  CHECK(value == 200000);
   CHECK(!a.running());
 }
-
-struct Relay {
-  Event go, done;
-};
-
-void PassOn(void* p) {
-  auto* r = static_cast<Relay*>(p);
-  r->go.wait(kWaitForever);
-  r->done.set();
-}
-
-void Nothing(void*) {}
 
 CONTRACT(ThreadLifecycle) {
   Thread never;
@@ -160,28 +140,33 @@ CONTRACT(ThreadLifecycle) {
   CHECK(!never.setTimeCritical());
   CHECK(!never.start(nullptr, nullptr));
 
-  Relay r;
+  Event go, done;
+  auto passOn = [&] {
+    go.wait(kWaitForever);
+    done.set();
+  };
+  auto nothing = [] {};
   {
     Thread t;
-    REQUIRE(t.start(PassOn, &r));
+    REQUIRE(Start(t, passOn));
     CHECK(t.running());
-    CHECK(!t.start(Nothing, nullptr));  // one thread per object
-    r.go.set();
+    CHECK(!Start(t, nothing));  // one thread per object
+    go.set();
   }
-  CHECK(r.done.wait(0) == WaitResult::Signalled);  // the destructor joined
+  CHECK(done.wait(0) == WaitResult::Signalled);  // the destructor joined
 
   // An ended thread keeps its object until join(), so start() never depends on timing.
   Thread reuse;
-  r.go.set();
-  REQUIRE(reuse.start(PassOn, &r));
-  CHECK(r.done.wait(5000) == WaitResult::Signalled);
+  go.set();
+  REQUIRE(Start(reuse, passOn));
+  CHECK(done.wait(5000) == WaitResult::Signalled);
   CHECK(Eventually([&] { return !reuse.running(); }));
-  CHECK(!reuse.start(Nothing, nullptr));
+  CHECK(!Start(reuse, nothing));
   CHECK(reuse.join());
   CHECK(reuse.join());  // twice is harmless
-  r.go.set();
-  CHECK(reuse.start(PassOn, &r));
-  CHECK(r.done.wait(5000) == WaitResult::Signalled);
+  go.set();
+  CHECK(Start(reuse, passOn));
+  CHECK(done.wait(5000) == WaitResult::Signalled);
   CHECK(reuse.join());
 }
 
