@@ -15,6 +15,13 @@ struct Case {
 inline std::vector<Case> gCases;  // constant-initialized, so ready before any case registers
 inline int gFailures = 0;
 
+// Whether checks that only debug and sanitizer builds carry are compiled in.
+#ifdef NDEBUG
+inline constexpr bool kDebugBuild = false;
+#else
+inline constexpr bool kDebugBuild = true;
+#endif
+
 struct Add {
   Add(const char* name, void (*run)()) { gCases.push_back({name, run}); }
 };
