@@ -40,7 +40,7 @@ const ReadCase kReadCases[] = {
     {"requested names trimmed", "[S]\nKey=v\n", " S ", " Key ", "d", 64, "v"},
     {"value keeps later equals signs", "[S]\nK=a=b\n", "S", "K", "d", 64, "a=b"},
     {"lines without equals ignored", "[S]\nK\nK=v\n", "S", "K", "d", 64, "v"},
-    {"comment lines ignored", "[S]\n;K=comment\nK=real\n", "S", "K", "d", 64, "real"},
+    {"comment lines are no keys", "[S]\n;K=comment\n", "S", ";K", "d", 64, "d"},
     {"key of next section not seen", "[A]\n[B]\nK=b\n", "A", "K", "d", 64, "d"},
     {"key before any section not seen", "K=top\n[S]\n", "S", "K", "d", 64, "d"},
     {"quoted value unquoted", "[S]\nK=\"quoted text\"\n", "S", "K", "d", 64, "quoted text"},
