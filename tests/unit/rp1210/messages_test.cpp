@@ -181,8 +181,6 @@ TEST_F(Rp1210Test, ReadDeliversWholeMessagesAndDropsWhatDoesNotFit) {
   EXPECT_LT(log.find("Disconnect,ClientID=1\n"), loss) << log;
   EXPECT_EQ(log.find("RXLOSS,ClientID=2"), std::string::npos);  // still connected
   EXPECT_NE(log.find("RXDROP,ClientID=1,Size=14,Need=15,Dropped=1\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("RXDROP,ClientID=2,Size=9,Need=10,Dropped=1\n"), std::string::npos) << log;
-  EXPECT_EQ(log.find("Size=9,Need=15"), std::string::npos);  // refused before any message was taken
 }
 
 TEST_F(Rp1210Test, ReadResultsAndProtocols) {
