@@ -172,6 +172,7 @@ TEST_F(Rp1210Test, ReadDeliversWholeMessagesAndDropsWhatDoesNotFit) {
     EXPECT_EQ(Ctx().slots[row.client - 1].droppedReads, drops[row.client - 1]);
     Driver().inbox.clear();
     EXPECT_EQ(RP1210_ReadMessage(row.client, buf, 64, 0), 0);  // nothing was kept back
+    EXPECT_EQ(Driver().of("Receive_Message").back().record.protocol, row.client == 1 ? 2 : 1);
   }
   EXPECT_EQ(RP1210_ReadMessage(2, nullptr, 10, 0), 141);
   EXPECT_EQ(RP1210_ClientDisconnect(1), 0);  // the loss is told again at the disconnect
