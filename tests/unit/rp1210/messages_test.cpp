@@ -188,9 +188,9 @@ TEST_F(Rp1210Test, ReadResultsAndProtocols) {
   EXPECT_EQ(RP1210_ReadMessage(1, nullptr, 0, 0), 129);
   ConnectEach({"CAN", "IO"});
   char buf[32];
-  EXPECT_EQ(RP1210_ReadMessage(1, buf, 32, 0), 0);
   Driver().inbox.push_back({{1, 2, 3}, 0});
-  EXPECT_EQ(RP1210_ReadMessage(2, buf, 32, 0), 3);
+  EXPECT_EQ(RP1210_ReadMessage(1, buf, 32, 0), 3);  // a CAN frame as the driver gave it
+  EXPECT_EQ(RP1210_ReadMessage(2, buf, 32, 0), 0);
   auto rx = Driver().of("Receive_Message");
   EXPECT_EQ(rx[0].record.protocol, 2);
   EXPECT_EQ(rx[1].record.protocol, 0x27);
