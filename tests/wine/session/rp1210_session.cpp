@@ -1,8 +1,8 @@
 // A Windows RP1210 application run by Wine against the Linux simulator on COM5, for what only
 // Windows can show (the library's own logic is pinned by the Linux tests):
-//   rp1210_session.exe session    QV121032.dll loaded by name as qvlink loads it: J1939 and J1708
-//                                 clients, J1708 from MID 128, the VIN by broadcast, 1785-byte
-//                                 sends, notifications to a window
+//   rp1210_session.exe session    QV121032.dll loaded by name as qvlink loads it: a J1939
+//                                 client, the VIN by broadcast, 1785-byte sends, notifications
+//                                 to a window
 //   rp1210_session.exe registry   QV_API.dll opened with device number 1, whose port comes
 //                                 from HKLM\Software\Morvane\QV_Device\Device01
 // Prints "ok NAME" or "FAIL NAME: why" per check and "N passed, N failed"; exit 1 on a failure.
@@ -17,8 +17,6 @@
 #include "QV_API.h"
 #include "qvlink/platform/dynamic_library.h"
 #include "rp1210_client.h"
-
-static_assert(sizeof(HWND) == sizeof(DeviceSettings::notifyWindow), "the window handle crosses whole");
 
 namespace {
 
@@ -57,17 +55,6 @@ struct NotifyWindow {
   }
 };
 
-// Blocking reads until `wanted(length, message)` holds or the reads run out; the length or 0.
-template <typename Wanted>
-int ReadUntil(const qv::tools::Rp1210Api& api, int16_t id, std::vector<char>& out, int attempts, Wanted wanted) {
-  out.assign(2048, 0);
-  for (int i = 0; i < attempts; ++i) {
-    const int n = api.read(id, out.data(), static_cast<int16_t>(out.size()), 1);
-    if (wanted(n, out)) return n;
-  }
-  return 0;
-}
-
 int Session() {
   qv::tools::Rp1210Library lib;
   std::string loadWhy;
@@ -80,22 +67,19 @@ int Session() {
 
   const int16_t j1939 = api.connect(window.hwnd, 1, "J1939", 0, 0, 0);
   Check(j1939 == 1, "connect J1939", "got " + Num(j1939));
-  const int16_t j1708 = api.connect(window.hwnd, 1, "J1708", 0, 0, 0);
-  Check(j1708 == 2, "connect J1708 on the open port", "got " + Num(j1708));
   if (failed) return 1;
-
-  std::vector<char> m;
-  const auto mid128 = [](int n, const std::vector<char>& r) { return n > 5 && static_cast<uint8_t>(r[4]) == 128; };
-  Check(ReadUntil(api, j1708, m, 50, mid128) > 0, "J1708 message from MID 128", "none in 50 reads");
 
   const char request[] = {0x00, static_cast<char>(0xEA), 0x00, 0x06, static_cast<char>(0xF9),
                           static_cast<char>(0xFF), static_cast<char>(0xEC), static_cast<char>(0xFE), 0x00};
   const int16_t sent = api.send(j1939, request, sizeof request, 0, 1);
   Check(sent == 0, "request the VIN", "send returned " + Num(sent));
-  const auto vinPgn = [](int n, const std::vector<char>& r) {  // PGN 65260, least significant first
-    return n > 10 && static_cast<uint8_t>(r[4]) == 0xEC && static_cast<uint8_t>(r[5]) == 0xFE && r[6] == 0;
-  };
-  const int n = ReadUntil(api, j1939, m, 400, vinPgn);
+  // Blocking reads until PGN 65260 (least significant byte first) arrives or 400 reads are done.
+  std::vector<char> m(2048);
+  int n = 0;
+  for (int i = 0; i < 400 && n == 0; ++i) {
+    const int r = api.read(j1939, m.data(), static_cast<int16_t>(m.size()), 1);
+    if (r > 10 && static_cast<uint8_t>(m[4]) == 0xEC && static_cast<uint8_t>(m[5]) == 0xFE && m[6] == 0) n = r;
+  }
   const std::string vin = n >= 27 ? std::string(m.data() + 10, 17) : "length " + Num(n);
   Check(vin == "1QVLINK0SIM000042", "VIN through the broadcast transport", vin);
 
@@ -117,8 +101,7 @@ int Session() {
 
   Check(window.Wait(5000), "notifications posted to the window", "QV1210MessageString never arrived");
   std::printf("notifications counted: %ld\n", window.count);
-  Check(api.disconnect(j1708) == 0, "disconnect J1708");
-  Check(api.disconnect(j1939) == 0, "disconnect J1939, the last client");
+  Check(api.disconnect(j1939) == 0, "disconnect J1939");
   return 0;
 }
 
