@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -165,10 +166,13 @@ TEST_F(PtyLink, ConcurrentRtsCtsSendsDoNotInterleave) {
     r.sourceAddress = 0xF9;
     result = TransmitMessage(d, r);
   };
+  const auto t0 = std::chrono::steady_clock::now();
   std::thread first([&] { send(a, results[0]); });
   std::thread second([&] { send(b, results[1]); });
   first.join();
   second.join();
+  // Both past the take-over time, or the paced line did not slow them and nothing was tried.
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(2 * 250));
   EXPECT_EQ(results[0], 0);
   EXPECT_EQ(results[1], 0);
   ASSERT_TRUE(sim->waitFor([&] { return sim->longFromPc().size() >= 2; }, 3000));

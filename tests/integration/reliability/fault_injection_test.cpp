@@ -279,21 +279,4 @@ TEST_F(Faults, AProgramThatEndsWithoutDisconnectingExitsAtOnceAndFreesThePort) {
   }
 }
 
-// In RF-acknowledged mode the adapter may repeat a message; the repeat is never delivered.
-class AcknowledgedFaults : public Faults {
- protected:
-  std::string IniExtra() override { return "[RFAck]\nDevices=1\nRFAck=1\n"; }
-};
-
-TEST_F(AcknowledgedFaults, RepeatedFramesAreDeliveredOnce) {
-  const int16_t id = Connect("J1939");
-  ASSERT_EQ(id, 1);
-  ASSERT_TRUE(sim_->adapterState().rfAck);
-  ASSERT_GT(ReadAndCheck(id, 300), 0);
-  sim_->duplicateFrames(Dir::ToPc, 10);
-  ReadAndCheck(id, 800);
-  sim_->clearFaults();
-  EXPECT_GT(ReadAndCheck(id, 300), 0);
-}
-
 }  // namespace

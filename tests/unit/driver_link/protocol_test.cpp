@@ -71,16 +71,3 @@ TEST(Payloads, RxHeadIsBoundsChecked) {
   uint8_t f64[14] = {0x7E, 0, 11, 0x80};
   EXPECT_FALSE(ReadRxHead(f64, sizeof f64, h));
 }
-
-TEST(Payloads, BatchWalkStopsAtOverrun) {
-  // protocol 2 frame: records (0x9F? no: type 0x21, n 2), (0x25, n 1), then a record claiming 9 bytes.
-  const uint8_t f[] = {0x7E, 0, 0, 0x81, 0, 0, 0, 0, 0x02, 0x21, 2, 0xAA, 0xBB, 0x25, 1, 0xCC, 0x30, 9, 1, 2};
-  std::vector<uint8_t> types;
-  const size_t dropped = ForEachBatchRecord(f, sizeof f, [&](const BatchRecord& r) { types.push_back(r.type); });
-  EXPECT_EQ(types, (std::vector<uint8_t>{0x21, 0x25}));
-  EXPECT_EQ(dropped, 1u);
-  uint8_t e[32];
-  const BatchRecord r{0x21, 2, f + 11};
-  const size_t n = BuildRebuiltEntry(e, sizeof e, r);
-  EXPECT_EQ(Bytes(e, e + n), (Bytes{0, 0, 10, 0, 0, 0, 0, 0, 0, 0x21, 2, 0xAA, 0xBB}));
-}
