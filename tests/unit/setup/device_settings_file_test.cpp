@@ -109,21 +109,15 @@ TEST_F(SettingsFile, PortNumberAndChannelOfDevice101) {
   PointAtWindowsCopy(s);
   EXPECT_EQ(Get_COM(s, 101), 0);
   EXPECT_EQ(Read_Device_Channel(s, 101), 0);
-  const std::pair<const char*, int> ports[] = {
-      {"COM4,115200,0,81", 4}, {"COM12,115200,0,81", 12}, {"COM99,1,2,3", 99},
-      {"COM,1,2,3", 0},        {"CO,1,2,3", 0},           {"COM100,1,2,3", 0},
-      {"COM300,1,2,3", 0},     {"COM0,1,2,3", 0},         {"COM-4,1,2,3", 0},
-      {"COMx,1,2,3", 0}};
+  // (A one-digit port and a channel: every flow test.)
+  const std::pair<const char*, int> ports[] = {{"COM12,115200,0,81", 12}, {"COM99,1,2,3", 99}, {"COM,1,2,3", 0},
+                                               {"COM100,1,2,3", 0},       {"COM0,1,2,3", 0},   {"COM-4,1,2,3", 0}};
   for (const auto& [value, port] : ports) {
     Params(kWin, 101, value);
     EXPECT_EQ(Get_COM(s, 101), port) << value;
   }
-  const std::pair<const char*, int> channels[] = {
-      {"COM4,115200,0,81", 0}, {"COM4,115200,0,81,15", 15}, {"COM4,115200,0,81,255", -1}};
-  for (const auto& [value, channel] : channels) {
-    Params(kWin, 101, value);
-    EXPECT_EQ(Read_Device_Channel(s, 101), channel) << value;
-  }
+  Params(kWin, 101, "COM4,115200,0,81,255");
+  EXPECT_EQ(Read_Device_Channel(s, 101), -1);
 }
 
 }  // namespace

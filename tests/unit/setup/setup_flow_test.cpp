@@ -108,9 +108,7 @@ TEST_F(Flow, PortProblemSkipsTheModemAndSaysWhy) {
       {"COM100,115200,0,81", 0,
        "device 101 in C:\\Windows\\QV121032.ini names no port COM1 to COM99 "
        "([DeviceInformation101] DeviceParams); the radio modem is not asked"},
-      {"COM4,115200,0,81", kComOpenNotFound, "COM4: no such port"},
-      {"COM4,115200,0,81", kComOpenBusy, "COM4 is in use by another program"},
-      {"COM4,115200,0,81", kComOpenOther, "COM4 cannot be opened"},
+      {"COM4,115200,0,81", kComOpenOther, "COM4 cannot be opened"},  // busy, absent: the console test
       {nullptr, 0, "no QV121032.ini at C:\\Windows\\QV121032.ini: nothing can be recorded"},
   };
   for (const auto& c : rows) {
@@ -149,10 +147,8 @@ TEST_F(Flow, HelpOrOneLineErrorTouchNothing) {
     const char* failed;  // "" for the usage
   } rows[] = {
       {{"--help"}, 0, ""},
-      {{"-h"}, 0, ""},
       {{"--bogus"}, kExitUsage, "unknown argument '--bogus' (--help shows the usage)"},
       {{"--help", "COM5"}, kExitUsage, "unknown argument 'COM5' (--help shows the usage)"},
-      {{"--help=1"}, kExitUsage, "unknown argument '--help=1' (--help shows the usage)"},
       {{"a\nb\x1b"}, kExitUsage, "unknown argument 'a?b?' (--help shows the usage)"},
       {{std::string(60, 'x')}, kExitUsage,
        "unknown argument 'xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...' (--help shows the usage)"},
@@ -188,10 +184,9 @@ TEST_F(Flow, EachEntryIsTakenOrRefused) {
     int address;  // 0: not taken
     bool refused;
   } rows[] = {
-      {" 65533\t", 65533, false}, {"+7", 7, false},          {"1", 1, false},          {"65534", 0, true},
-      {"0", 0, true},             {"-1", 0, true},           {"-2147483648", 0, true}, {"2147483647", 0, true},
-      {"2147483648", 0, true},    {"4321abc", 0, true},      {"12 34", 0, true},       {"0x10", 0, true},
-      {"-", 0, true},             {"", 0, false},            {"  ", 0, false},
+      {" 65533\t", 65533, false}, {"+7", 7, false},         {"1", 1, false},     {"65534", 0, true},
+      {"0", 0, true},             {"-1", 0, true},          {"2147483648", 0, true}, {"4321abc", 0, true},
+      {"-", 0, true},             {"", 0, false},
       {"4294979641", 0, true}, {"18446744073709563961", 0, true},  // 2^32 and 2^64 + 12345, never 12345
   };
   for (const auto& c : rows) {
@@ -250,17 +245,6 @@ TEST_F(Flow, OkWritesTheAddressIntoBothCopiesWindowsFirstAndSaysSo) {
                       std::string("Address 12345 written for device 101 in ") + kVirtual +
                           " (radio channel 14)."}));
   EXPECT_TRUE(report.failures.empty());
-}
-
-TEST_F(Flow, AClickOnADimmedOkIsNotDeliveredAndAValidNumberUndimsIt) {
-  Params(kWin, 101, "COM4,115200,0,81,20");
-  panel.TypeAndOk("70000");
-  panel.TypeAndOk("65533");
-  EXPECT_EQ(Launch(), kExitWritten);
-  EXPECT_EQ(panel.dimmedHistory, (std::vector<int>{1, 0}));
-  EXPECT_EQ(panel.ignoredPresses, 1u);
-  EXPECT_TRUE(panel.popups.empty());
-  EXPECT_EQ(ParamsOf(kWin, 101), "COM4,115200,65533,81,20");
 }
 
 // A valid number taken, but the address cannot be written everywhere: the exit code says so
