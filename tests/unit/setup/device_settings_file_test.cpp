@@ -77,26 +77,12 @@ TEST_F(SettingsFile, ValuesThatCannotBeRewrittenAreLeftUntouched) {
   EXPECT_TRUE(store.writes.empty());
 }
 
+// (A copy that lists devices is written: the flow's and the console test's runs.)
 TEST_F(SettingsFile, VirtualStoreCopyUsedOnlyWhenItListsDevices) {
-  DecideIniCopies(s);
-  EXPECT_EQ(s.IsVirtualFile, 0);
-  EXPECT_STREQ(s.WorkingFilePath, kWin);
-
   store.env["LOCALAPPDATA"] = kLocal;
   DecideIniCopies(s);
   EXPECT_STREQ(s.VirtualFilePath, kVirtual);
   EXPECT_EQ(s.IsVirtualFile, 0);  // no Devices there
-
-  VirtualCopy(kVirtual, kLocal, "COM4,115200,0,81");
-  Devices(kWin, "101");
-  Params(kWin, 101, "COM4,115200,0,81");
-  DecideIniCopies(s);
-  EXPECT_EQ(s.IsVirtualFile, 1);
-  EXPECT_STREQ(s.WorkingFilePath, kWin);
-  SetIniCH(s, 17);
-  EXPECT_EQ(ParamsOf(kVirtual, 101), "COM4,115200,0,81,17");
-  EXPECT_STREQ(s.WorkingFilePath, kVirtual);  // stays at the copy last used
-
   // An overlong LOCALAPPDATA is not used.
   store.env["LOCALAPPDATA"] = std::string(480, 'a');
   Devices(std::string(480, 'a') + "\\VirtualStore\\Windows\\QV121032.ini", "101");

@@ -77,7 +77,6 @@ TEST_F(Flow, ChannelOutcome) {
     EXPECT_EQ(sent("MY"), c.my_);
     EXPECT_EQ(sent("CH"), c.chQueries);
     EXPECT_EQ(sent("WR"), c.wr);
-    EXPECT_EQ(std::count(r.com.delays.begin(), r.com.delays.end(), 4.0), static_cast<long>(c.wr));
     // Every progress line is said before the panel is shown, and the port is closed by then.
     EXPECT_EQ(r.report.progress.at(0), "Talking to the radio modem on COM4 ...");
     EXPECT_NE(r.Said().find(c.said), std::string::npos) << r.Said();
@@ -91,7 +90,6 @@ TEST_F(Flow, ChannelOutcome) {
     EXPECT_EQ(r.com.openedPort, 4);
     EXPECT_EQ(r.com.settings, "115200,0,8,1,512,512");
     EXPECT_EQ(r.com.closes, 1);
-    EXPECT_FALSE(r.com.open);
     EXPECT_TRUE(r.panel.displayed);
     EXPECT_TRUE(r.panel.discarded);
   }
@@ -295,16 +293,6 @@ TEST_F(Flow, ClosingThePanelWritesNoAddressAndExitsThree) {
   EXPECT_EQ(report.failures,
             std::vector<std::string>{
                 "ended without a valid serial number: the adapter's address was not written"});
-}
-
-TEST_F(Flow, CallbacksIgnoreOtherEvents) {
-  s.giPanelHandle = 1;
-  EXPECT_EQ(Change(1, PANEL_CHANGE, 99, &s, 0, 0), 0);
-  EXPECT_EQ(PanelCB(1, EVENT_COMMIT, &s, 0, 0), 0);
-  EXPECT_EQ(serial_number(1, PANEL_SERIAL_NUMBER, EVENT_CLOSE, &s, 0, 0), 0);
-  EXPECT_FALSE(panel.quit);
-  EXPECT_TRUE(panel.dimmedHistory.empty());
-  EXPECT_TRUE(store.writes.empty());
 }
 
 }  // namespace
