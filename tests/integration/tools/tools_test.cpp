@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "../support/rp1210_session.h"
 #include "qvlink/platform/serial_port.h"
 #include "qvlink/sim/simulator.h"
 
@@ -29,7 +30,7 @@ namespace {
 namespace fs = std::filesystem;
 using qv::sim::Bytes;
 
-fs::path BinDir() { return fs::read_symlink("/proc/self/exe").parent_path(); }
+using qv::test::BinDir;
 
 std::string Slurp(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -102,29 +103,17 @@ constexpr char kIni[] =
     "DeviceParams=COM5,115200,12345,81,12\n"
     "[DeviceInformation102]\nDeviceID=102\nDeviceParams=COM9,115200,12345,81,12\n"
     "[ProtocolInformation1]\nProtocolString=J1939\nProtocolDescription=SAE J1939\nProtocolSpeed=250\nDevices=101\n"
-    "[ProtocolInformation2]\nProtocolString=J1708\n"
-    "[Logging]\nLoggingType=0\n";
+    "[ProtocolInformation2]\nProtocolString=J1708\n";
 
-class Qvlink : public ::testing::Test {
+// The shared session rig, its simulator without bus traffic of its own and kIni in its INI.
+class Qvlink : public qv::test::Rp1210Session {
  protected:
-  void SetUp() override {
-    if (!fs::exists(BinDir() / "libQV121032.so") || !fs::exists(BinDir() / "libQV_API.so"))
-      GTEST_SKIP() << "the RP1210 library or the driver is not built";
-    dir_ = fs::temp_directory_path() / ("qv-tools-it-" + std::to_string(getpid()));
-    fs::create_directories(dir_);
-    setenv("QV_PROFILE_DIR", dir_.c_str(), 1);
-    setenv("QV_PORT_DIR", dir_.c_str(), 1);
-  }
-  void TearDown() override {
-    sim_.reset();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  // A simulator without bus traffic of its own on COM5, and the INI naming it.
-  void StartSim() {
-    std::ofstream(dir_ / "QV121032.ini") << kIni;
+  qv::sim::SimConfig Config() override { return {}; }
+  std::string IniExtra() override { return kIni; }
+  // A fresh adapter, so its state tells when the next client is ready.
+  void RestartSim() {
     sim_.reset();  // one simulator on COM5 at a time
-    sim_ = std::make_unique<qv::sim::Simulator>(qv::sim::SimConfig{});
+    sim_ = std::make_unique<qv::sim::Simulator>(Config());
     ASSERT_TRUE(sim_->start());
     ASSERT_TRUE(sim_->linkPort(dir_.string(), "COM5"));
   }
@@ -135,8 +124,6 @@ class Qvlink : public ::testing::Test {
       return a.started[2] && a.filterCommands[2] > 0;
     }, timeoutMs);
   }
-  fs::path dir_;
-  std::unique_ptr<qv::sim::Simulator> sim_;
 };
 
 TEST_F(Qvlink, DemoRunsEndToEnd) {
@@ -159,7 +146,6 @@ TEST_F(Qvlink, DemoRunsEndToEnd) {
 // reassembled is counted but never captured, as no single frame stands for it. In a terminal
 // session the tool then tells how to read the pcap with its J1939 fields.
 TEST_F(Qvlink, MonitorCapturesTheBusFramesAskedFor) {
-  StartSim();
   const fs::path cwdDash = fs::current_path() / "-";
   const bool dashBefore = fs::exists(cwdDash);
   const std::string pcapFile = (dir_ / "m.pcap").string();
@@ -195,7 +181,6 @@ TEST_F(Qvlink, MonitorCapturesTheBusFramesAskedFor) {
 }
 
 TEST_F(Qvlink, MonitorJ1708DecodesEngineMessages) {
-  StartSim();
   Child c(dir_, {"monitor", "--protocol", "J1708", "--mid", "128", "--count", "1"});
   ASSERT_TRUE(sim_->waitFor([&] { return sim_->adapterState().started[1] && sim_->adapterState().filterCommands[1] > 0; }, 10000))
       << c.err();
@@ -210,7 +195,6 @@ TEST_F(Qvlink, MonitorJ1708DecodesEngineMessages) {
 
 // The adapter's port goes away under a running monitor: it says so and ends with its link code.
 TEST_F(Qvlink, MonitorSaysLinkLostWhenThePortGoesAway) {
-  StartSim();
   Child c(dir_, {"monitor", "--seconds", "60"});
   ASSERT_TRUE(J1939Ready(10000)) << c.err();
   sim_.reset();  // the pty hangs up, as a pulled USB serial adapter does
@@ -224,7 +208,6 @@ TEST_F(Qvlink, MonitorSaysLinkLostWhenThePortGoesAway) {
 }
 
 TEST_F(Qvlink, RequestAndLongSendThroughTheAdapter) {
-  StartSim();
   Child r(dir_, {"request", "--pgn", "65260", "--dest", "0"});
   ASSERT_EQ(r.wait(sim_.get(), 15000), 0) << r.err();
   // The VIN came as a BAM session: printed as what it is, not as a frame that never was.
@@ -247,7 +230,6 @@ TEST_F(Qvlink, RequestAndLongSendThroughTheAdapter) {
 // (code, message type 0x14, length, the bytes), a J1939 frame by the identifier it went out
 // with, repeated at the interval asked.
 TEST_F(Qvlink, SendsReachTheAdapterAsWritten) {
-  StartSim();
   const struct {
     std::vector<std::string> args;
     Bytes rf, busId;
@@ -291,8 +273,8 @@ TEST_F(Qvlink, SendsReachTheAdapterAsWritten) {
 // Each outcome of a command: its exit code, what it prints, and the one line on stderr that
 // says what to check (every parser message is in the parser's unit tests).
 TEST_F(Qvlink, CommandsGiveTheirExitCodeAndSayWhatToCheck) {
-  StartSim();
   const std::string ini = (dir_ / "QV121032.ini").string();
+  const std::string text = Slurp(ini);  // put back after each row
   enum Fault { None, NoIni, PortHeld, ModemSilent, AdapterSilent };
   const std::string noIni = "qvlink: QV121032.ini not found at " + ini + ": set QV_PROFILE_DIR or run QvLink Setup\n";
   const struct {
@@ -345,7 +327,7 @@ TEST_F(Qvlink, CommandsGiveTheirExitCodeAndSayWhatToCheck) {
     if (row.code == 2 || row.code == 3) {
       EXPECT_TRUE(sim_->rfToAdapter().empty()) << row.err;
     }
-    std::ofstream(ini) << kIni;
+    std::ofstream(ini) << text;
   }
 }
 
@@ -377,7 +359,7 @@ TEST_F(Qvlink, MonitorFiltersByPgnSourceAndIdAndCountsTheRest) {
        "qvlink: 1 messages, 0 filtered out, dropped 0\n"},
   };
   for (const auto& row : rows) {
-    StartSim();  // a fresh adapter, so its state tells when the client is ready
+    RestartSim();
     Child c(dir_, row.args);
     ASSERT_TRUE(J1939Ready(10000)) << c.err();
     if (!row.adapterFilter.empty()) {
@@ -397,7 +379,6 @@ TEST_F(Qvlink, MonitorFiltersByPgnSourceAndIdAndCountsTheRest) {
 // Only answers to the request count: the PGN asked for, from the node asked (once per node
 // for a global request), addressed to us or to all.
 TEST_F(Qvlink, RequestPrintsOnlyAnswersToItsRequest) {
-  StartSim();
   struct Frame { uint8_t prio; uint32_t pgn; uint8_t sa, da, data; };
   const struct {
     std::vector<std::string> args;
