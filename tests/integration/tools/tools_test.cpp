@@ -1,7 +1,6 @@
 // bin/qvlink run as a user runs it: the demo end to end, monitor output and captures checked
 // against frames the test puts on the simulated bus, and the connect error paths.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <stdio.h>
 #include <signal.h>
 #include <spawn.h>
@@ -44,28 +43,21 @@ std::vector<std::string> Lines(const std::string& text) {
   return out;
 }
 
-// One qvlink process with stdout and stderr in files; with `terminal`, stderr goes to a
-// terminal of its own (script(1) runs the tool on a pty) whose screen is kept in the stderr file.
+// One qvlink process with stdout and stderr in files, started by the shell, which it replaces;
+// with `terminal`, stderr goes to a terminal of its own (script(1) runs the tool on a pty) whose
+// screen is kept in the stderr file.
 class Child {
  public:
-  Child(const fs::path& dir, std::vector<std::string> args, bool terminal = false)
+  Child(const fs::path& dir, const std::vector<std::string>& args, bool terminal = false)
       : out_(dir / "out.txt"), err_(dir / "err.txt") {
-    args.insert(args.begin(), (BinDir() / "qvlink").string());
-    if (terminal) {
-      std::string line;
-      for (const auto& a : args) line += "'" + a + "' ";
-      args = {"/usr/bin/script", "-qec", line + ">'" + out_.string() + "'", "/dev/null"};
-    }
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_APPEND;
-    posix_spawn_file_actions_addopen(&fa, 1, (terminal ? err_ : out_).c_str(), flags, 0600);
-    posix_spawn_file_actions_addopen(&fa, 2, err_.c_str(), flags, 0600);
-    started_ = posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&fa);
+    std::string line = "'" + (BinDir() / "qvlink").string() + "'";
+    for (const auto& a : args) line += " '" + a + "'";
+    line += " >'" + out_.string() + "'";
+    const std::string err = "'" + err_.string() + "'";
+    const std::string cmd = terminal ? "exec /usr/bin/script -qec \"" + line + "\" /dev/null >" + err + " 2>&1"
+                                     : "exec " + line + " 2>" + err;
+    const char* argv[] = {"/bin/sh", "-c", cmd.c_str(), nullptr};
+    started_ = posix_spawn(&pid_, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ) == 0;
   }
   ~Child() {
     if (started_ && !exited_) {
