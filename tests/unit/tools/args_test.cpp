@@ -14,42 +14,44 @@ namespace {
 using Args = std::vector<std::string>;
 using Fields = std::map<std::string, std::string>;
 
-// Every option as key=value, so a row names only what differs from the defaults.
+// Each option as text: numbers in decimal, an absent one "-", lists joined by commas.
+std::string Text(long long v) { return std::to_string(v); }
+std::string Text(const std::string& s) { return s; }
+std::string Text(const IdFilter& f) {
+  char b[24];
+  std::snprintf(b, sizeof b, "%X/%X", f.id, f.mask);
+  return b;
+}
+template <typename T>
+std::string Text(const std::optional<T>& v) {
+  return v ? Text(static_cast<long long>(*v)) : "-";
+}
+template <typename T>
+std::string Text(const std::vector<T>& v) {
+  std::string s;
+  for (const auto& x : v) s += (s.empty() ? "" : ",") + Text(x);
+  return s;
+}
+
+// Every option as name=value, so a row names only what differs from the defaults.
+#define QV_FIELD(name) {#name, Text(o.name)}
 Fields FieldsOf(const Options& o) {
-  auto num = [](const auto& v) { return v ? std::to_string(static_cast<long long>(*v)) : "-"; };
-  auto list = [](const auto& v) {
-    std::string s;
-    for (const auto& x : v) s += (s.empty() ? "" : ",") + std::to_string(static_cast<long long>(x));
-    return s;
-  };
-  std::string ids, data;
-  char hex[32];
-  for (const auto& f : o.ids) {
-    std::snprintf(hex, sizeof hex, "%s%X/%X", ids.empty() ? "" : ",", f.id, f.mask);
-    ids += hex;
-  }
+  std::string data;
+  char hex[3];
   for (uint8_t b : o.data) {
     std::snprintf(hex, sizeof hex, "%02X", b);
     data += hex;
   }
-  return {{"command", CommandName(o.command)}, {"help", num(std::optional<int>(o.help))},
-          {"device", num(o.device)},           {"protocol", ProtocolName(o.protocol)},
-          {"protocolGiven", num(std::optional<int>(o.protocolGiven))},
-          {"pgn", num(o.pgn)},                 {"pgns", list(o.pgns)},
-          {"ids", ids},                        {"sources", list(o.sources)},
-          {"adapterFilter", num(std::optional<int>(o.adapterFilter))},
-          {"mid", num(o.mid)},                 {"canId", num(o.canId)},
-          {"extended", num(std::optional<int>(o.extended))},
-          {"frameGiven", num(std::optional<int>(o.frameGiven))},
-          {"count", num(o.count)},             {"seconds", num(o.seconds)},
-          {"log", o.logPath},                  {"pcap", o.pcapPath},
-          {"priority", std::to_string(o.priority)}, {"source", std::to_string(o.source)},
-          {"dest", std::to_string(o.destination)},
-          {"destGiven", num(std::optional<int>(o.destinationGiven))},
-          {"bam", num(std::optional<int>(o.bam))}, {"rts", num(std::optional<int>(o.rts))},
-          {"repeat", std::to_string(o.repeat)},    {"interval", std::to_string(o.intervalMs)},
-          {"timeout", std::to_string(o.timeoutMs)}, {"data", data}};
+  return {{"command", CommandName(o.command)}, {"protocol", ProtocolName(o.protocol)}, {"data", data},
+          QV_FIELD(help),       QV_FIELD(device),      QV_FIELD(protocolGiven), QV_FIELD(pgn),
+          QV_FIELD(pgns),       QV_FIELD(ids),         QV_FIELD(sources),       QV_FIELD(adapterFilter),
+          QV_FIELD(mid),        QV_FIELD(canId),       QV_FIELD(extended),      QV_FIELD(frameGiven),
+          QV_FIELD(count),      QV_FIELD(seconds),     QV_FIELD(logPath),       QV_FIELD(pcapPath),
+          QV_FIELD(priority),   QV_FIELD(source),      QV_FIELD(destination),   QV_FIELD(destinationGiven),
+          QV_FIELD(bam),        QV_FIELD(rts),         QV_FIELD(repeat),        QV_FIELD(intervalMs),
+          QV_FIELD(timeoutMs)};
 }
+#undef QV_FIELD
 
 TEST(ParseArgs, AcceptedCommandLines) {
   const std::string a20(20, 'A');
@@ -58,27 +60,27 @@ TEST(ParseArgs, AcceptedCommandLines) {
       {{"monitor"}, ""},
       {{"monitor", "--device", "101", "--protocol", "j1939", "--pgn", "0xF004", "--count", "3", "--seconds", "9",
         "--log", "a.log", "--pcap", "a.pcap"},
-       "device=101 protocolGiven=1 pgn=61444 pgns=61444 count=3 seconds=9 log=a.log pcap=a.pcap"},
+       "device=101 protocolGiven=1 pgn=61444 pgns=61444 count=3 seconds=9 logPath=a.log pcapPath=a.pcap"},
       // --opt=VALUE, short forms, a value joined to a short form.
       {{"monitor", "-d", "101", "-c=5", "-t7", "--pgn=0XfeEC"}, "device=101 count=5 seconds=7 pgn=65260 pgns=65260"},
       // Several PGNs, sources and identifiers; hex with or without 0x, a mask after / or :.
       {{"monitor", "--pgn", "61444", "--pgn", "0x3FFFF", "--source", "0", "--source", "0x22", "--id", "18FEF100/FFFF00",
         "--id", "0CF00400", "--id", "7DF:7FF", "--id", "0x1FFFFFFF/0xFF"},
        "pgn=61444 pgns=61444,262143 sources=0,34 source=34 ids=18FEF100/FFFF00,CF00400/1FFFFFFF,7DF/7FF,1FFFFFFF/FF"},
-      {{"monitor", "--pcap=-", "--log", "x.log"}, "pcap=- log=x.log"},
+      {{"monitor", "--pcap=-", "--log", "x.log"}, "pcapPath=- logPath=x.log"},
       {{"monitor", "--protocol", "CAN", "--id", "7DF", "--adapter-filter"},
        "protocol=CAN protocolGiven=1 ids=7DF/1FFFFFFF adapterFilter=1"},
       {{"monitor", "--protocol", "J1708", "--mid", "128", "--adapter-filter"},
        "protocol=J1708 protocolGiven=1 mid=128 adapterFilter=1"},
       // Data in pieces, with any of the separators.
       {{"send", "--pgn", "0xEF00", "--dest", "0", "--priority", "3", "01", "02:ab,FF", "03.04"},
-       "pgn=61184 pgns=61184 dest=0 destGiven=1 priority=3 data=0102ABFF0304"},
+       "pgn=61184 pgns=61184 destination=0 destinationGiven=1 priority=3 data=0102ABFF0304"},
       // Long data: --bam broadcasts, --rts goes to --dest (--dest alone: the send test).
       {{"send", "--pgn", "65280", "--bam", a20}, "pgn=65280 pgns=65280 bam=1 data=" + a20},
       {{"send", "--pgn", "65226", "--dest", "0", "--rts", a20},
-       "pgn=65226 pgns=65226 dest=0 destGiven=1 rts=1 data=" + a20},
+       "pgn=65226 pgns=65226 destination=0 destinationGiven=1 rts=1 data=" + a20},
       {{"send", "--pgn", "65280", "-n", "10", "--interval", "100", "11"},
-       "pgn=65280 pgns=65280 repeat=10 interval=100 data=11"},
+       "pgn=65280 pgns=65280 repeat=10 intervalMs=100 data=11"},
       // candump's ID#DATA (a 29-bit one as J1939: the send test): 11 bits, or --protocol CAN, is CAN.
       {{"send", "7DF#0201"}, "frameGiven=1 canId=2015 protocol=CAN data=0201"},
       {{"send", "--protocol", "CAN", "18DA00F1#"}, "frameGiven=1 canId=416940273 extended=1 protocol=CAN protocolGiven=1"},

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -15,13 +16,8 @@ namespace fs = std::filesystem;
 using V = std::vector<uint8_t>;
 
 CanFrame Frame(uint32_t id, bool ext, V data, int64_t s = 1436509052, int32_t us = 249713) {
-  CanFrame f;
-  f.seconds = s;
-  f.microseconds = us;
-  f.id = id;
-  f.extended = ext;
-  f.length = static_cast<uint8_t>(data.size());
-  for (size_t i = 0; i < data.size() && i < 8; ++i) f.data[i] = data[i];
+  CanFrame f{s, us, id, ext, static_cast<uint8_t>(data.size())};
+  std::copy(data.begin(), data.end(), f.data);  // at most 8 bytes in every test
   return f;
 }
 

@@ -30,18 +30,14 @@ class IniFiles : public ::testing::Test {
   void SetUp() override {
     dir_ = fs::temp_directory_path() / ("qv-tools-ini-" + std::to_string(getpid()));
     fs::create_directories(dir_);
-    const char* old = getenv("QV_PROFILE_DIR");
-    if (old) saved_ = old;
     setenv("QV_PROFILE_DIR", dir_.c_str(), 1);
   }
   void TearDown() override {
-    if (saved_.empty()) unsetenv("QV_PROFILE_DIR");
-    else setenv("QV_PROFILE_DIR", saved_.c_str(), 1);
+    unsetenv("QV_PROFILE_DIR");  // no other test of this program sets it
     fs::remove_all(dir_);
   }
   void Write(const std::string& text) { std::ofstream(dir_ / "QV121032.ini") << text; }
   fs::path dir_;
-  std::string saved_;
 };
 
 // (What is listed: qvlink devices' lines.) Listed devices and protocols without their section
