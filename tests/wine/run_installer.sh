@@ -2,7 +2,8 @@
 # Installs QvLink-Setup-<version>.exe silently into a fresh 64-bit Wine prefix whose
 # RP121032.ini already names other vendors, checks every installed file and both INI files,
 # refuses a second run while one is open, runs the Windows RP1210 session of both builds
-# against the installed DLLs and the simulator, uninstalls silently and checks that only our
+# against the installed DLLs and the simulator (the registry-driven open: run_rp1210.sh),
+# uninstalls silently and checks that only our
 # files and our entry went. Then the same without any RP121032.ini.
 # Usage: run_installer.sh [WIN64_BUILD_DIR [WIN32_BUILD_DIR]]
 # The installer is looked for in WIN32_BUILD_DIR (installer/build.sh or the `installer` target).
@@ -132,39 +133,21 @@ cp "$WINE_WINDIR/QV121032.ini" "$WORK/QV121032.user"
 run_build() {
   mkdir -p "$WORK/app-$1"
   cp "$2/rp1210_session.exe" "$WORK/app-$1/" || return 1
-  KEY='HKLM\Software\Morvane\QV_Device\Device01'
-  wine_reg add "$KEY" /v Port /d COM5 /f >/dev/null 2>&1 &&
-    wine_reg add "$KEY" /v Parameter1 /d 115200 /f >/dev/null 2>&1 &&
-    wine_reg add "$KEY" /v "RF Address" /d 12345 /f >/dev/null 2>&1 ||
-    { echo "run_installer: reg add $REG_VIEW failed" >&2; return 1; }
   start_pty_peer "$WORK/sim-$1.out" "$SIM" || return 1
   wine_map_com 5 "$PEER_PTY"
   _ok=0
-  for mode in session registry; do
-    if (cd "$WORK/app-$1" && wine_run ./rp1210_session.exe "$mode") >"$WORK/$mode-$1.out"; then
-      ok "$1 $mode run against the installed DLLs"
-    else
-      tr -d '\r' <"$WORK/$mode-$1.out" | grep '^FAIL' | sed 's/^/    /'
-      fail "$1 $mode run against the installed DLLs"; _ok=1
-    fi
-  done
+  if (cd "$WORK/app-$1" && wine_run ./rp1210_session.exe session) >"$WORK/session-$1.out"; then
+    ok "$1 session run against the installed DLLs"
+  else
+    tr -d '\r' <"$WORK/session-$1.out" | grep '^FAIL' | sed 's/^/    /'
+    fail "$1 session run against the installed DLLs"; _ok=1
+  fi
   wine_wait_server
   kill "$PEER_PID" 2>/dev/null && wait "$PEER_PID" 2>/dev/null
   PEER_PID=
   wine_unmap_com 5
-  wine_reg delete 'HKLM\Software\Morvane\QV_Device' /f >/dev/null 2>&1
   return $_ok
 }
-# Peer-style discovery: every listed API has its INI file in the Windows directory and its DLL
-# where 32- and 64-bit applications load it.
-discovered() {
-  for _api in $(api_list | tr ',' ' '); do
-    [ "$_api" = QV121032 ] || continue
-    [ -f "$WINE_WINDIR/$_api.ini" ] && [ -f "$SYS32/$_api.dll" ] && [ -f "$SYS64/$_api.dll" ] && return 0
-  done
-  return 1
-}
-check "QV121032 found through RP121032.ini as applications look" discovered
 before=$failed
 # A build that could not run at all (no i686 tree, no 32-bit Wine) counts as a failure too.
 wine_each_build run_installer run_build || [ "$failed" -ne "$before" ] || failed=$((failed + 1))

@@ -26,10 +26,6 @@ fail() {
   echo "FAIL: $*" >&2
   exit 1
 }
-expect_params() {
-  n=$(tr -d '\r' <"$ini" | grep -cx "DeviceParams=$1" || true)
-  [ "$n" -eq 2 ] || { cat "$ini" >&2; fail "both devices should hold $1"; }
-}
 
 # A modem without an address (serial number ...B2C3) on channel 15.
 "$sim_bin" --port-dir "$work/ports" --port COM5 --my FFFF --channel 15 --no-bus >"$work/sim.out" 2>&1 &
@@ -83,7 +79,8 @@ printf '4321abc\n' | $run_env "$setup_bin" >"$work/piped.out" 2>"$work/piped.err
 grep -qF "You entered: 4321abc, which is not a valid serial number." "$work/piped.out" ||
   fail "piped junk not refused: $(cat "$work/piped.out")"
 grep -q "address was not written" "$work/piped.err" || fail "end of input not told: $(cat "$work/piped.err")"
-expect_params "COM5,115200,0,81,15"
+n=$(tr -d '\r' <"$ini" | grep -cx "DeviceParams=COM5,115200,0,81,15" || true)
+[ "$n" -eq 2 ] || { cat "$ini" >&2; fail "both devices should hold channel 15 and no address"; }
 
 # --- The port held by another program, then missing: told, and the file as it was.
 fresh_ini

@@ -49,7 +49,6 @@ class FakeCom final : public ComLink {
   std::vector<Bytes> written;
   std::vector<double> delays;
   int processCalls = 0;
-  int callbackRuns = 0;
   bool open = false;
   int openedPort = 0;
   int closes = 0;
@@ -94,10 +93,7 @@ class FakeCom final : public ComLink {
   void Delay(double s) override { delays.push_back(s); }
   void ProcessSystemEvents() override {
     ++processCalls;
-    if (open && cb_ && (mask_ & kComEventRxChar) && !rx.empty()) {
-      ++callbackRuns;
-      cb_(openedPort, kComEventRxChar, data_);
-    }
+    if (open && cb_ && (mask_ & kComEventRxChar) && !rx.empty()) cb_(openedPort, kComEventRxChar, data_);
   }
 
   void Push(const Bytes& b) { rx.insert(rx.end(), b.begin(), b.end()); }

@@ -14,42 +14,44 @@ namespace {
 using Args = std::vector<std::string>;
 using Fields = std::map<std::string, std::string>;
 
-// Every option as key=value, so a row names only what differs from the defaults.
+// Each option as text: numbers in decimal, an absent one "-", lists joined by commas.
+std::string Text(long long v) { return std::to_string(v); }
+std::string Text(const std::string& s) { return s; }
+std::string Text(const IdFilter& f) {
+  char b[24];
+  std::snprintf(b, sizeof b, "%X/%X", f.id, f.mask);
+  return b;
+}
+template <typename T>
+std::string Text(const std::optional<T>& v) {
+  return v ? Text(static_cast<long long>(*v)) : "-";
+}
+template <typename T>
+std::string Text(const std::vector<T>& v) {
+  std::string s;
+  for (const auto& x : v) s += (s.empty() ? "" : ",") + Text(x);
+  return s;
+}
+
+// Every option as name=value, so a row names only what differs from the defaults.
+#define QV_FIELD(name) {#name, Text(o.name)}
 Fields FieldsOf(const Options& o) {
-  auto num = [](const auto& v) { return v ? std::to_string(static_cast<long long>(*v)) : "-"; };
-  auto list = [](const auto& v) {
-    std::string s;
-    for (const auto& x : v) s += (s.empty() ? "" : ",") + std::to_string(static_cast<long long>(x));
-    return s;
-  };
-  std::string ids, data;
-  char hex[32];
-  for (const auto& f : o.ids) {
-    std::snprintf(hex, sizeof hex, "%s%X/%X", ids.empty() ? "" : ",", f.id, f.mask);
-    ids += hex;
-  }
+  std::string data;
+  char hex[3];
   for (uint8_t b : o.data) {
     std::snprintf(hex, sizeof hex, "%02X", b);
     data += hex;
   }
-  return {{"command", CommandName(o.command)}, {"help", num(std::optional<int>(o.help))},
-          {"device", num(o.device)},           {"protocol", ProtocolName(o.protocol)},
-          {"protocolGiven", num(std::optional<int>(o.protocolGiven))},
-          {"pgn", num(o.pgn)},                 {"pgns", list(o.pgns)},
-          {"ids", ids},                        {"sources", list(o.sources)},
-          {"adapterFilter", num(std::optional<int>(o.adapterFilter))},
-          {"mid", num(o.mid)},                 {"canId", num(o.canId)},
-          {"extended", num(std::optional<int>(o.extended))},
-          {"frameGiven", num(std::optional<int>(o.frameGiven))},
-          {"count", num(o.count)},             {"seconds", num(o.seconds)},
-          {"log", o.logPath},                  {"pcap", o.pcapPath},
-          {"priority", std::to_string(o.priority)}, {"source", std::to_string(o.source)},
-          {"dest", std::to_string(o.destination)},
-          {"destGiven", num(std::optional<int>(o.destinationGiven))},
-          {"bam", num(std::optional<int>(o.bam))}, {"rts", num(std::optional<int>(o.rts))},
-          {"repeat", std::to_string(o.repeat)},    {"interval", std::to_string(o.intervalMs)},
-          {"timeout", std::to_string(o.timeoutMs)}, {"data", data}};
+  return {{"command", CommandName(o.command)}, {"protocol", ProtocolName(o.protocol)}, {"data", data},
+          QV_FIELD(help),       QV_FIELD(device),      QV_FIELD(protocolGiven), QV_FIELD(pgn),
+          QV_FIELD(pgns),       QV_FIELD(ids),         QV_FIELD(sources),       QV_FIELD(adapterFilter),
+          QV_FIELD(mid),        QV_FIELD(canId),       QV_FIELD(extended),      QV_FIELD(frameGiven),
+          QV_FIELD(count),      QV_FIELD(seconds),     QV_FIELD(logPath),       QV_FIELD(pcapPath),
+          QV_FIELD(priority),   QV_FIELD(source),      QV_FIELD(destination),   QV_FIELD(destinationGiven),
+          QV_FIELD(bam),        QV_FIELD(rts),         QV_FIELD(repeat),        QV_FIELD(intervalMs),
+          QV_FIELD(timeoutMs)};
 }
+#undef QV_FIELD
 
 TEST(ParseArgs, AcceptedCommandLines) {
   const std::string a20(20, 'A');
@@ -58,49 +60,31 @@ TEST(ParseArgs, AcceptedCommandLines) {
       {{"monitor"}, ""},
       {{"monitor", "--device", "101", "--protocol", "j1939", "--pgn", "0xF004", "--count", "3", "--seconds", "9",
         "--log", "a.log", "--pcap", "a.pcap"},
-       "device=101 protocolGiven=1 pgn=61444 pgns=61444 count=3 seconds=9 log=a.log pcap=a.pcap"},
+       "device=101 protocolGiven=1 pgn=61444 pgns=61444 count=3 seconds=9 logPath=a.log pcapPath=a.pcap"},
       // --opt=VALUE, short forms, a value joined to a short form.
-      {{"monitor", "--device=101", "-c", "5", "-t7", "--pgn=61444"}, "device=101 count=5 seconds=7 pgn=61444 pgns=61444"},
-      {{"monitor", "-d", "102", "-c=2", "--pgn", "0XfeEC"}, "device=102 count=2 pgn=65260 pgns=65260"},
+      {{"monitor", "-d", "101", "-c=5", "-t7", "--pgn=0XfeEC"}, "device=101 count=5 seconds=7 pgn=65260 pgns=65260"},
       // Several PGNs, sources and identifiers; hex with or without 0x, a mask after / or :.
       {{"monitor", "--pgn", "61444", "--pgn", "0x3FFFF", "--source", "0", "--source", "0x22", "--id", "18FEF100/FFFF00",
         "--id", "0CF00400", "--id", "7DF:7FF", "--id", "0x1FFFFFFF/0xFF"},
        "pgn=61444 pgns=61444,262143 sources=0,34 source=34 ids=18FEF100/FFFF00,CF00400/1FFFFFFF,7DF/7FF,1FFFFFFF/FF"},
-      {{"monitor", "--log", "-"}, "log=-"},
-      {{"monitor", "--pcap=-", "--log", "x.log"}, "pcap=- log=x.log"},
-      {{"monitor", "--pgn", "61444", "--adapter-filter"}, "pgn=61444 pgns=61444 adapterFilter=1"},
+      {{"monitor", "--pcap=-", "--log", "x.log"}, "pcapPath=- logPath=x.log"},
       {{"monitor", "--protocol", "CAN", "--id", "7DF", "--adapter-filter"},
        "protocol=CAN protocolGiven=1 ids=7DF/1FFFFFFF adapterFilter=1"},
       {{"monitor", "--protocol", "J1708", "--mid", "128", "--adapter-filter"},
        "protocol=J1708 protocolGiven=1 mid=128 adapterFilter=1"},
       // Data in pieces, with any of the separators.
       {{"send", "--pgn", "0xEF00", "--dest", "0", "--priority", "3", "01", "02:ab,FF", "03.04"},
-       "pgn=61184 pgns=61184 dest=0 destGiven=1 priority=3 data=0102ABFF0304"},
-      // Long data: --dest alone means RTS/CTS; --bam broadcasts.
-      {{"send", "--pgn", "0xEF00", "--dest", "5", a20}, "pgn=61184 pgns=61184 dest=5 destGiven=1 rts=1 data=" + a20},
+       "pgn=61184 pgns=61184 destination=0 destinationGiven=1 priority=3 data=0102ABFF0304"},
+      // Long data: --bam broadcasts, --rts goes to --dest (--dest alone: the send test).
       {{"send", "--pgn", "65280", "--bam", a20}, "pgn=65280 pgns=65280 bam=1 data=" + a20},
       {{"send", "--pgn", "65226", "--dest", "0", "--rts", a20},
-       "pgn=65226 pgns=65226 dest=0 destGiven=1 rts=1 data=" + a20},
+       "pgn=65226 pgns=65226 destination=0 destinationGiven=1 rts=1 data=" + a20},
       {{"send", "--pgn", "65280", "-n", "10", "--interval", "100", "11"},
-       "pgn=65280 pgns=65280 repeat=10 interval=100 data=11"},
-      // candump's ID#DATA: a 29-bit identifier goes out as J1939 with its parts...
-      {{"send", "18FECAF9#0102030405060708"},
-       "frameGiven=1 canId=419351289 extended=1 priority=6 pgn=65226 pgns=65226 source=249 dest=255 "
-       "data=0102030405060708"},
-      {{"send", "0CEF05F9#11.22"},  // PDU1: the PS byte is the destination
-       "frameGiven=1 canId=216991225 extended=1 priority=3 pgn=61184 pgns=61184 source=249 dest=5 data=1122"},
-      // ... an 11-bit one as CAN, as does any identifier with --protocol CAN.
+       "pgn=65280 pgns=65280 repeat=10 intervalMs=100 data=11"},
+      // candump's ID#DATA (a 29-bit one as J1939: the send test): 11 bits, or --protocol CAN, is CAN.
       {{"send", "7DF#0201"}, "frameGiven=1 canId=2015 protocol=CAN data=0201"},
       {{"send", "--protocol", "CAN", "18DA00F1#"}, "frameGiven=1 canId=416940273 extended=1 protocol=CAN protocolGiven=1"},
-      {{"send", "--protocol", "CAN", "--id", "18FEF100", "AA"},
-       "protocol=CAN protocolGiven=1 canId=419361024 extended=1 data=AA"},
-      {{"send", "--protocol", "CAN", "--id", "0x7DF", "AA"}, "protocol=CAN protocolGiven=1 canId=2015 data=AA"},
-      {{"send", "--protocol", "J1708", "08 80 BE"}, "protocol=J1708 protocolGiven=1 data=0880BE"},
-      {{"request", "65260", "--dest", "0x00", "--timeout", "500"},
-       "pgn=65260 pgns=65260 dest=0 destGiven=1 timeout=500"},
-      {{"request", "--pgn", "0xFEEC", "-t", "700"}, "pgn=65260 pgns=65260 timeout=700"},
       {{"demo", "-t", "2"}, "seconds=2"},
-      {{"status", "--protocol", "J1708"}, "protocol=J1708 protocolGiven=1"},
   };
   for (const auto& [args, changes] : rows) {
     std::string line;
@@ -121,34 +105,27 @@ TEST(ParseArgs, AcceptedCommandLines) {
   }
 }
 
-// Every command has its help, within the terminal's width, reached three ways (the texts are
-// the program's own: only what every help must say is checked).
+// Every command has its help naming its exit codes, reached two ways; --help wins over anything
+// around it, even a bad value.
 TEST(ParseArgs, HelpForEveryCommandNamesItsExitCodes) {
   for (const char* command : {"demo", "monitor", "send", "request", "status", "version", "devices"}) {
-    const auto r = ParseArgs({command, "--help"});
+    const auto r = ParseArgs({command, "--device", "x", "-h"});
     ASSERT_TRUE(r.ok) << command;
     EXPECT_TRUE(r.options.help);
     const std::string help = HelpText(r.options.command);
     for (const std::string& m : {std::string("usage: qvlink ") + command, std::string("Exit codes: 0"),
                                 std::string("2 bad command line")})
       EXPECT_NE(help.find(m), std::string::npos) << command << ": " << m;
-    std::istringstream lines(help);
-    for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 92u) << command << ": " << line;
-    const auto h = ParseArgs({"help", command});
-    ASSERT_TRUE(h.ok);
-    EXPECT_EQ(h.options.command, r.options.command);
-    EXPECT_TRUE(ParseArgs({command, "-h"}).options.help);
+    EXPECT_EQ(ParseArgs({"help", command}).options.command, r.options.command);
   }
   const auto overview = ParseArgs({"--help"});
   ASSERT_TRUE(overview.ok);
   EXPECT_EQ(overview.options.command, Command::None);
-  for (const char* m : {"monitor", "Exit codes: 0", "2 bad command line", "3 configuration", "4 link", "--opt=VALUE"})
+  for (const char* m : {"Exit codes: 0", "2 bad command line", "3 configuration", "4 link"})
     EXPECT_NE(HelpText(Command::None).find(m), std::string::npos) << m;
-  // --help wins over anything around it, even a bad value.
-  EXPECT_TRUE(ParseArgs({"monitor", "--device", "x", "--help"}).ok);
-  EXPECT_TRUE(ParseArgs({"monitor", "--help", "--device", "x"}).ok);
 }
 
+// Each refusal by its line, or by its start ("...") where the rest is advice in the tool's words.
 TEST(ParseArgs, ErrorsSayWhatIsWrong) {
   const std::string a20(20, 'A');
   const std::vector<std::pair<Args, std::string>> rows = {
@@ -157,9 +134,7 @@ TEST(ParseArgs, ErrorsSayWhatIsWrong) {
       {{"help", "frobnicate"}, "unknown command 'frobnicate' (try qvlink --help)"},
       {{"monitor", "--bogus"}, "monitor: unknown option --bogus"},
       {{"monitor", "--bogus=1"}, "monitor: unknown option --bogus"},
-      {{"monitor", "-x"}, "monitor: unknown option -x"},
       {{"send", "-c", "1"}, "send: unknown option -c"},
-      {{"monitor", "--device"}, "monitor: --device needs a value"},
       {{"monitor", "-c"}, "monitor: --count needs a value"},
       {{"monitor", "--adapter-filter=1"}, "monitor: --adapter-filter takes no value"},
       {{"monitor", "--device", "0"}, "monitor: bad value '0' for --device (1 to 32767)"},
@@ -170,12 +145,8 @@ TEST(ParseArgs, ErrorsSayWhatIsWrong) {
       // Numbers: the whole text, decimal or 0x hex, within 32 bits.
       {{"monitor", "--count", "99999999999999999999"}, "monitor: bad value '99999999999999999999' for --count (1 or more)"},
       {{"monitor", "--count", ""}, "monitor: bad value '' for --count (1 or more)"},
-      {{"monitor", "--count", "0x"}, "monitor: bad value '0x' for --count (1 or more)"},
       {{"monitor", "--count", "12a"}, "monitor: bad value '12a' for --count (1 or more)"},
-      {{"monitor", "--count", "-1"}, "monitor: bad value '-1' for --count (1 or more)"},
-      {{"monitor", "--count", " 1"}, "monitor: bad value ' 1' for --count (1 or more)"},
       {{"monitor", "--id", "18FEF100/xyz"}, "monitor: bad value '18FEF100/xyz' for --id (hex ID or ID/MASK, 29-bit)"},
-      {{"monitor", "--id", "18FEF100/"}, "monitor: bad value '18FEF100/' for --id (hex ID or ID/MASK, 29-bit)"},
       {{"monitor", "--id", "/FF"}, "monitor: bad value '/FF' for --id (hex ID or ID/MASK, 29-bit)"},
       {{"monitor", "--id", "20000000"}, "monitor: bad value '20000000' for --id (hex ID or ID/MASK, 29-bit)"},
       {{"monitor", "--id", "1/20000000"}, "monitor: bad value '1/20000000' for --id (hex ID or ID/MASK, 29-bit)"},
@@ -184,19 +155,16 @@ TEST(ParseArgs, ErrorsSayWhatIsWrong) {
       {{"monitor", "--protocol", "J1708", "--id", "1"}, "monitor: --id applies to J1939 and CAN only"},
       {{"monitor", "--mid", "128"}, "monitor: --mid applies to J1708 only"},
       {{"monitor", "--protocol", "J1708", "--pcap", "x"}, "monitor: --log and --pcap hold CAN frames; J1708 has none"},
-      {{"monitor", "--log", "-", "--pcap", "-"},
-       "monitor: --log - and --pcap - both want standard output; give one of them a file"},
+      {{"monitor", "--log", "-", "--pcap", "-"}, "monitor: --log - and --pcap - both want standard output..."},
       {{"monitor", "--adapter-filter"}, "monitor: --adapter-filter on J1939 takes --pgn or --source"},
       {{"monitor", "--protocol", "CAN", "--adapter-filter", "--pgn", "1"}, "monitor: --adapter-filter on CAN takes --id"},
       {{"monitor", "--protocol", "J1708", "--adapter-filter"}, "monitor: --adapter-filter on J1708 takes --mid"},
       {{"monitor", "--adapter-filter", "--pgn", "1", "--pgn", "2", "--pgn", "3", "--source", "1", "--source", "2",
         "--source", "3", "--source", "4", "--source", "5", "--source", "6", "--source", "7"},
-       "monitor: --adapter-filter holds at most 20 entries (21 asked); leave it out to filter here"},
+       "monitor: --adapter-filter holds at most 20 entries (21 asked)..."},
       {{"monitor", "extra"}, "monitor: unexpected argument 'extra'"},
       {{"monitor", "--log", ""}, "monitor: bad value '' for --log (a file name, or - for standard output)"},
-      {{"version", "--device", "1"}, "version: unknown option --device"},
       {{"request"}, "request: give exactly one PGN (request PGN or request --pgn PGN)"},
-      {{"request", "1", "2"}, "request: give exactly one PGN (request PGN or request --pgn PGN)"},
       {{"request", "1", "--pgn", "2"}, "request: give exactly one PGN (request PGN or request --pgn PGN)"},
       {{"request", "--pgn", "1", "--pgn", "2"}, "request: --pgn given twice (one PGN per request)"},
       {{"request", "0x40000"}, "request: bad PGN '0x40000' (0 to 0x3FFFF)"},
@@ -205,50 +173,40 @@ TEST(ParseArgs, ErrorsSayWhatIsWrong) {
       {{"send", "--pgn", "1", "012"}, "send: bad hex data '012'"},
       {{"send", "--pgn", "65280", "--priority", "8"}, "send: bad value '8' for --priority (0 to 7)"},
       {{"send", "--pgn", "65280"}, "send: no data: give the message bytes in hex after the options"},
-      // A PGN or destination that would not go out as written.
-      {{"send", "--pgn", "0xEF12", "--dest", "5", "01"},
-       "send: PGN 61202 (0xEF12) is peer-to-peer (PDU1): its low byte is the destination and would be dropped; "
-       "use --pgn 0xEF00 --dest 0x12"},
+      // A PGN or destination that would not go out as written (0xEF12: qvlink's exit-code test).
       {{"send", "--pgn", "0x1EF12", "01"},
        "send: PGN 126738 (0x1EF12) is peer-to-peer (PDU1): its low byte is the destination and would be dropped; "
        "use --pgn 0x1EF00 --dest 0x12"},
-      {{"send", "--pgn", "65280", "--dest", "5", "01"},
-       "send: PGN 65280 (0xFF00) is a broadcast (PDU2) and has no destination; leave out --dest"},
+      {{"send", "--pgn", "65280", "--dest", "5", "01"}, "send: PGN 65280 (0xFF00) is a broadcast (PDU2)..."},
       // Data longer than a frame without a way to carry it.
       {{"send", "--pgn", "65280", a20}, "send: 10 bytes are more than one frame: give --bam (broadcast) or --dest DA (RTS/CTS)"},
       {{"send", "--pgn", "65280", "--rts", a20}, "send: --rts needs --dest DA (RTS/CTS goes to one node)"},
-      {{"send", "--pgn", "0xEF00", "--dest", "0", "--bam", a20},
-       "send: --bam broadcasts to every node; leave out --dest (or use --rts)"},
+      {{"send", "--pgn", "0xEF00", "--dest", "0", "--bam", a20}, "send: --bam broadcasts to every node..."},
       {{"send", "--pgn", "65280", "--bam", "--rts", a20}, "send: give --bam or --rts, not both"},
       {{"send", "--pgn", "65280", "--bam", "0102"}, "send: --bam and --rts are for more than 8 bytes; 2 bytes go in one frame"},
       {{"send", "--pgn", "65280", "--bam", std::string(1786 * 2, 'A')}, "send: J1939 data is at most 1785 bytes"},
-      {{"send", "--pgn", "1", "--pgn", "2", "01"}, "send: --pgn given twice (one PGN per send)"},
       {{"send", "--pgn", "65280", "--repeat", "0", "01"}, "send: bad value '0' for --repeat (1 to 1000000)"},
       // ID#DATA.
-      {{"send", "18FECAF9#010203040506070809"},
-       "send: ID#HEX is one CAN frame of at most 8 bytes (9 given); for a long J1939 message use --pgn with --bam or --dest"},
+      {{"send", "18FECAF9#010203040506070809"}, "send: ID#HEX is one CAN frame of at most 8 bytes (9 given)..."},
       {{"send", "18FECA#01"}, "send: bad identifier '18FECA' in ID#HEX (3 hex digits: 11-bit, 8: 29-bit)"},
       {{"send", "3FFFFFFF#01"}, "send: bad identifier '3FFFFFFF' in ID#HEX (3 hex digits: 11-bit, 8: 29-bit)"},
       {{"send", "18FECAF9#0G"}, "send: bad hex data '0G'"},
       {{"send", "123#R"}, "send: '123#R' is not a classic CAN data frame (ID#HEX, at most 8 bytes)"},
-      {{"send", "123##1"}, "send: '123##1' is not a classic CAN data frame (ID#HEX, at most 8 bytes)"},
       {{"send", "18FECAF9#01", "02"}, "send: ID#HEX is the whole frame; give nothing else after the options"},
-      {{"send", "--pgn", "65280", "18FECAF9#01"},
-       "send: ID#HEX gives the identifier; leave out --pgn, --priority, --source, --dest, --id, --bam and --rts"},
-      {{"send", "--protocol", "J1939", "7DF#01"},
-       "send: an 11-bit identifier is a CAN frame; use --protocol CAN (or leave --protocol out)"},
+      {{"send", "--pgn", "65280", "18FECAF9#01"}, "send: ID#HEX gives the identifier; leave out --pgn..."},
+      {{"send", "--protocol", "J1939", "7DF#01"}, "send: an 11-bit identifier is a CAN frame..."},
       {{"send", "--protocol", "J1708", "18FECAF9#01"}, "send: ID#HEX is a CAN frame; J1708 has none"},
       {{"send", "--protocol", "J1708"}, "send: J1708 message is 1 to 21 bytes"},
       {{"send", "--protocol", "CAN", "01"}, "send: --id is required for CAN (or give the frame as ID#HEX)"},
       {{"send", "--protocol", "CAN", "--id", "7DF"}, "send: no data: give the frame's bytes in hex after the options"},
       {{"send", "--protocol", "CAN", "--id", "1", "010203040506070809"}, "send: CAN data is at most 8 bytes"},
       {{"send", "--protocol", "CAN", "--id", "20000000", "01"}, "send: bad value '20000000' for --id (hex, 0 to 1FFFFFFF)"},
-      {{"send", "--protocol", "CAN", "--id", "12g", "01"}, "send: bad value '12g' for --id (hex, 0 to 1FFFFFFF)"},
   };
   for (const auto& [args, error] : rows) {
     const auto r = ParseArgs(args);
     EXPECT_FALSE(r.ok) << error;
-    EXPECT_EQ(r.error, error);
+    const bool head = error.size() > 3 && error.compare(error.size() - 3, 3, "...") == 0;
+    EXPECT_EQ(head ? r.error.substr(0, error.size() - 3) + "..." : r.error, error);
   }
 }
 

@@ -14,11 +14,8 @@ TEST(ParseJ1939Read, SingleFrameLayoutAndBounds) {
                  0xF0, 0x7D, 0x7D, 0x40, 0x1F, 0x00, 0xFF, 0x7D};
   const auto m = ParseJ1939Read(buf.data(), buf.size(), false);
   ASSERT_TRUE(m);
-  EXPECT_EQ(m->timeStamp, 0x102u);
+  EXPECT_EQ(m->timeStamp, 0x102u);  // (priority, source, PDU2 destination: qvlink monitor's lines)
   EXPECT_EQ(m->pgn, 61444u);
-  EXPECT_EQ(m->priority, 3);
-  EXPECT_EQ(m->source, 0x00);
-  EXPECT_EQ(m->destination, 0xFF);
   EXPECT_EQ(m->data, V(buf.begin() + 10, buf.end()));
   // Only the returned count is looked at: a short count gives fewer data bytes, or nothing.
   EXPECT_EQ(ParseJ1939Read(buf.data(), 12, false)->data, (V{0xF0, 0x7D}));
@@ -40,17 +37,10 @@ TEST(ParseJ1939Read, Pdu1KeepsDestinationAndEchoByteShiftsTheHeader) {
   EXPECT_FALSE(ParseJ1939Read(buf.data(), 10, true));
 }
 
-// A good checksum is stripped (and the message decoded: qvlink monitor's J1708 test); a bad
-// one is flagged and kept.
-TEST(ParseJ1708Read, ChecksumCheckedAndStripped) {
-  V buf = {0, 0, 0, 5, 128, 190, 0x40, 0x1F, 0x63};  // the message bytes sum to 0x200
-  auto m = ParseJ1708Read(buf.data(), buf.size(), false);
-  ASSERT_TRUE(m);
-  EXPECT_TRUE(m->checksumOk);
-  EXPECT_EQ(m->mid, 128);
-  EXPECT_EQ(m->body, (V{190, 0x40, 0x1F}));
-  buf.back() ^= 1;
-  m = ParseJ1708Read(buf.data(), buf.size(), false);
+// A bad checksum is flagged and kept (a good one stripped: qvlink monitor's J1708 test).
+TEST(ParseJ1708Read, BadChecksumFlaggedAndKept) {
+  const V buf = {0, 0, 0, 5, 128, 190, 0x40, 0x1F, 0x62};  // the message bytes sum to 0x1FF
+  const auto m = ParseJ1708Read(buf.data(), buf.size(), false);
   ASSERT_TRUE(m);
   EXPECT_FALSE(m->checksumOk);
   EXPECT_EQ(m->body.size(), 4u);
@@ -89,21 +79,17 @@ TEST(ParseCanRead, StandardAndExtended) {
   EXPECT_FALSE(ParseCanRead(ext.data(), 8, false));
 }
 
-TEST(J1939CanId, PriorityPageFormatSpecificSource) {
-  EXPECT_EQ(J1939CanId(3, 61444, 0x00, 0xFF), 0x0CF00400u);
-  EXPECT_EQ(J1939CanId(6, 65265, 0x00, 0x17), 0x18FEF100u);  // PDU2: PS is the PGN's low byte
-  EXPECT_EQ(J1939CanId(6, 59904, 0xF9, 0x00), 0x18EA00F9u);  // PDU1: PS is the destination
-  EXPECT_EQ(J1939CanId(6, 0x1EF00, 0xF9, 0x21), 0x19EF21F9u);  // data page 1
+// (PDU1 and PDU2 identifiers: qvlink's monitor and request lines.)
+TEST(J1939CanId, DataPageAndPriority) {
+  EXPECT_EQ(J1939CanId(6, 0x1EF00, 0xF9, 0x21), 0x19EF21F9u);
   EXPECT_EQ(J1939CanId(0xFF, 0xEF00, 1, 2), 0x1CEF0201u);      // priority kept to 3 bits
 }
 
 TEST(SignalDecoders, Eec1AndCcvsScalingAndNotAvailable) {
   EXPECT_DOUBLE_EQ(*Eec1EngineSpeedRpm({0xF0, 0x7D, 0x7D, 0x40, 0x1F, 0, 0xFF, 0x7D}), 1000.0);
-  EXPECT_DOUBLE_EQ(*Eec1EngineSpeedRpm({0, 0, 0, 0x01, 0x00}), 0.125);
   EXPECT_FALSE(Eec1EngineSpeedRpm({0, 0, 0, 0xFF, 0xFF, 0, 0, 0}));
   EXPECT_FALSE(Eec1EngineSpeedRpm({0, 0, 0, 0x40}));
   EXPECT_DOUBLE_EQ(*CcvsVehicleSpeedKmh({0xFF, 0x00, 0x50, 0xFF}), 80.0);
-  EXPECT_DOUBLE_EQ(*CcvsVehicleSpeedKmh({0xFF, 0x80, 0x00}), 0.5);
   EXPECT_FALSE(CcvsVehicleSpeedKmh({0xFF, 0x00, 0xFB}));
   EXPECT_FALSE(CcvsVehicleSpeedKmh({0xFF, 0x00}));
 }
@@ -122,32 +108,20 @@ TEST(DecodeDm1, HighSpnBitsPaddingAndPartialSlots) {
   EXPECT_TRUE(DecodeDm1({0, 0xFF, 0, 0, 0, 0, 0xFF, 0xFF})->faults.empty());
   EXPECT_TRUE(DecodeDm1({0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3})->faults.empty());
   EXPECT_FALSE(DecodeDm1({0x04}));
-  EXPECT_EQ(DescribeJ1939({0, false, kPgnDm1, 6, 0, 0xFF, {0x04, 0xFF, 0x64, 0x00, 0x01, 0x01}}),
-            "DM1 SPN 100 FMI 1 (x1), amber lamp");
 }
 
 // (A VIN ended by '*': the request test's line.)
-TEST(DecodeVin, StarEndsTheTextAndBinaryIsRefused) {
-  EXPECT_EQ(DecodeVin({'A', 'B'}), "AB");
+TEST(DecodeVin, NoTextOrBinaryIsRefused) {
   EXPECT_FALSE(DecodeVin({'*'}));
   EXPECT_FALSE(DecodeVin({}));
   EXPECT_FALSE(DecodeVin({'A', 0x00, 'B'}));
 }
 
-TEST(MonitorLines, CandumpLikeWithMeaning) {
-  J1939Message m{0, false, 61444, 3, 0x00, 0xFF, {0xF0, 0x7D, 0x7D, 0x40, 0x1F, 0x00, 0xFF, 0x7D}};
-  EXPECT_EQ(J1939Line(1436509052, 249713, m),
-            "(1436509052.249713) 0CF00400  PGN  61444 SA 00 DA FF P3  [8] F0 7D 7D 40 1F 00 FF 7D  EEC1 engine 1000.0 rpm");
+// (J1939 lines: qvlink monitor's and request's own.)
+TEST(MonitorLines, CanLikeCandump) {
   CanMessage c{0, false, false, 0x7DF, {2, 1, 0}};
   EXPECT_EQ(CanLine(5, 7, c), "(5.000007) 7DF       [3] 02 01 00");
   EXPECT_EQ(HexBytes(nullptr, 0), "");
-}
-
-// A long message was reassembled from a transport session: no identifier of its own (a
-// broadcast one: qvlink request's VIN).
-TEST(MonitorLines, ReassembledMessagesSayWhatTheyAre) {
-  J1939Message p{0, false, 0xEF00, 0, 0x00, 0xF9, V(9, 0xA5)};
-  EXPECT_EQ(J1939Line(5, 7, p), "(5.000007) PGN 61184 from 00 to F9, 9 bytes, reassembled  A5 A5 A5 A5 A5 A5 A5 A5 A5");
 }
 
 }  // namespace

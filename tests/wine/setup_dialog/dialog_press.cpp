@@ -82,20 +82,17 @@ void Key(HWND window, UINT vk) {
   PostMessageA(target, WM_KEYUP, vk, static_cast<LPARAM>(down | 0xC0000000u));
 }
 
-// Types `entry` (or, with backspace, erases it) key by key; after each key the field must show
-// it. Which numbers OK takes is the flow's unit tests'; here OK is checked after each entry.
+// Types `entry` (or, with backspace, erases it) key by key into the focused control; then the
+// field must show it. Which numbers OK takes is the flow's unit tests'; here OK is checked after
+// each entry.
 void Type(HWND d, const std::string& entry, const std::string& name, bool backspace = false) {
   HWND field = GetDlgItem(d, IDC_SERIAL_NUMBER);
-  std::string now = backspace ? entry : std::string();
-  bool shown = true;
-  for (size_t i = 0; i < entry.size(); ++i) {
-    const char c = backspace ? '\b' : entry[i];
-    now = backspace ? now.substr(0, now.size() - 1) : now + c;
+  for (char c : entry) {
     HWND target = FocusInside(d);
-    PostMessageA(target != nullptr ? target : field, WM_CHAR, static_cast<unsigned char>(c), 1);
-    shown = shown && Within(5000, [&] { return TextOf(field) == now; });
+    PostMessageA(target != nullptr ? target : field, WM_CHAR, static_cast<unsigned char>(backspace ? '\b' : c), 1);
   }
-  Check(shown, backspace ? "Backspace clears " + name : name + " typed",
+  const std::string now = backspace ? std::string() : entry;
+  Check(Within(5000, [&] { return TextOf(field) == now; }), backspace ? "Backspace clears " + name : name + " typed",
         "the field shows \"" + TextOf(field) + "\"");
 }
 
