@@ -40,6 +40,20 @@ TEST_F(Concurrency, TenClientsOnTenThreadsLoseNothing) {
   const auto end = Clock::now() + std::chrono::seconds(SoakSeconds());
   std::atomic<int> sendFailures{0}, refusedWhileClosing{0}, stampsBackwards{0}, received{0}, churns{0}, churnFailures{0};
   std::atomic<int> sent[5] = {};
+  // One numbered message of sender `who`; false when it must go again.
+  auto sendOne = [&](int who, int16_t id, const char* msg, int16_t size, int seq) {
+    const int16_t r = Api().send(id, msg, size, 0, 1);
+    if (r == 0) {
+      ++sent[who];
+      return true;
+    }
+    if (r == 142) {
+      ++refusedWhileClosing;  // another client is detaching: not sent, the application retries
+    } else if (sendFailures++ == 0) {
+      std::printf("first failure: sender %d, seq %d: %d\n", who, seq, r);
+    }
+    return false;
+  };
   std::vector<std::thread> threads;
   for (int i = 0; i < 4; ++i) {
     threads.emplace_back([&, i] {
@@ -49,15 +63,7 @@ TEST_F(Concurrency, TenClientsOnTenThreadsLoseNothing) {
         const char msg[] = {0x00, static_cast<char>(0xFF), 0x00, 0x06, static_cast<char>(0xF9), static_cast<char>(0xFF),
                             static_cast<char>(0xC0 + i), static_cast<char>(seq & 0xFF), static_cast<char>(seq >> 8 & 0xFF),
                             static_cast<char>(seq >> 16 & 0xFF)};
-        const int16_t r = Api().send(ids[i], msg, sizeof msg, 0, 1);
-        if (r == 0) {
-          ++sent[i];
-          ++seq;
-        } else if (r == 142) {
-          ++refusedWhileClosing;  // another client is detaching: not sent, the application retries
-        } else if (sendFailures++ == 0) {
-          std::printf("first failure: J1939 sender %d, seq %d: %d\n", i, seq, r);
-        }
+        if (sendOne(i, ids[i], msg, sizeof msg, seq)) ++seq;
         for (int k = 0; k < 4; ++k) {
           const int n = Api().read(ids[i], m.data(), 2048, 0);
           if (n <= 10) break;
@@ -77,15 +83,7 @@ TEST_F(Concurrency, TenClientsOnTenThreadsLoseNothing) {
       // Four 7-bit digits: 2^28 numbers, far beyond what the line carries in an hour.
       const char msg[] = {static_cast<char>(0x90), static_cast<char>(seq & 0x7F), static_cast<char>(seq >> 7 & 0x7F),
                           static_cast<char>(seq >> 14 & 0x7F), static_cast<char>(seq >> 21 & 0x7F)};
-      const int16_t r = Api().send(j1708, msg, sizeof msg, 0, 1);
-      if (r == 0) {
-        ++sent[4];
-        ++seq;
-      } else if (r == 142) {
-        ++refusedWhileClosing;
-      } else if (sendFailures++ == 0) {
-        std::printf("first failure: J1708 sender, seq %d: %d\n", seq, r);
-      }
+      if (sendOne(4, j1708, msg, sizeof msg, seq)) ++seq;
     }
   });
   for (int i = 0; i < 4; ++i) {

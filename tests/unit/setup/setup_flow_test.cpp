@@ -133,7 +133,7 @@ TEST_F(Flow, HelpOneLineErrorOrNoPanelTouchNothing) {
     std::vector<std::string> args;
     int exitCode;
     const char* failed;  // "" for the usage, nullptr for nothing said
-    bool failInit, failLoad;
+    bool failInit = false, failLoad = false;
   } rows[] = {
       {{"--help"}, 0, ""},
       {{"--bogus"}, kExitUsage, "unknown argument '--bogus' (--help shows the usage)"},
