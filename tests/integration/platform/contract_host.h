@@ -33,11 +33,6 @@ bool PutRegistryString(const char* keyPath, const char* name, const char* value)
 // Removes what PutRegistryString wrote under keyPath, and keyPath's parent key if now empty.
 void RemoveRegistryKey(const char* keyPath);
 
-// Whether a program that is none of ours can open COM9 while we hold it. False where the
-// system cannot be asked: Windows (Wine lets a pty be opened any number of times) and POSIX
-// as root, whom the exclusive mode does not bind.
-bool ForeignOpenSucceeds();
-
 // A client of notifications: on Windows a hidden window, on POSIX a pipe whose write end is the
 // window value. received() counts notifications of `id` for up to three seconds, until
 // `expected`; one that is not a plain notification (wParam or lParam set, a value other than 1)

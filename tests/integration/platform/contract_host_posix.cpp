@@ -1,7 +1,6 @@
 // The platform contract's POSIX host: scratch directories stand in for the profile directory
 // and the port directory, COM9 is a pty whose echo peer runs on a thread, and a notified client
 // is a pipe. The one POSIX-only case, about notification descriptors, lives here too.
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -47,13 +46,6 @@ bool PutRegistryString(const char* keyPath, const char* name, const char* value)
 
 void RemoveRegistryKey(const char* keyPath) {
   WriteProfileString(keyPath, nullptr, nullptr, "registry.ini");
-}
-
-bool ForeignOpenSucceeds() {
-  if (geteuid() == 0) return false;
-  const int fd = open((std::string(std::getenv("QV_PORT_DIR")) + "/COM9").c_str(), O_RDWR);
-  if (fd >= 0) close(fd);
-  return fd >= 0;
 }
 
 namespace {

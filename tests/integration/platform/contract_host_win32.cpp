@@ -44,8 +44,6 @@ void RemoveRegistryKey(const char* keyPath) {
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.substr(0, path.find_last_of('\\')).c_str());
 }
 
-bool ForeignOpenSucceeds() { return false; }
-
 struct Client::Impl {
   UINT id;
   HWND window;
