@@ -1,6 +1,6 @@
 // Hostile arguments to the RP1210 entry points, through the real libraries with real traffic:
-// each call gives a clear code and writes nothing past the buffer it was given (the guard bytes
-// tell; ASan also). The exact codes per size are the RP1210 unit tests'.
+// each call gives a clear code and touches nothing past what it was given (ASan tells). The exact
+// codes per size, and reads into buffers of every size, are the RP1210 unit tests'.
 #include <cstring>
 #include <string>
 
@@ -9,19 +9,6 @@
 namespace {
 
 using namespace qv::test;
-
-// A buffer of exactly `size` usable bytes with guard bytes on both sides.
-struct Guarded {
-  explicit Guarded(size_t size) : n(size), bytes(size + 64, static_cast<char>(0xA5)) {}
-  char* data() { return bytes.data() + 32; }
-  bool guardsIntact() const {
-    for (size_t i = 0; i < 32; ++i)
-      if (bytes[i] != static_cast<char>(0xA5) || bytes[32 + n + i] != static_cast<char>(0xA5)) return false;
-    return true;
-  }
-  size_t n;
-  std::vector<char> bytes;
-};
 
 class Hostile : public Rp1210Session {};
 
@@ -45,25 +32,6 @@ TEST_F(Hostile, BadClientIdsAndNullPointersAreRefused) {
   Api().status(id, nullptr, 16, 0);
   EXPECT_NE(Api().errorText(134, nullptr), 0);
   Api().version(nullptr, nullptr, nullptr, nullptr);
-}
-
-TEST_F(Hostile, ReadIntoBuffersOfEverySize) {
-  const int16_t id = Connect("J1939");
-  ASSERT_EQ(id, 1);
-  for (size_t size : {size_t{8}, size_t{256}, size_t{1600}, size_t{8192}}) {
-    SCOPED_TRACE(size);
-    Guarded g(size);
-    for (int k = 0; k < 20; ++k) {
-      const int16_t r = Api().read(id, g.data(), static_cast<int16_t>(size), 1);
-      EXPECT_TRUE(r == 0 || r == 141 || (r > 10 && static_cast<size_t>(r) <= size)) << r;
-    }
-    EXPECT_TRUE(g.guardsIntact());
-  }
-  for (int16_t size : {int16_t{0}, int16_t{-5}}) {
-    Guarded g(16);
-    EXPECT_EQ(Api().read(id, g.data(), size, 0), 141);
-    EXPECT_TRUE(g.guardsIntact());
-  }
 }
 
 TEST_F(Hostile, CommandsWithSizesTheyDoNotExpect) {

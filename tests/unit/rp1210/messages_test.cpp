@@ -154,6 +154,7 @@ TEST_F(Rp1210Test, ReadDeliversWholeMessagesAndDropsWhatDoesNotFit) {
       {1, 15, 15, true, j1939Out},  // L + 2: exactly fits
       {1, 16, 15, true, j1939Out},  // whole, no trailing zero
       {2, 0, 141, false, {}},
+      {2, -1, 141, false, {}},
       {2, 9, 141, true, {}},
       {2, 10, 10, true, j1708},      // exactly fits: no room for the zero
       {2, 11, 10, true, j1708Zero},  // the record's trailing zero
