@@ -259,24 +259,23 @@ struct ShownRead {
 // filter turns away is not formatted.
 std::optional<ShownRead> ShowRead(const Options& o, const uint8_t* data, size_t n, int64_t sec,
                                   int32_t usec) {
-  ShownRead r;
+  const ShownRead turnedAway{false, {}, std::nullopt};
   if (o.protocol == Protocol::J1939) {
     const auto m = ParseJ1939Read(data, n, false);
     if (!m) return std::nullopt;
-    r.passes = J1939Passes(o, *m);
-    if (r.passes) r = {true, J1939Line(sec, usec, *m), ToCanFrame(*m, sec, usec)};
-  } else if (o.protocol == Protocol::J1708) {
+    if (!J1939Passes(o, *m)) return turnedAway;
+    return ShownRead{true, J1939Line(sec, usec, *m), ToCanFrame(*m, sec, usec)};
+  }
+  if (o.protocol == Protocol::J1708) {
     const auto m = ParseJ1708Read(data, n, false);
     if (!m) return std::nullopt;
-    r.passes = !o.mid || m->mid == *o.mid;
-    if (r.passes) r.line = J1708Line(sec, usec, *m);
-  } else {
-    const auto m = ParseCanRead(data, n, false);
-    if (!m) return std::nullopt;
-    r.passes = CanPasses(o, *m);
-    if (r.passes) r = {true, CanLine(sec, usec, *m), ToCanFrame(*m, sec, usec)};
+    if (o.mid && m->mid != *o.mid) return turnedAway;
+    return ShownRead{true, J1708Line(sec, usec, *m), std::nullopt};
   }
-  return r;
+  const auto m = ParseCanRead(data, n, false);
+  if (!m) return std::nullopt;
+  if (!CanPasses(o, *m)) return turnedAway;
+  return ShownRead{true, CanLine(sec, usec, *m), ToCanFrame(*m, sec, usec)};
 }
 
 }  // namespace
