@@ -20,6 +20,9 @@ extern const bool kTimeCriticalGranted;
 // when it cannot.
 bool PrepareHost();
 
+// Sets (value) or removes (nullptr) a variable of this process's environment.
+void SetEnv(const char* name, const char* value);
+
 // This program's full path; empty when the system will not say.
 std::string OwnProgramPath();
 

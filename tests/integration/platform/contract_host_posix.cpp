@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "contract.h"
@@ -31,6 +32,10 @@ bool PrepareHost() {
   }
   std::thread([] { peer.echo(600); }).detach();
   return true;
+}
+
+void SetEnv(const char* name, const char* value) {
+  if (value) setenv(name, value, 1); else unsetenv(name);
 }
 
 std::string OwnProgramPath() {

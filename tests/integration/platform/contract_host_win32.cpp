@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 
 #include "contract_host.h"
@@ -12,6 +13,8 @@ const char* const kTestLibraryFile = "qvtestlib.dll";
 const bool kTimeCriticalGranted = true;
 
 bool PrepareHost() { return true; }
+
+void SetEnv(const char* name, const char* value) { _putenv_s(name, value ? value : ""); }
 
 std::string OwnProgramPath() {
   char path[MAX_PATH] = {};

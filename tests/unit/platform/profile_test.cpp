@@ -81,7 +81,7 @@ TEST(ProfilePath, BareNamesGoToTheProfileDirectory) {
   for (const Row& r : {Row{"/srv/qv/", "a.ini", "/srv/qv/a.ini"},
                        Row{nullptr, "a.ini", "/etc/qvlink/a.ini"},
                        Row{"/srv/qv", "./rel/x.ini", "./rel/x.ini"}}) {
-    SetEnv("QV_PROFILE_DIR", r.dir);
+    if (r.dir) setenv("QV_PROFILE_DIR", r.dir, 1); else unsetenv("QV_PROFILE_DIR");
     char out[64];
     ASSERT_TRUE(ResolveProfilePath(r.name, out, sizeof out)) << r.name;
     EXPECT_STREQ(out, r.path);

@@ -39,15 +39,6 @@ class TempDir {
   std::string path_;
 };
 
-// Sets (value) or removes (nullptr) a variable of this process's environment.
-inline void SetEnv(const char* name, const char* value) {
-#ifdef _WIN32
-  _putenv_s(name, value ? value : "");
-#else
-  if (value) setenv(name, value, 1); else unsetenv(name);
-#endif
-}
-
 // ReadProfileString into a buffer of bufSize followed by guard bytes: the text read, or a
 // marker when the count disagrees with the copy or the guard was touched.
 inline std::string GuardedRead(const char* section, const char* key, const char* dflt,
