@@ -43,18 +43,10 @@ LINK="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/QvLi
 UNINST_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\QvLink'
 RP1210_INI="$WINE_WINDIR/RP121032.ini"
 
-# The value of [RP1210Support] APIImplementations, or "(absent)".
+# The value of [RP1210Support] APIImplementations (empty when written empty), or "(absent)".
 api_list() {
-  python3 - "$RP1210_INI" <<'EOF'
-import configparser, sys
-c = configparser.ConfigParser(strict=True, interpolation=None)
-c.optionxform = str
-try:
-    c.read_string(open(sys.argv[1], encoding="ascii").read())
-    print(c["RP1210Support"]["APIImplementations"])
-except (FileNotFoundError, KeyError):
-    print("(absent)")
-EOF
+  _v=$(tr -d '\r' 2>/dev/null <"$RP1210_INI" | sed -n '/^\[RP1210Support\]$/,/^\[/s/^APIImplementations=/=/p')
+  [ -n "$_v" ] && echo "${_v#=}" || echo "(absent)"
 }
 list_is() { _got=$(api_list); [ "$_got" = "$1" ] || { echo "    APIImplementations is '$_got', expected '$1'"; return 1; }; }
 in_section() { tr -d '\r' <"$RP1210_INI" | grep -qx "$1"; }
@@ -64,6 +56,8 @@ uninst_key_absent() { ! uninst_key_present; }
 
 # run_setup ARGS...: the installer under 32-bit Wine; its exit status.
 run_setup() { WINELOADER="$WINE32" "$WINE32" "$SETUP" "$@" >>"$WORK/setup.log" 2>&1; }
+# install: a silent install, once the prefix has fallen idle after it.
+install() { run_setup /S; _s=$?; wine_wait_server; return $_s; }
 # run_uninstaller: the registered uninstaller, silently. It re-starts itself from the temporary
 # directory and returns at once, so the wait is for the prefix to fall idle.
 run_uninstaller() {
@@ -76,6 +70,7 @@ run_uninstaller() {
 
 crlf() { sed 's/\r$//; s/$/\r/' "$1"; }
 crlf "$ROOT/examples/QV121032.ini" >"$WORK/QV121032.expected"
+crlf "$ROOT/examples/QvFilter.ini" >"$WORK/QvFilter.expected"
 
 # --- A machine with two other vendors' APIs and its own filter file.
 printf '[RP1210Support]\r\nAPIImplementations=OTHRV32, ACME32\r\n\r\n[OtherVendorTool]\r\nKeep=this\r\n' >"$RP1210_INI"
@@ -84,8 +79,7 @@ printf '[NumberApps]\r\ntotal=1\r\n[App1]\r\nAppName=otherapp.exe\r\nAppFilter1=
 cp "$WINE_WINDIR/QvFilter.ini" "$WORK/QvFilter.user"
 rm -f "$WINE_WINDIR/QV121032.ini"
 
-check "silent install exits 0" run_setup /S
-wine_wait_server
+check "silent install exits 0" install
 check "32-bit QV121032.dll in SysWOW64" cmp -s "$SYS32/QV121032.dll" "$WIN32_DIR/bin/QV121032.dll"
 check "32-bit QV_API.dll in SysWOW64" cmp -s "$SYS32/QV_API.dll" "$WIN32_DIR/bin/QV_API.dll"
 check "64-bit QV121032.dll in System32" cmp -s "$SYS64/QV121032.dll" "$BUILD_DIR/bin/QV121032.dll"
@@ -119,8 +113,7 @@ check "second concurrent run refused with exit 3 (got $second)" test "$second" -
 check "refused run installed nothing" test ! -e "$SYS32/QV_API.dll"
 kill "$HOLDER_PID" 2>/dev/null; wait "$HOLDER_PID" 2>/dev/null; HOLDER_PID=
 wine_wait_server
-check "install again once the first has gone" run_setup /S
-wine_wait_server
+check "install again once the first has gone" install
 check "QV121032 not listed twice" list_is "OTHRV32, ACME32,QV121032"
 
 # --- The RP1210 session of each build, loading the installed DLLs by name.
@@ -163,11 +156,9 @@ check "user's QvFilter.ini kept" cmp -s "$WINE_WINDIR/QvFilter.ini" "$WORK/QvFil
 # --- No RP121032.ini and no QvFilter.ini, but the user's QV121032.ini: the installer creates
 # the list, adds the sample filter file and keeps the device file; the uninstaller empties ours out.
 rm -f "$RP1210_INI" "$WINE_WINDIR/QvFilter.ini"
-check "install with no RP121032.ini" run_setup /S
-wine_wait_server
+check "install with no RP121032.ini" install
 check "RP121032.ini created naming QV121032" list_is "QV121032"
-check "absent QvFilter.ini installed from the sample" \
-  sh -c 'sed "s/\r\$//; s/\$/\r/" "$1" | cmp -s - "$2"' - "$ROOT/examples/QvFilter.ini" "$WINE_WINDIR/QvFilter.ini"
+check "absent QvFilter.ini installed from the sample" cmp -s "$WINE_WINDIR/QvFilter.ini" "$WORK/QvFilter.expected"
 check "present QV121032.ini left as the user had it" cmp -s "$WINE_WINDIR/QV121032.ini" "$WORK/QV121032.user"
 check "uninstall again" run_uninstaller
 check "our only entry removed" list_is "(absent)"

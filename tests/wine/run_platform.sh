@@ -1,6 +1,6 @@
 #!/bin/sh
 # Runs the platform contract (tests/integration/platform) under Wine: COM9 of a throw-away
-# prefix leads to a pty whose other end (pty_peer) echoes every byte.
+# prefix leads to a pty whose other end (the Linux build's contract program) echoes every byte.
 # Usage: run_platform.sh [WIN64_BUILD_DIR [WIN32_BUILD_DIR]]
 # Prints the suite's closing "N passed, N failed" line; exits non-zero on any failure.
 set -u
@@ -8,11 +8,9 @@ SUITE=run_platform
 . "$(dirname "$0")/suite_args.sh"
 . "$HERE/wine_env.sh"
 
-# The Linux end of the line, built for this machine.
-PEER="$BUILD_DIR/pty_peer"
-if [ ! -x "$PEER" ] || [ "$HERE/pty_peer.cpp" -nt "$PEER" ] || [ "$HERE/pty_peer.h" -nt "$PEER" ]; then
-  ${CXX_HOST:-c++} -O1 -o "$PEER" "$HERE/pty_peer.cpp" || exit 2
-fi
+# The Linux end of the line.
+PEER=${QV_ECHO_PEER:-$ROOT/build/linux/bin/platform_contract}
+[ -x "$PEER" ] || { echo "run_platform: $PEER not built (the Linux build makes it)" >&2; exit 2; }
 
 WORK=$(mktemp -d "$BUILD_DIR/wine-run.XXXXXX")
 PEER_PID=
@@ -34,7 +32,7 @@ wine_unmap_com 8
 # run ends by making its peer hang up).
 run_build() {
   [ -f "$2/platform_contract.exe" ] || { echo "run_platform: $2/platform_contract.exe not built (target platform_contract)" >&2; return 1; }
-  start_pty_peer "$WORK/peer-$1.out" "$PEER" --idle 120 || return 1
+  start_pty_peer "$WORK/peer-$1.out" "$PEER" --echo-peer || return 1
   wine_map_com 9 "$PEER_PTY"
   start=$(date +%s)
   (cd "$2" && wine_run ./platform_contract.exe 2>>"$WORK/wine.err")

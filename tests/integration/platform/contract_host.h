@@ -20,6 +20,11 @@ extern const bool kTimeCriticalGranted;
 // when it cannot.
 bool PrepareHost();
 
+// Serves as COM9's far end for the Windows runs under Wine (POSIX only): prints the path of a
+// pty whose far end echoes every byte, and echoes until told to hang up or idle for two
+// minutes. The exit code.
+int ServeEchoPeer();
+
 // Sets (value) or removes (nullptr) a variable of this process's environment.
 void SetEnv(const char* name, const char* value);
 

@@ -1,8 +1,6 @@
-// A scratch directory per test, removed with everything in it afterwards, environment variables
-// and a guarded profile read; on POSIX and Windows alike.
+// A scratch directory per test, removed with everything in it afterwards, and a guarded profile
+// read; on POSIX and Windows alike.
 #pragma once
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -40,13 +38,14 @@ class TempDir {
 };
 
 // ReadProfileString into a buffer of bufSize followed by guard bytes: the text read, or a
-// marker when the count disagrees with the copy or the guard was touched.
+// marker when the count disagrees with the copy or the guard was touched. The markers start
+// with a line break, which no value read from a profile file holds.
 inline std::string GuardedRead(const char* section, const char* key, const char* dflt,
                                const std::string& file, uint32_t bufSize = 32) {
   std::string buf(bufSize + 4, '\x7f');
   const uint32_t n =
       qv::platform::ReadProfileString(section, key, dflt, buf.data(), bufSize, file.c_str());
-  if (buf.compare(bufSize, 4, "\x7f\x7f\x7f\x7f") != 0) return "<overrun>";
-  if (bufSize == 0) return n == 0 ? "" : "<count>";
-  return n == std::strlen(buf.c_str()) ? buf.c_str() : "<count>";
+  if (buf.compare(bufSize, 4, "\x7f\x7f\x7f\x7f") != 0) return "\n<overrun>";
+  if (bufSize == 0) return n == 0 ? "" : "\n<count>";
+  return n < bufSize && buf[n] == '\0' ? buf.c_str() : "\n<count>";
 }
