@@ -47,20 +47,15 @@ check_dll() {  # dll, expected "name:bytes" list, is_i686
   fi
 }
 
-check_imports() {
-  local bin=$1
+# Imports from system DLLs only, and a version resource naming the product, the file and its
+# version.
+check_binary() {
+  local bin=$1 dll strs product file version
   [ -f "$bin" ] || return 0
-  local dll
   while read -r dll; do
     if grep -Eiq "$system_dlls" <<<"$dll"; then ok; else bad "$(basename "$bin") imports $dll"; fi
   done < <(objdump -p "$bin" | awk '/DLL Name:/{print $3}')
-}
-
-check_version() {  # a version resource naming the product, the file and its version
-  local bin=$1 strs
-  [ -f "$bin" ] || return 0
   strs=$(strings -el "$bin")
-  local product file version
   product=$(awk 'p {print; exit} $0 == "ProductName" {p=1}' <<<"$strs")
   file=$(awk 'p {print; exit} $0 == "OriginalFilename" {p=1}' <<<"$strs")
   version=$(awk 'p {print; exit} $0 == "FileVersion" {p=1}' <<<"$strs")
@@ -75,8 +70,7 @@ for dir in "$@"; do
   check_dll "$dir/bin/QV_API.dll" "$driver_exports" "$i686"
   check_dll "$dir/bin/QV121032.dll" "$rp1210_exports" "$i686"
   for b in "$dir/bin/QV_API.dll" "$dir/bin/QV121032.dll" "$dir/bin/QvLink Setup.exe"; do
-    check_imports "$b"
-    check_version "$b"
+    check_binary "$b"
   done
 done
 echo "$passes passed, $fails failed"

@@ -120,23 +120,22 @@ check "QV121032 not listed twice" list_is "OTHRV32, ACME32,QV121032"
 # The user points device 1 at COM5; that edit must survive the uninstall.
 printf '[DeviceInformation1]\r\nDeviceParams=COM5,115200,12345,81,12\r\n' >>"$WINE_WINDIR/QV121032.ini"
 cp "$WINE_WINDIR/QV121032.ini" "$WORK/QV121032.user"
+# session DIR: the session program copied into DIR, run there; on failure, its FAIL lines.
+session() {
+  (cd "$1" && wine_run ./rp1210_session.exe session) >"$1/session.out" && return 0
+  tr -d '\r' <"$1/session.out" | grep '^FAIL' | sed 's/^/    /'
+  return 1
+}
 run_build() {
   mkdir -p "$WORK/app-$1"
   cp "$2/rp1210_session.exe" "$WORK/app-$1/" || return 1
   start_pty_peer "$WORK/sim-$1.out" "$SIM" || return 1
   wine_map_com 5 "$PEER_PTY"
-  _ok=0
-  if (cd "$WORK/app-$1" && wine_run ./rp1210_session.exe session) >"$WORK/session-$1.out"; then
-    ok "$1 session run against the installed DLLs"
-  else
-    tr -d '\r' <"$WORK/session-$1.out" | grep '^FAIL' | sed 's/^/    /'
-    fail "$1 session run against the installed DLLs"; _ok=1
-  fi
+  check "$1 session run against the installed DLLs" session "$WORK/app-$1"
   wine_wait_server
   kill "$PEER_PID" 2>/dev/null && wait "$PEER_PID" 2>/dev/null
   PEER_PID=
   wine_unmap_com 5
-  return $_ok
 }
 before=$failed
 # A build that could not run at all (no i686 tree, no 32-bit Wine) counts as a failure too.

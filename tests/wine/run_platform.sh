@@ -34,10 +34,8 @@ run_build() {
   [ -f "$2/platform_contract.exe" ] || { echo "run_platform: $2/platform_contract.exe not built (target platform_contract)" >&2; return 1; }
   start_pty_peer "$WORK/peer-$1.out" "$PEER" --echo-peer || return 1
   wine_map_com 9 "$PEER_PTY"
-  start=$(date +%s)
   (cd "$2" && wine_run ./platform_contract.exe 2>>"$WORK/wine.err")
   status=$?
-  echo "run_platform: $1 test took $(( $(date +%s) - start )) s"
   wine_wait_server
   kill "$PEER_PID" 2>/dev/null
   PEER_PID=

@@ -15,10 +15,8 @@ fi
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "wine_env: first start of Wine in $WINEPREFIX"
-  boot_start=$(date +%s)
   WINELOADER="$WINE" "$WINE" wineboot -i >/dev/null 2>&1 || true
   /usr/lib/wine/wineserver -w 2>/dev/null || true
-  echo "wine_env: wineboot took $(( $(date +%s) - boot_start )) s"
 fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "wine_env: wineboot failed to create $WINEPREFIX" >&2
@@ -59,7 +57,6 @@ wine_reg() {
 # or a 32-bit Wine that does not start is a failure. Returns non-zero when anything failed.
 wine_each_build() {
   _suite=$1 _fn=$2 _status=0
-  WINE_LOADER=$WINE REG_VIEW=/reg:64
   echo "$_suite: win64 build under wine64"
   "$_fn" win64 "$BUILD_DIR/bin" || _status=1
   if ! "${HERE:?}/runs_i386.sh"; then

@@ -22,10 +22,6 @@ inline constexpr bool kDebugBuild = false;
 inline constexpr bool kDebugBuild = true;
 #endif
 
-struct Add {
-  Add(const char* name, void (*run)()) { gCases.push_back({name, run}); }
-};
-
 inline bool Check(bool ok, const std::string& what, int line) {
   if (!ok) std::printf("  FAIL line %d: %s\n", line, what.c_str());
   gFailures += ok ? 0 : 1;
@@ -54,9 +50,9 @@ inline int RunAll(const char* filter) {
 
 }  // namespace contract
 
-#define CONTRACT(name)                                    \
-  static void name();                                     \
-  static const contract::Add name##Added(#name, &name); \
+#define CONTRACT(name)                                                               \
+  static void name();                                                                \
+  static const bool name##Added = (contract::gCases.push_back({#name, &name}), true); \
   static void name()
 #define CHECK(cond) contract::Check((cond), #cond, __LINE__)
 #define CHECK_ROW(cond, row) contract::Check((cond), #cond " for " + (row), __LINE__)

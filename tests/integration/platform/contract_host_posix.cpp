@@ -24,45 +24,37 @@ namespace {
 // The far end of the serial line: a pseudo-terminal whose master echoes every byte until it
 // reads "QV-HANGUP" (it then hangs up at once, as a pulled USB adapter would) or has been idle
 // for idleSeconds.
-class PtyPeer {
- public:
+struct PtyPeer {
+  int master = -1, slave = -1;
+
   // Opens the pty; returns the slave's path, or nullptr.
   const char* open() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return nullptr;
-    const char* path = ptsname(master_);
+    master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return nullptr;
+    const char* path = ptsname(master);
     // Hold the slave open: keeps the raw settings (Wine cannot set them on a pty) and keeps
     // the master readable between the test's opens.
-    slave_ = path != nullptr ? ::open(path, O_RDWR | O_NOCTTY) : -1;
+    slave = path != nullptr ? ::open(path, O_RDWR | O_NOCTTY) : -1;
     termios tio;
-    if (slave_ < 0 || tcgetattr(slave_, &tio) != 0) return nullptr;
+    if (slave < 0 || tcgetattr(slave, &tio) != 0) return nullptr;
     cfmakeraw(&tio);
-    tcsetattr(slave_, TCSANOW, &tio);
+    tcsetattr(slave, TCSANOW, &tio);
     return path;
   }
 
   void echo(int idleSeconds) {
     unsigned char buf[4096];
-    for (int idle = 0; idle < idleSeconds * 10;) {
-      pollfd p{master_, POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) {
-        ++idle;
-        continue;
-      }
-      idle = 0;
-      const ssize_t n = read(master_, buf, sizeof(buf));
+    pollfd p{master, POLLIN, 0};
+    while (poll(&p, 1, idleSeconds * 1000) > 0) {
+      const ssize_t n = read(master, buf, sizeof(buf));
       if (n <= 0) continue;
       if (memmem(buf, static_cast<size_t>(n), "QV-HANGUP", 9) != nullptr) break;
       for (ssize_t off = 0, w = 0; off < n; off += w)
-        if ((w = write(master_, buf + off, static_cast<size_t>(n - off))) <= 0) break;
+        if ((w = write(master, buf + off, static_cast<size_t>(n - off))) <= 0) break;
     }
-    close(slave_);
-    close(master_);
+    close(slave);
+    close(master);
   }
-
- private:
-  int master_ = -1;
-  int slave_ = -1;
 };
 
 WindowHandle AsWindow(int fd) { return reinterpret_cast<WindowHandle>(static_cast<intptr_t>(fd)); }
