@@ -2,6 +2,7 @@
 // tests/wine/run_platform.sh runs the win32 and win64 builds under Wine. COM9 leads to a pty
 // whose far end echoes every byte and hangs up on "QV-HANGUP" (ServeEchoPeer).
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <chrono>
 #include <cstdint>
@@ -217,16 +218,13 @@ CONTRACT(EnvironmentAndPaths) {
   CHECK(!GetEnvironment("QV_TEST_VAR", nullptr, 8));
 
   const std::string sep(1, PathSeparator());
-  struct Join {
-    std::string a, b, joined;  // joined empty: does not fit in 16
-  };
-  for (const Join& j : {Join{"dir" + sep, "qv.ini", "dir" + sep + "qv.ini"},
-                        Join{"", "qv.ini", "qv.ini"},
-                        Join{"abcdefghi", "klmno", "abcdefghi" + sep + "klmno"},
-                        Join{"abcdefghi", "klmnop", ""}}) {
-    CHECK_ROW(JoinPath(j.a.c_str(), j.b.c_str(), out, sizeof out) == !j.joined.empty() &&
-                  out == j.joined,
-              j.a + " + " + j.b);
+  using Join = std::array<std::string, 3>;  // a, b, joined (empty: does not fit in 16)
+  for (const auto& [a, b, joined] : {Join{"dir" + sep, "qv.ini", "dir" + sep + "qv.ini"},
+                                     Join{"", "qv.ini", "qv.ini"},
+                                     Join{"abcdefghi", "klmno", "abcdefghi" + sep + "klmno"},
+                                     Join{"abcdefghi", "klmnop", ""}}) {
+    CHECK_ROW(JoinPath(a.c_str(), b.c_str(), out, sizeof out) == !joined.empty() && out == joined,
+              a + " + " + b);
   }
 }
 
@@ -252,15 +250,13 @@ CONTRACT(ProfileFilesReadAndWrite) {
 
   // Text that would break the file's lines could plant sections or keys: refused untouched.
   const std::string before = dir.read("t.ini");
-  struct Bad {
-    const char *section, *key, *value;
-  };
-  for (const Bad& b : {Bad{"Dev", "K", "1\n[Evil]\nx=2"}, Bad{"Dev", "K", "1\rx"},
-                       Bad{"Dev", "A=B", "v"}, Bad{"Dev", ";K", "v"}, Bad{"Dev", "[K", "v"},
-                       Bad{"Dev", "", "v"}, Bad{"S]x", "K", "v"}, Bad{"S\n", "K", "v"},
-                       Bad{"", "K", "v"}, Bad{nullptr, "K", "v"}}) {
-    CHECK_ROW(!WriteProfileString(b.section, b.key, b.value, f.c_str()),
-              contract::Row(b.section) + " " + contract::Row(b.key) + " " + contract::Row(b.value));
+  using Bad = std::array<const char*, 3>;  // section, key, value
+  for (const auto& [section, key, value] :
+       {Bad{"Dev", "K", "1\n[Evil]\nx=2"}, Bad{"Dev", "K", "1\rx"}, Bad{"Dev", "A=B", "v"},
+        Bad{"Dev", ";K", "v"}, Bad{"Dev", "[K", "v"}, Bad{"Dev", "", "v"}, Bad{"S]x", "K", "v"},
+        Bad{"S\n", "K", "v"}, Bad{"", "K", "v"}, Bad{nullptr, "K", "v"}}) {
+    CHECK_ROW(!WriteProfileString(section, key, value, f.c_str()),
+              contract::Row(section) + " " + contract::Row(key) + " " + contract::Row(value));
   }
   CHECK(dir.read("t.ini") == before);
   CHECK(!WriteProfileString("S", "K", "v", dir.file("no/such/dir/t.ini").c_str()));
