@@ -281,6 +281,7 @@ TEST_F(Rp1210Test, VersionsAndIoctl) {
   EXPECT_EQ(RP1210_ReadVersion(v[0], v[1], v[2], v[3]), 0);
   EXPECT_EQ(std::string({v[0][0], v[1][0], v[2][0], v[3][0]}), "\xB0" "a20");
   for (auto& c : v) EXPECT_EQ(c[1], 'y');
+  EXPECT_EQ(RP1210_ReadVersion(nullptr, nullptr, nullptr, nullptr), 0);
   char texts[3][20];
   std::memset(texts, 'z', sizeof texts);
   EXPECT_EQ(RP1210_ReadDetailedVersion(1, texts[0], texts[1], texts[2]), 129);

@@ -109,6 +109,7 @@ TEST_F(Rp1210Test, SectionNameUsesFirstThreeDigits) {
 
 TEST_F(Rp1210Test, ProtocolNamesAndTheAttachFlag) {
   EXPECT_EQ(Connect("Foo"), 136);
+  EXPECT_EQ(Connect(nullptr), 136);
   EXPECT_EQ(Connect("j1939"), 136);  // case-sensitive
   EXPECT_EQ(Connect("J1939:Baud=250"), 1);
   EXPECT_EQ(Connect("J1939:Baud=250"), 2);  // only 7 characters are kept: J1939:B
