@@ -1,13 +1,7 @@
 // Commands (exact device commands sent), status block, version and error texts.
-#include <cstring>
-
-#include "QV121032.h"
-#include "config.h"
-#include "context.h"
 #include "fake_env.h"
 
 using namespace qvtest;
-using qv::rp1210::Ctx;
 
 namespace {
 

@@ -1,13 +1,7 @@
 // Configuration reading, client table rules and the trace log.
-#include <cstring>
-
-#include "QV121032.h"
-#include "config.h"
-#include "context.h"
 #include "fake_env.h"
 
 using namespace qvtest;
-using qv::rp1210::Ctx;
 
 // The positional read: a port of at most 9 characters, baud and address of at most 9 digits read
 // as far as they are digits, two characters of format, then the channel.

@@ -1,16 +1,22 @@
-// Test doubles: an in-memory profile store, a recording driver, a fixed clock.
+// Test doubles: an in-memory profile store, a recording driver, a fixed clock; the one header
+// the library's unit tests include.
 #pragma once
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "QV121032.h"
 #include "QV_API.h"
+#include "config.h"
 #include "context.h"
 
 namespace qvtest {
+
+using qv::rp1210::Ctx;
 
 using Bytes = std::vector<uint8_t>;
 

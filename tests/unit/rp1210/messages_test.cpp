@@ -1,13 +1,9 @@
 // Send and read translation, byte-exact, and the refusals.
-#include <cstring>
 #include <tuple>
 
-#include "QV121032.h"
-#include "context.h"
 #include "fake_env.h"
 
 using namespace qvtest;
-using qv::rp1210::Ctx;
 
 namespace {
 
