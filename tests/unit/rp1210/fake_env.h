@@ -30,11 +30,11 @@ inline Bytes Join(std::initializer_list<Bytes> parts) {
 struct DriverCall {
   std::string name;
   uint8_t deviceId = 0;
-  std::string protocol;
+  std::string protocol{};
   uint8_t flag = 0;  // attach / keepOpen
   uint8_t protocolCode = 0;
   uint8_t command = 0;
-  Bytes data;
+  Bytes data{};
   MessageRecord record{};
   DeviceSettings settings{};
 };
