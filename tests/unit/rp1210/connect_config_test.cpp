@@ -1,4 +1,6 @@
 // Configuration reading, client table rules and the trace log.
+#include <tuple>
+
 #include "fake_env.h"
 
 using namespace qvtest;
@@ -27,11 +29,9 @@ TEST(DeviceParams, PositionalFields) {
     DeviceSettings s{};
     ASSERT_EQ(qv::rp1210::ParseDeviceParams(row.value, &s), row.ok) << row.value;
     if (!row.ok) continue;
-    EXPECT_STREQ(s.portName, row.port) << row.value;
-    EXPECT_EQ(s.baudRate, row.baud) << row.value;
-    EXPECT_EQ(s.rfAddress, row.address) << row.value;
-    EXPECT_EQ(s.lineFormat, row.format) << row.value;
-    EXPECT_EQ(s.rfChannel, row.channel) << row.value;
+    EXPECT_EQ(std::tuple(std::string(s.portName), s.baudRate, s.rfAddress, s.lineFormat, s.rfChannel),
+              std::tuple(std::string(row.port), row.baud, row.address, row.format, row.channel))
+        << row.value;
   }
 }
 
