@@ -197,5 +197,4 @@ TEST_F(Rp1210Test, ReadResultsAndProtocols) {
     EXPECT_EQ(RP1210_ReadMessage(2, buf, 32, 1), code == 142 ? 142 : 0) << code;
     EXPECT_EQ(buf[0], 0x55);
   }
-  Driver().receiveError = 0;
 }
