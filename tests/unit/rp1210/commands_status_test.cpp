@@ -243,7 +243,7 @@ TEST(ErrorText, PerCode) {
   const struct {
     int16_t code, result;
     const char* text;
-  } rows[] = {{0, 0, "ERR_Success"},      {128, 0, "ERR_DLL_NOT_INITIALIZED"}, {163, 0, "ERR_HARDWARE_STATUS_CHANGE"},
+  } rows[] = {{0, 0, "ERR_Success"}, {128, 0, "ERR_DLL_NOT_INITIALIZED"}, {163, 0, "ERR_HARDWARE_STATUS_CHANGE"},
               {164, 155, nullptr}, {127, 155, nullptr}};
   for (const auto& row : rows) {
     for (const bool last : {false, true}) {

@@ -130,7 +130,8 @@ CONTRACT(Registry) {
         continue;
       }
       if (static_cast<uint32_t>(n) != QvReturnedLength(&r)) {
-        std::printf("  returned %d, the record says %u\n", static_cast<int>(n), static_cast<unsigned>(QvReturnedLength(&r)));
+        std::printf("  returned %d, the record says %u\n", static_cast<int>(n),
+                    static_cast<unsigned>(QvReturnedLength(&r)));
         break;
       }
       eec1 = n == 16 && d[4] == 0x0C && d[5] == 0xF0 && d[6] == 0x04 && d[7] == 0x00;
