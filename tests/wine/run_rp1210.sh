@@ -45,7 +45,7 @@ run_build() {
   start_pty_peer "$WORK/sim-$1.out" "$SIM" || return 1
   wine_map_com 5 "$PEER_PTY"
   _ok=0
-  for mode in session registry; do
+  for mode in Session Registry; do
     start=$(date +%s)
     (cd "$2" && wine_run ./rp1210_session.exe "$mode") >"$WORK/$mode-$1.out" || _ok=1
     cat "$WORK/$mode-$1.out"
@@ -56,7 +56,7 @@ run_build() {
 
   # Each long message must have reached the bus whole and unchanged.
   for kind in rts bam; do
-    sent=$(tr -d "\r" <"$WORK/session-$1.out" | awk -v k="$kind" '$1 == "sent-long" && $2 == k {print $5}')
+    sent=$(tr -d "\r" <"$WORK/Session-$1.out" | awk -v k="$kind" '$1 == "sent-long" && $2 == k {print $5}')
     if [ -n "$sent" ] && grep -q "^long-from-pc $kind pgn=61184 bytes=1785 complete=1 $sent\$" "$WORK/sim-$1.out"; then
       echo "ok the simulator received the $1 $kind message whole ($sent)"
     else

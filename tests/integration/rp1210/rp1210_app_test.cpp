@@ -1,6 +1,8 @@
 // QV121032 loaded the way applications load it, over the real driver, against the simulator.
-// Streams, long messages and threads through this same path: the reliability tests.
+// Streams, long messages and threads through this same path: the reliability tests. Bad client
+// ids, null pointers and sizes per call: the RP1210 unit tests (ASan tells of any stray access).
 #include <atomic>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -34,6 +36,16 @@ TEST_F(Rp1210App, BlockingReadEndsWhenTheDeviceCloses) {
   EXPECT_EQ(Disconnect(id), 0);
   reader.join();
   EXPECT_TRUE(result.load() == 0 || result.load() == 129) << result.load();
+}
+
+// The whole protocol string goes to the driver: it must take one far longer than any name it knows.
+TEST_F(Rp1210App, OverlongProtocolString) {
+  const std::string longName = "J1939" + std::string(4000, 'x');
+  const int16_t r = Connect(longName.c_str());
+  EXPECT_TRUE(r == 1 || r > 10) << r;
+  if (r == 1) {
+    EXPECT_EQ(Disconnect(1), 0);
+  }
 }
 
 }  // namespace

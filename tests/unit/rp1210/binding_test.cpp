@@ -1,10 +1,8 @@
 // Real run-time loading: all ten names or nothing.
-#include "context.h"
 #include "driver_binding.h"
 #include "fake_env.h"
 
 using namespace qvtest;
-using qv::rp1210::Ctx;
 
 TEST(DriverBinding, RealLoadNeedsAllTenNames) {
   qv::rp1210::InstallTestDriver(nullptr);

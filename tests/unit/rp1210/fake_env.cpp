@@ -16,33 +16,20 @@ FakeDriver g_driver;
 Profile g_files;
 std::vector<std::string> g_modules;
 
-// Records a call to the driver and returns the record for the details.
-DriverCall& Record(const char* name, uint8_t id = 0) {
-  DriverCall& c = g_driver.calls.emplace_back();
-  c.name = name;
-  c.deviceId = id;
-  return c;
-}
-
 int32_t QV_STDCALL FakeInit(DeviceSettings* s, const char* protocol, uint8_t attach) {
-  DriverCall& c = Record("Initialize_Hardware");
-  c.settings = *s;
-  c.protocol = protocol;
-  c.flag = attach;
+  g_driver.calls.push_back({.name = "Initialize_Hardware", .protocol = protocol, .flag = attach, .settings = *s});
   return attach ? 0 : g_driver.initResult;
 }
 int32_t QV_STDCALL FakeRestore(uint8_t id, const char* protocol, uint8_t keepOpen) {
-  DriverCall& c = Record("Restore_Hardware", id);
-  c.protocol = protocol;
-  c.flag = keepOpen;
+  g_driver.calls.push_back({.name = "Restore_Hardware", .deviceId = id, .protocol = protocol, .flag = keepOpen});
   return g_driver.restoreResult;
 }
 int32_t QV_STDCALL FakeTransmit(uint8_t id, MessageRecord* r) {
-  Record("Transmit_Message", id).record = *r;
+  g_driver.calls.push_back({.name = "Transmit_Message", .deviceId = id, .record = *r});
   return g_driver.transmitResult;
 }
 int32_t QV_STDCALL FakeReceive(uint8_t id, MessageRecord* r) {
-  Record("Receive_Message", id).record = *r;
+  g_driver.calls.push_back({.name = "Receive_Message", .deviceId = id, .record = *r});
   QvSetReturnedLength(r, 0);
   if (g_driver.receiveError) return g_driver.receiveError;
   if (g_driver.inbox.empty()) return 0;
@@ -54,23 +41,20 @@ int32_t QV_STDCALL FakeReceive(uint8_t id, MessageRecord* r) {
   return static_cast<int32_t>(data.size());
 }
 int32_t QV_STDCALL FakeCommand(uint8_t id, uint8_t code, uint8_t command, const uint8_t* data, uint8_t length) {
-  DriverCall& c = Record("SendQVCommand", id);
-  c.protocolCode = code;
-  c.command = command;
-  if (length > 0) c.data.assign(data, data + length);
+  g_driver.calls.push_back({.name = "SendQVCommand", .deviceId = id, .protocolCode = code, .command = command,
+                            .data = length > 0 ? Bytes(data, data + length) : Bytes()});
   return 0;
 }
 int32_t QV_STDCALL FakeStub(int32_t, int32_t) { return 135; }
 int32_t QV_STDCALL FakeVersions(uint8_t, void*) { return 0; }
 int32_t QV_STDCALL FakeStatus(uint8_t id, uint8_t* block) {
-  Record("GetHardwareStatus", id);
-  block[0] = g_driver.status[0];
-  for (int i = 2; i <= 8; ++i) block[i] = g_driver.status[i];
+  g_driver.calls.push_back({.name = "GetHardwareStatus", .deviceId = id});
+  std::memcpy(block, g_driver.status, sizeof g_driver.status);
   return 0;
 }
 int32_t QV_STDCALL FakeTransport(uint8_t, MessageRecord*) { return 0; }
 int32_t QV_STDCALL FakeSetAddress(uint8_t id, uint8_t address) {
-  Record("Set_Transport_Address", id).data = {address};
+  g_driver.calls.push_back({.name = "Set_Transport_Address", .deviceId = id, .data = {address}});
   return 0;
 }
 

@@ -1,16 +1,22 @@
-// Test doubles: an in-memory profile store, a recording driver, a fixed clock.
+// Test doubles: an in-memory profile store, a recording driver, a fixed clock; the one header
+// the library's unit tests include.
 #pragma once
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "QV121032.h"
 #include "QV_API.h"
+#include "config.h"
 #include "context.h"
 
 namespace qvtest {
+
+using qv::rp1210::Ctx;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -24,11 +30,11 @@ inline Bytes Join(std::initializer_list<Bytes> parts) {
 struct DriverCall {
   std::string name;
   uint8_t deviceId = 0;
-  std::string protocol;
+  std::string protocol{};
   uint8_t flag = 0;  // attach / keepOpen
   uint8_t protocolCode = 0;
   uint8_t command = 0;
-  Bytes data;
+  Bytes data{};
   MessageRecord record{};
   DeviceSettings settings{};
 };
