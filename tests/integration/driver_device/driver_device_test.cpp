@@ -4,19 +4,17 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <string>
 #include <thread>
 #include <vector>
 
+#include "../../unit/platform/temp_dir.h"
 #include "QV_API.h"
 #include "qvlink/platform/serial_port.h"
 #include "qvlink/sim/simulator.h"
@@ -43,23 +41,16 @@ long ElapsedMs(Clock::time_point since) {
 
 class DriverDevice : public ::testing::Test {
  protected:
-  std::string dir_;
+  TempDir dir_;
   qv::sim::Simulator sim_;
 
   void SetUp() override {
-    char tmpl[] = "/tmp/qv-drvdev-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    setenv("QV_PORT_DIR", dir_.c_str(), 1);
-    setenv("QV_PROFILE_DIR", dir_.c_str(), 1);
+    setenv("QV_PORT_DIR", dir_.path().c_str(), 1);
+    setenv("QV_PROFILE_DIR", dir_.path().c_str(), 1);
     ASSERT_TRUE(sim_.start());
-    ASSERT_TRUE(sim_.linkPort(dir_, "COM5"));
+    ASSERT_TRUE(sim_.linkPort(dir_.path(), "COM5"));
   }
-  void TearDown() override {
-    sim_.stop();
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "cleanup";
-  }
+  void TearDown() override { sim_.stop(); }
 
   static DeviceSettings Settings(const char* port = "COM5") {
     DeviceSettings s{};
@@ -77,10 +68,10 @@ class DriverDevice : public ::testing::Test {
   void ExpectRefusedAtOnce(uint8_t id) {
     const size_t frames = sim_.frames().size();
     const auto t0 = Clock::now();
-    MessageRecord m = J1939(0xEA, 0xFF, 0xF9, {0xEC, 0xFE, 0x00});
-    EXPECT_EQ(Transmit_Message(id, &m), ERR_INVALID_DEVICE);
-    m.blockFlag = 1;
-    EXPECT_EQ(Transmit_Message(id, &m), ERR_INVALID_DEVICE);
+    for (const bool block : {false, true}) {
+      MessageRecord m = VinRequest(0xFF, block);
+      EXPECT_EQ(Transmit_Message(id, &m), ERR_INVALID_DEVICE);
+    }
     const uint8_t entry[8] = {0x18, 0xF0, 0x04, 0x00, 0x00, 0xFF, 0x00, 0x00};
     EXPECT_EQ(SendQVCommand(id, 2, 16, entry, 8), ERR_INVALID_DEVICE);
     EXPECT_EQ(GetVersions(id, nullptr), ERR_INVALID_DEVICE);
@@ -102,16 +93,14 @@ class DriverDevice : public ::testing::Test {
     });
   }
 
-  static MessageRecord J1939(uint8_t pf, uint8_t ps, uint8_t sa, std::initializer_list<uint8_t> data) {
+  // A request for the VIN (PGN 65260) from 0xF9 to `da`, priority 6.
+  static MessageRecord VinRequest(uint8_t da, bool block) {
     MessageRecord r{};
     r.protocol = QV_PROTOCOL_J1939;
-    r.body[0] = 6 << 2;
-    r.body[1] = pf;
-    r.body[2] = ps;
-    r.body[3] = sa;
-    size_t i = 4;
-    for (uint8_t b : data) r.body[i++] = b;
-    r.length = static_cast<uint32_t>(i);
+    const uint8_t body[] = {6 << 2, 0xEA, da, 0xF9, 0xEC, 0xFE, 0x00};
+    std::memcpy(r.body, body, sizeof body);
+    r.length = sizeof body;
+    r.blockFlag = block ? 1 : 0;
     return r;
   }
 };
@@ -243,12 +232,8 @@ TEST_F(DriverDevice, CallsRacingTheLastCloseHaveLeftTheDriverWhenItReturns) {
   const int32_t id = Initialize_Hardware(&s, "J1939", 0);
   ASSERT_EQ(id, 0x81);
   const auto dev = static_cast<uint8_t>(id);
-  using Ns = int64_t;
-  auto now = [] {
-    return static_cast<Ns>(std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count());
-  };
   struct Call {
-    Ns start, end;
+    Clock::time_point start, end;
   };
   std::atomic<bool> stop{false};
   std::atomic<int> callers{0};
@@ -257,7 +242,7 @@ TEST_F(DriverDevice, CallsRacingTheLastCloseHaveLeftTheDriverWhenItReturns) {
   auto run = [&](int kind) {
     bool counted = false;
     for (uint32_t i = 0; !stop.load(); ++i) {
-      const Ns t0 = now();
+      const auto t0 = Clock::now();
       if (kind == 0) {
         const uint8_t entry[8] = {0x18, static_cast<uint8_t>(i), 0x04, 0x00, 0x00, 0xFF, 0x00, 0x00};
         SendQVCommand(dev, 2, 16, entry, 8);
@@ -266,11 +251,10 @@ TEST_F(DriverDevice, CallsRacingTheLastCloseHaveLeftTheDriverWhenItReturns) {
       } else if (kind == 2) {
         Set_Transport_Address(dev, static_cast<uint8_t>(i));
       } else {
-        MessageRecord m = J1939(0xEA, 0xFF, 0xF9, {0xEC, 0xFE, 0x00});
-        m.blockFlag = 1;
+        MessageRecord m = VinRequest(0xFF, true);
         Transmit_Message(dev, &m);
       }
-      calls[kind].push_back({t0, now()});
+      calls[kind].push_back({t0, Clock::now()});
       if (!counted) callers.fetch_add(1);
       counted = true;
     }
@@ -279,7 +263,7 @@ TEST_F(DriverDevice, CallsRacingTheLastCloseHaveLeftTheDriverWhenItReturns) {
   for (int k = 0; k < 4; ++k) threads.emplace_back(run, k);
   EXPECT_TRUE(Wait([&] { return callers.load() == 4; }, 10000));  // not ASSERT: the threads must be joined
   ASSERT_EQ(Restore_Hardware(dev, "J1939", 0), 0);
-  const Ns closed = now();
+  const auto closed = Clock::now();
   ExpectRefusedAtOnce(dev);
   stop.store(true);
   for (auto& t : threads) t.join();
@@ -288,7 +272,7 @@ TEST_F(DriverDevice, CallsRacingTheLastCloseHaveLeftTheDriverWhenItReturns) {
   for (int k = 0; k < 4; ++k) {
     for (const Call& c : calls[k]) {
       if (c.start < closed) {
-        EXPECT_LT((c.end - closed) / 1000000, 100) << "call kind " << k;
+        EXPECT_LT(c.end - closed, std::chrono::milliseconds(100)) << "call kind " << k;
       }
     }
   }
@@ -370,8 +354,7 @@ TEST_F(DriverDevice, LateOrMissingVersionReplyStillConnects) {
     if (row.queries) {
       EXPECT_EQ(a.versionQueries - before, row.queries);
     }
-    MessageRecord m = J1939(0xEA, 0x00, 0xF9, {0xEC, 0xFE, 0x00});
-    m.blockFlag = 1;
+    MessageRecord m = VinRequest(0x00, true);
     EXPECT_EQ(Transmit_Message(static_cast<uint8_t>(id), &m), 0);  // confirmed by the adapter's echo
     ASSERT_EQ(Restore_Hardware(static_cast<uint8_t>(id), "J1939", 0), 0);
     sim_.powerLoss();  // the next row starts with a fresh adapter
@@ -388,7 +371,7 @@ TEST_F(DriverDevice, RepeatedOpenCloseLeavesNoThreadsOrFds) {
   s.counterEnable = 1;
   int32_t id = Initialize_Hardware(&s, "J1939", 0);
   ASSERT_EQ(id, 0x81);
-  MessageRecord m = J1939(0xEA, 0xFF, 0xF9, {0xEC, 0xFE, 0x00});
+  MessageRecord m = VinRequest(0xFF, false);
   EXPECT_EQ(Transmit_Message(static_cast<uint8_t>(id), &m), 0);
   ASSERT_EQ(Restore_Hardware(static_cast<uint8_t>(id), "J1939", 0), 0);
   ASSERT_TRUE(Wait([&] { return sim_.adapterState().linkCounters.has_value(); }));
@@ -415,10 +398,8 @@ TEST_F(DriverDevice, RepeatedOpenCloseLeavesNoThreadsOrFds) {
 }
 
 TEST_F(DriverDevice, RegistryDrivenOpenSkipsTheHandshake) {
-  {
-    std::ofstream reg(dir_ + "/registry.ini");
-    reg << "[Software\\Morvane\\QV_Device\\Device07]\nPort=COM5\nParameter1=115200\nRF Address=12345\n";
-  }
+  dir_.write("registry.ini",
+             "[Software\\Morvane\\QV_Device\\Device07]\nPort=COM5\nParameter1=115200\nRF Address=12345\n");
   DeviceSettings s = Settings("XXXX");
   s.deviceNumber = 7;
   s.baudRate = 1;

@@ -57,6 +57,15 @@ struct LinkFixture : ::testing::Test {
   }
 };
 
+// A message record for `protocol` carrying `data`.
+inline MessageRecord Record(uint8_t protocol, const Bytes& data, bool block = false) {
+  MessageRecord r = {};
+  r.protocol = protocol;
+  if (!data.empty()) std::memcpy(r.body, data.data(), data.size());
+  r.length = static_cast<uint32_t>(data.size());
+  r.blockFlag = block ? 1 : 0;
+  return r;
+}
 // A frame as the reader stores it (no checksum): 7E, length, frame data.
 inline Bytes Stored(const Bytes& frameData) {
   Bytes b{0x7E, static_cast<uint8_t>(frameData.size() >> 8), static_cast<uint8_t>(frameData.size() & 0xFF)};

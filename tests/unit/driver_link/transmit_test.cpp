@@ -8,13 +8,6 @@ using qv::platform::WaitResult;
 
 namespace {
 struct TxTest : LinkFixture {
-  MessageRecord Record(uint8_t protocol, Bytes data) {
-    MessageRecord r = {};
-    r.protocol = protocol;
-    if (!data.empty()) std::memcpy(r.body, data.data(), data.size());
-    r.length = static_cast<uint32_t>(data.size());
-    return r;
-  }
   static Bytes Payload(const Bytes& frame) { return Bytes(frame.begin() + 8, frame.end() - 1); }
 };
 }  // namespace
@@ -41,8 +34,7 @@ TEST_F(TxTest, WriterBusyGives137AfterPolls) {
 }
 
 TEST_F(TxTest, BlockingSendWaitsForEchoAndResends) {
-  MessageRecord r = Record(1, {0x80, 1});
-  r.blockFlag = 1;
+  MessageRecord r = Record(1, {0x80, 1}, true);
   seam.script = {WaitResult::TimedOut, WaitResult::TimedOut, WaitResult::Signalled};
   EXPECT_EQ(TransmitMessage(d, r), ERR_Success);
   EXPECT_EQ(seam.written.size(), 3u);
@@ -53,8 +45,7 @@ TEST_F(TxTest, BlockingSendWaitsForEchoAndResends) {
   EXPECT_EQ(seam.written.size(), 11u);
   seam.script = {WaitResult::Failed};
   EXPECT_EQ(TransmitMessage(d, r), ERR_HARDWARE_NOT_RESPONDING);
-  MessageRecord other = Record(5, {1});
-  other.blockFlag = 1;
+  MessageRecord other = Record(5, {1}, true);
   seam.waitedOn.clear();
   EXPECT_EQ(TransmitMessage(d, other), ERR_Success);  // nothing to wait for
   EXPECT_TRUE(seam.waitedOn.empty());
