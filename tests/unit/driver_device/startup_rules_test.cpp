@@ -24,7 +24,6 @@ TEST(ProtocolNames, OrderAndSubstrings) {
   EXPECT_EQ(ProtocolCodeOf("Network"), 0x20);
   EXPECT_EQ(ProtocolCodeOf("NetworkIO"), 0x27);    // IO before Network
   EXPECT_EQ(ProtocolCodeOf("j1939"), 0x00);       // case-sensitive
-  EXPECT_EQ(ProtocolCodeOf("nothing"), 0x00);
   EXPECT_EQ(ProtocolCodeOf(""), 0x00);
   EXPECT_EQ(ProtocolCodeOf(nullptr), 0x00);
 }
