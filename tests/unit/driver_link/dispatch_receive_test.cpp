@@ -31,18 +31,13 @@ struct RouteTest : LinkFixture {
 };
 // J1708 adapter message: type, key (4), message bytes.
 Bytes J1708(uint8_t type, uint32_t key, Bytes msg) {
-  Bytes rf{0x01, static_cast<uint8_t>(type | 0x80), static_cast<uint8_t>(msg.size() + 4), static_cast<uint8_t>(key >> 24),
-           static_cast<uint8_t>(key >> 16), static_cast<uint8_t>(key >> 8), static_cast<uint8_t>(key)};
-  rf.insert(rf.end(), msg.begin(), msg.end());
-  return Rx16(rf);
+  return Rx16(Cat({0x01, static_cast<uint8_t>(type | 0x80), static_cast<uint8_t>(msg.size() + 4), static_cast<uint8_t>(key >> 24),
+                   static_cast<uint8_t>(key >> 16), static_cast<uint8_t>(key >> 8), static_cast<uint8_t>(key)},
+                  msg));
 }
 // One CAN record body: stamp, identifier, data.
 Bytes Rec(uint8_t type, Bytes stamp, Bytes id, Bytes data) {
-  Bytes r{type, static_cast<uint8_t>(8 + data.size())};
-  r.insert(r.end(), stamp.begin(), stamp.end());
-  r.insert(r.end(), id.begin(), id.end());
-  r.insert(r.end(), data.begin(), data.end());
-  return r;
+  return Cat(Cat(Cat({type, static_cast<uint8_t>(8 + data.size())}, stamp), id), data);
 }
 Bytes Batch(std::vector<Bytes> recs) {
   Bytes rf{0x02};
@@ -54,9 +49,7 @@ Bytes Notice(uint8_t control, uint16_t size, uint8_t sa) {
   return Rec(37, {1, 2, 3, 4}, {0x1C, 0xEC, 0xFF, sa}, {control, static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8), 2, 0xFF, 0xEC, 0xFE, 0x00});
 }
 Bytes Chunk(uint8_t s, Bytes payload) {
-  Bytes rf{0x02, 0x80 | 38, static_cast<uint8_t>(payload.size() + 5), 9, 9, 9, 9, s};
-  rf.insert(rf.end(), payload.begin(), payload.end());
-  return Rx16(rf);
+  return Rx16(Cat({0x02, 0x80 | 38, static_cast<uint8_t>(payload.size() + 5), 9, 9, 9, 9, s}, payload));
 }
 }  // namespace
 
@@ -165,12 +158,8 @@ TEST_F(RouteTest, LongEchoCopyStandsForOneAnnouncementEchoOnly) {
   d.longEchoLength = static_cast<uint16_t>(longMsg.size());
   const Bytes cm{0x10, 9, 0, 2, 0xFF, 0x00, 0xEF, 0x00};
   for (uint8_t key : {uint8_t{1}, uint8_t{2}}) Route(Batch({Rec(159, {0, 0, 0, key}, {0x1C, 0xEC, 0x00, 0xF9}, cm)}));
-  Bytes want{0, 0, 0, 1, 1};
-  want.insert(want.end(), longMsg.begin(), longMsg.end());
-  EXPECT_EQ(Take(2), want);
-  want = {0, 0, 0, 2, 1, 0x1C, 0xEC, 0x00, 0xF9};  // the next TP.CM echo is itself
-  want.insert(want.end(), cm.begin(), cm.end());
-  EXPECT_EQ(Take(2), want);
+  EXPECT_EQ(Take(2), Cat({0, 0, 0, 1, 1}, longMsg));
+  EXPECT_EQ(Take(2), Cat({0, 0, 0, 2, 1, 0x1C, 0xEC, 0x00, 0xF9}, cm));  // the next TP.CM echo is itself
 }
 
 TEST_F(RouteTest, BatchRecordsRunningPastFrameOrTooShortAreDroppedAndCounted) {
