@@ -51,6 +51,8 @@ TEST_F(QueueTest, RefusesLyingOrOversizedRecords) {
   EXPECT_TRUE(ByteQueue_IsEmpty(q));
   uint8_t two[2] = {0, 0};
   EXPECT_FALSE(ByteQueue_Put(q, two, 2));
+  auto max = Record(2047, 1);  // the largest record an empty queue takes
+  EXPECT_TRUE(ByteQueue_Put(q, max.data(), max.size()));
 }
 
 TEST_F(QueueTest, FullQueueDropsExactlyOneOldestPerPut) {
