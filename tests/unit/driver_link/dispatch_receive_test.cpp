@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "dispatcher.h"
 #include "link_test_support.h"
 #include "receive.h"
@@ -14,30 +16,28 @@ struct RouteTest : LinkFixture {
     return RouteFrame(d, f.data(), frameData.size() + 3);
   }
   bool Signalled(EventId ev) { return d.events[ev]->wait(0) == WaitResult::Signalled; }
-  int Receive(uint8_t protocol, Bytes* out = nullptr, uint8_t transport = 0) {
+  int Receive(uint8_t protocol) {
     rec = {};
     rec.protocol = protocol;
-    rec.transportMode = transport;
-    const int r = ReceiveMessage(d, rec);
-    if (out && r > 0 && r < 128 * 16) out->assign(QvReturnedData(&rec), QvReturnedData(&rec) + r);
-    return r;
+    return ReceiveMessage(d, rec);
+  }
+  // The next message queued for `protocol` (empty when none), its length as returned.
+  Bytes Take(uint8_t protocol) {
+    const int r = Receive(protocol);
+    EXPECT_EQ(QvReturnedLength(&rec), static_cast<uint32_t>(std::max(r, 0)));
+    return r > 0 ? Bytes(QvReturnedData(&rec), QvReturnedData(&rec) + r) : Bytes{};
   }
   MessageRecord rec = {};
 };
 // J1708 adapter message: type, key (4), message bytes.
 Bytes J1708(uint8_t type, uint32_t key, Bytes msg) {
-  Bytes rf{0x01, static_cast<uint8_t>(type | 0x80), static_cast<uint8_t>(msg.size() + 4), static_cast<uint8_t>(key >> 24),
-           static_cast<uint8_t>(key >> 16), static_cast<uint8_t>(key >> 8), static_cast<uint8_t>(key)};
-  rf.insert(rf.end(), msg.begin(), msg.end());
-  return Rx16(rf);
+  return Rx16(Cat({0x01, static_cast<uint8_t>(type | 0x80), static_cast<uint8_t>(msg.size() + 4), static_cast<uint8_t>(key >> 24),
+                   static_cast<uint8_t>(key >> 16), static_cast<uint8_t>(key >> 8), static_cast<uint8_t>(key)},
+                  msg));
 }
 // One CAN record body: stamp, identifier, data.
 Bytes Rec(uint8_t type, Bytes stamp, Bytes id, Bytes data) {
-  Bytes r{type, static_cast<uint8_t>(8 + data.size())};
-  r.insert(r.end(), stamp.begin(), stamp.end());
-  r.insert(r.end(), id.begin(), id.end());
-  r.insert(r.end(), data.begin(), data.end());
-  return r;
+  return Cat(Cat(Cat({type, static_cast<uint8_t>(8 + data.size())}, stamp), id), data);
 }
 Bytes Batch(std::vector<Bytes> recs) {
   Bytes rf{0x02};
@@ -49,9 +49,7 @@ Bytes Notice(uint8_t control, uint16_t size, uint8_t sa) {
   return Rec(37, {1, 2, 3, 4}, {0x1C, 0xEC, 0xFF, sa}, {control, static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8), 2, 0xFF, 0xEC, 0xFE, 0x00});
 }
 Bytes Chunk(uint8_t s, Bytes payload) {
-  Bytes rf{0x02, 0x80 | 38, static_cast<uint8_t>(payload.size() + 5), 9, 9, 9, 9, s};
-  rf.insert(rf.end(), payload.begin(), payload.end());
-  return Rx16(rf);
+  return Rx16(Cat({0x02, 0x80 | 38, static_cast<uint8_t>(payload.size() + 5), 9, 9, 9, 9, s}, payload));
 }
 }  // namespace
 
@@ -67,24 +65,19 @@ TEST_F(RouteTest, KeepAliveRequestDuringTheAnswerStaysSet) {
 }
 
 TEST_F(RouteTest, ModemFramesSetOnlyTheirEvents) {
-  // A TX status counts only for the frame a sender waits for: none awaited, another frame's.
-  EXPECT_EQ(Route({0x89, 0x01, 0x00}), RouteOutcome::Handled);
-  EXPECT_FALSE(Signalled(kEvTxStatus));
-  d.awaitedTxFrameId = 0x01;
-  EXPECT_EQ(Route({0x89, 0x02, 0x00}), RouteOutcome::Handled);
-  EXPECT_FALSE(Signalled(kEvTxStatus));
-  EXPECT_EQ(Route({0x89, 0x01, 0x01}), RouteOutcome::Handled);
-  EXPECT_FALSE(Signalled(kEvTxStatus));
-  for (uint8_t status : {uint8_t{0}, uint8_t{2}, uint8_t{3}}) {
-    EXPECT_EQ(Route({0x89, 0x01, status}), RouteOutcome::Handled);
-    EXPECT_TRUE(Signalled(kEvTxStatus));
+  // A TX status counts only when delivered (status 1 is not) and for the frame a sender waits
+  // for (0: none awaited).
+  const struct { uint8_t awaited, frameId, status; bool counts; } rows[] = {
+      {0, 1, 0, false}, {1, 2, 0, false}, {1, 1, 1, false}, {1, 1, 0, true}, {1, 1, 2, true}};
+  for (const auto& row : rows) {
+    d.awaitedTxFrameId = row.awaited;
+    EXPECT_EQ(Route({0x89, row.frameId, row.status}), RouteOutcome::Handled);
+    EXPECT_EQ(Signalled(kEvTxStatus), row.counts) << int(row.awaited) << int(row.frameId) << int(row.status);
   }
   EXPECT_EQ(Route({0x88, 0x14, 'D', 'H', 0x00, 0x00}), RouteOutcome::Handled);
   EXPECT_TRUE(Signalled(kEvDeviceData));
   EXPECT_FALSE(Signalled(kEvDeviceReply));
-  Bytes out;
-  EXPECT_EQ(Receive(0, &out), 6);
-  EXPECT_EQ(out, (Bytes{0x88, 0x14, 'D', 'H', 0x00, 0x00}));
+  EXPECT_EQ(Take(0), (Bytes{0x88, 0x14, 'D', 'H', 0x00, 0x00}));
   Route(Rx16({0x00, 0x80 | 17}));  // the adapter's keep-alive request wakes the responder
   EXPECT_TRUE(Signalled(kEvKeepAlive));
   EXPECT_TRUE(Signalled(kEvDeviceReply));
@@ -122,9 +115,7 @@ TEST_F(RouteTest, FramesLandInTheirQueueOrNowhere) {
     d.canMode = row.can;
     EXPECT_EQ(Route(row.frame), row.outcome);
     EXPECT_FALSE(Signalled(kEvDeviceData));
-    Bytes out;
-    EXPECT_EQ(Receive(row.protocol, &out), static_cast<int>(row.queued.size()));
-    EXPECT_EQ(out, row.queued);
+    EXPECT_EQ(Take(row.protocol), row.queued);
   }
   EXPECT_TRUE(Signalled(kEvJ1708Echo));
   EXPECT_EQ(d.protocolStatusJ1708.load() & 2, 2);
@@ -135,10 +126,7 @@ TEST_F(RouteTest, DuplicateKeyDroppedAcrossProtocols) {
   d.rfAckEnabled = true;
   EXPECT_EQ(Route(J1708(5, 0xA1B2C3D4, {0x80, 1})), RouteOutcome::Routed);
   EXPECT_EQ(Route(J1708(5, 0xA1B2C3D4, {0x80, 1})), RouteOutcome::Routed);  // still notified
-  Bytes out;
-  EXPECT_EQ(Receive(1, &out), 6);
-  EXPECT_EQ(out[0], 0x00);  // first key byte zeroed
-  EXPECT_EQ(out[1], 0xB2);
+  EXPECT_EQ(Take(1), (Bytes{0x00, 0xB2, 0xC3, 0xD4, 0x80, 1}));  // first key byte zeroed
   EXPECT_EQ(Receive(1), 0);
   // Same key on J1939 after a J1708 message: dropped too.
   Route(J1708(5, 0x11111111, {0x80, 2}));
@@ -154,16 +142,12 @@ TEST_F(RouteTest, BatchSplitsInRecordOrder) {
   EXPECT_EQ(d.j1939RecordCount.load(), 3);
   EXPECT_TRUE(Signalled(kEvJ1939Confirm));
   EXPECT_TRUE(Signalled(kEvJ1939Data));  // wakes a blocking reader
-  Bytes out;
-  EXPECT_EQ(Receive(2, &out), 16);
-  EXPECT_EQ(out, (Bytes{0, 0, 0, 1, 0x0C, 0xF0, 0x04, 0x00, 1, 2, 3, 4, 5, 6, 7, 8}));
-  EXPECT_EQ(Receive(2, &out), 9);
-  EXPECT_EQ(out.back(), 9);
+  EXPECT_EQ(Take(2), (Bytes{0, 0, 0, 1, 0x0C, 0xF0, 0x04, 0x00, 1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(Take(2), (Bytes{0, 0, 0, 2, 0x18, 0xFE, 0xF1, 0x00, 9}));
   EXPECT_EQ(Receive(2), 0);  // echo not queued while echo is off
   d.echoSettingJ1939 = 1;
   Route(Batch({Rec(159, {0, 0, 0, 4}, {0x18, 0xEA, 0x00, 0xF9}, {0xEC, 0xFE, 0x00})}));
-  EXPECT_EQ(Receive(2, &out), 12);
-  EXPECT_EQ(out[4], 1);  // echo byte
+  EXPECT_EQ(Take(2), (Bytes{0, 0, 0, 4, 1, 0x18, 0xEA, 0x00, 0xF9, 0xEC, 0xFE, 0x00}));  // echo byte 1
   EXPECT_EQ(rec.echoFlag, 1);
 }
 
@@ -174,14 +158,8 @@ TEST_F(RouteTest, LongEchoCopyStandsForOneAnnouncementEchoOnly) {
   d.longEchoLength = static_cast<uint16_t>(longMsg.size());
   const Bytes cm{0x10, 9, 0, 2, 0xFF, 0x00, 0xEF, 0x00};
   for (uint8_t key : {uint8_t{1}, uint8_t{2}}) Route(Batch({Rec(159, {0, 0, 0, key}, {0x1C, 0xEC, 0x00, 0xF9}, cm)}));
-  Bytes out, want{0, 0, 0, 1, 1};
-  want.insert(want.end(), longMsg.begin(), longMsg.end());
-  EXPECT_EQ(Receive(2, &out), 18);
-  EXPECT_EQ(out, want);
-  want = {0, 0, 0, 2, 1, 0x1C, 0xEC, 0x00, 0xF9};  // the next TP.CM echo is itself
-  want.insert(want.end(), cm.begin(), cm.end());
-  EXPECT_EQ(Receive(2, &out), 17);
-  EXPECT_EQ(out, want);
+  EXPECT_EQ(Take(2), Cat({0, 0, 0, 1, 1}, longMsg));
+  EXPECT_EQ(Take(2), Cat({0, 0, 0, 2, 1, 0x1C, 0xEC, 0x00, 0xF9}, cm));  // the next TP.CM echo is itself
 }
 
 TEST_F(RouteTest, BatchRecordsRunningPastFrameOrTooShortAreDroppedAndCounted) {
@@ -209,11 +187,9 @@ TEST_F(RouteTest, ReassemblyInOrderDuplicateAndGap) {
   Route(Chunk(0x22, {15, 16, 17, 18, 19, 20, 0xFF}));
   EXPECT_EQ(d.bam.state.load(), kBamComplete);
   EXPECT_EQ(d.bam.chunks, 3);
-  Bytes out;
-  EXPECT_EQ(Receive(2, &out), 28);
   Bytes want{1, 2, 3, 4, 0x00, 0xFE, 0xEC, 0x00};
   for (uint8_t i = 1; i <= 20; ++i) want.push_back(i);
-  EXPECT_EQ(out, want);
+  EXPECT_EQ(Take(2), want);
   EXPECT_EQ(d.bam.state.load(), kBamIdle);
 }
 

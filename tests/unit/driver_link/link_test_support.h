@@ -57,11 +57,23 @@ struct LinkFixture : ::testing::Test {
   }
 };
 
+// A message record for `protocol` carrying `data`.
+inline MessageRecord Record(uint8_t protocol, const Bytes& data, bool block = false) {
+  MessageRecord r = {};
+  r.protocol = protocol;
+  if (!data.empty()) std::memcpy(r.body, data.data(), data.size());
+  r.length = static_cast<uint32_t>(data.size());
+  r.blockFlag = block ? 1 : 0;
+  return r;
+}
+// `a` followed by `b`.
+inline Bytes Cat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
 // A frame as the reader stores it (no checksum): 7E, length, frame data.
 inline Bytes Stored(const Bytes& frameData) {
-  Bytes b{0x7E, static_cast<uint8_t>(frameData.size() >> 8), static_cast<uint8_t>(frameData.size() & 0xFF)};
-  b.insert(b.end(), frameData.begin(), frameData.end());
-  return b;
+  return Cat({0x7E, static_cast<uint8_t>(frameData.size() >> 8), static_cast<uint8_t>(frameData.size() & 0xFF)}, frameData);
 }
 // A whole wire frame with checksum.
 inline Bytes Wire(const Bytes& frameData) {
@@ -70,10 +82,6 @@ inline Bytes Wire(const Bytes& frameData) {
   return b;
 }
 // RX 0x81 frame data from source 0x1234 carrying RF payload.
-inline Bytes Rx16(const Bytes& rf) {
-  Bytes b{0x81, 0x12, 0x34, 0x28, 0x00};
-  b.insert(b.end(), rf.begin(), rf.end());
-  return b;
-}
+inline Bytes Rx16(const Bytes& rf) { return Cat({0x81, 0x12, 0x34, 0x28, 0x00}, rf); }
 
 }  // namespace qv::driver::test
