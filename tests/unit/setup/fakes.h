@@ -32,17 +32,22 @@ inline Bytes AtResponse(char c0, char c1, const Bytes& value, uint8_t frameId = 
   return Frame(body);
 }
 
+// The modem on the far side of the fake line.
+struct Modem {
+  bool present = true;
+  uint16_t my = 0x1234;
+  uint32_t sl = 0x40A1B2C3;
+  uint8_t ch = 0x0C;
+  bool answerCh = true;
+  bool acceptMy = true;  // false: a set MY is ignored
+  uint32_t sh = 0x0013A200;
+};
+
 // A serial line with a simple modem model on the far side. Answers are queued when a query
 // is written and reach the program through the callback inside ProcessSystemEvents.
 class FakeCom final : public ComLink {
  public:
-  // The modem.
-  bool present = true;
-  uint32_t sh = 0x0013A200, sl = 0x40A1B2C3;
-  uint16_t my = 0x1234;
-  uint8_t ch = 0x0C;
-  bool answerCh = true;
-  bool acceptMy = true;  // false: a set MY is ignored
+  Modem modem;
   int openResult = 0;
 
   // What the program did.
@@ -108,17 +113,18 @@ class FakeCom final : public ComLink {
 
  private:
   void Answer(const Bytes& f) {
-    if (!present || f.size() < 8 || f[0] != 0x7E || f[3] != 0x08) return;
+    if (!modem.present || f.size() < 8 || f[0] != 0x7E || f[3] != 0x08) return;
     const std::string cmd{char(f[5]), char(f[6])};
     const size_t paramLen = f.size() - 8;
-    if (cmd == "SH") Push(AtResponse('S', 'H', {uint8_t(sh >> 24), uint8_t(sh >> 16), uint8_t(sh >> 8), uint8_t(sh)}));
-    if (cmd == "SL") Push(AtResponse('S', 'L', {uint8_t(sl >> 24), uint8_t(sl >> 16), uint8_t(sl >> 8), uint8_t(sl)}));
-    if (cmd == "MY" && paramLen == 0) Push(AtResponse('M', 'Y', {uint8_t(my >> 8), uint8_t(my)}));
+    auto u32 = [](uint32_t v) { return Bytes{uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; };
+    if (cmd == "SH") Push(AtResponse('S', 'H', u32(modem.sh)));
+    if (cmd == "SL") Push(AtResponse('S', 'L', u32(modem.sl)));
+    if (cmd == "MY" && paramLen == 0) Push(AtResponse('M', 'Y', {uint8_t(modem.my >> 8), uint8_t(modem.my)}));
     if (cmd == "MY" && paramLen == 4) {
-      if (acceptMy) my = static_cast<uint16_t>(f[9] << 8 | f[10]);
+      if (modem.acceptMy) modem.my = static_cast<uint16_t>(f[9] << 8 | f[10]);
       Push(AtResponse('M', 'Y', {}));
     }
-    if (cmd == "CH" && answerCh) Push(AtResponse('C', 'H', {ch}));
+    if (cmd == "CH" && modem.answerCh) Push(AtResponse('C', 'H', {modem.ch}));
     if (cmd == "WR") Push(AtResponse('W', 'R', {}));
   }
 
