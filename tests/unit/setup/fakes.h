@@ -57,15 +57,13 @@ class FakeCom final : public ComLink {
   bool open = false;
   int openedPort = 0;
   int closes = 0;
-  std::string settings;
+  std::vector<int> settings;  // of the last open: baud, parity, data and stop bits, queue sizes
 
   std::deque<uint8_t> rx;  // bytes waiting on the PC side
 
   int OpenComConfig(int port, const char*, uint32_t baud, int parity, int dataBits, int stopBits,
                     int inQ, int outQ) override {
-    settings.clear();
-    for (int v : {static_cast<int>(baud), parity, dataBits, stopBits, inQ, outQ})
-      settings += (settings.empty() ? "" : ",") + std::to_string(v);
+    settings = {static_cast<int>(baud), parity, dataBits, stopBits, inQ, outQ};
     if (openResult != 0) return openResult;
     open = true;
     openedPort = port;
@@ -199,11 +197,12 @@ struct Rig {
   ScriptedPanel panel;
   FakeReporter report;
   SetupState s;
-  Rig() {
+  explicit Rig(bool twoDevices = false) {
     s.com = &com;
     s.store = &store;
     s.panel = &panel;
     s.report = &report;
+    if (twoDevices) TwoDevices();
   }
   Rig(const Rig&) = delete;
   // Devices 101 and 102 on COM4, neither with a channel.

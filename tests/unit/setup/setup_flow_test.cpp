@@ -13,7 +13,7 @@ using test::Rig;
 constexpr const char* kVirtual = "/home/u/.local/VirtualStore/Windows/QV121032.ini";
 
 struct Flow : ::testing::Test, Rig {
-  Flow() { TwoDevices(); }
+  Flow() : Rig(true) {}
 };
 
 // One row per line of the channel outcome: what the modem does, whether device 101 has a
@@ -50,8 +50,7 @@ TEST_F(Flow, ChannelOutcome) {
   };
   for (const auto& c : rows) {
     SCOPED_TRACE(c.what);
-    Rig r;
-    r.TwoDevices();
+    Rig r(true);
     r.com.modem = c.modem;
     if (c.device101HasChannel) r.Params(kWin, 101, "COM4,115200,0,81,20");
     EXPECT_EQ(r.Launch(), kExitNoNumber);
@@ -73,7 +72,7 @@ TEST_F(Flow, ChannelOutcome) {
     ASSERT_EQ(r.report.failures.size(), c.failed[0] == '\0' ? 1u : 2u);
     EXPECT_EQ(r.report.failures.size() == 2 ? r.report.failures[0] : "", c.failed);
     EXPECT_EQ(r.com.openedPort, 4);
-    EXPECT_EQ(r.com.settings, "115200,0,8,1,512,512");
+    EXPECT_EQ(r.com.settings, (std::vector<int>{115200, 0, 8, 1, 512, 512}));
     EXPECT_EQ(r.com.closes, 1);
     EXPECT_TRUE(r.panel.displayed);
     EXPECT_TRUE(r.panel.discarded);
@@ -96,11 +95,8 @@ TEST_F(Flow, PortProblemSkipsTheModemAndSaysWhy) {
   };
   for (const auto& c : rows) {
     SCOPED_TRACE(c.failed);
-    Rig r;
-    if (c.params101 != nullptr) {
-      r.TwoDevices();
-      r.Params(kWin, 101, c.params101);
-    }
+    Rig r(c.params101 != nullptr);
+    if (c.params101 != nullptr) r.Params(kWin, 101, c.params101);
     r.com.openResult = c.openResult;
     EXPECT_EQ(r.Launch(), kExitNoNumber);
     EXPECT_TRUE(r.com.written.empty());
@@ -131,8 +127,7 @@ TEST_F(Flow, HelpOneLineErrorOrNoPanelTouchNothing) {
   };
   for (const auto& c : rows) {
     SCOPED_TRACE(c.failed != nullptr ? c.failed : "no panel");
-    Rig r;
-    r.TwoDevices();
+    Rig r(true);
     r.panel.failInit = c.failInit;
     r.panel.failLoad = c.failLoad;
     EXPECT_EQ(r.Launch(c.args), c.exitCode);
@@ -145,7 +140,7 @@ TEST_F(Flow, HelpOneLineErrorOrNoPanelTouchNothing) {
       EXPECT_TRUE(r.report.progress.empty());
       EXPECT_EQ(r.report.failures, c.failed ? std::vector<std::string>{c.failed} : std::vector<std::string>{});
     }
-    EXPECT_EQ(r.com.settings, "");  // never opened
+    EXPECT_TRUE(r.com.settings.empty());  // never opened
     EXPECT_TRUE(r.store.writes.empty());
     EXPECT_FALSE(r.panel.displayed);
   }
@@ -169,8 +164,7 @@ TEST_F(Flow, EachEntryIsTakenOrRefused) {
   };
   for (const auto& c : rows) {
     SCOPED_TRACE(c.text);
-    Rig r;
-    r.TwoDevices();
+    Rig r(true);
     r.Params(kWin, 101, "COM4,115200,0,81,20");
     r.panel.TypeAndEnter(c.text);
     EXPECT_EQ(r.Launch(), c.address != 0 ? kExitWritten : kExitNoNumber);

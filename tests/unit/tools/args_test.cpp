@@ -67,7 +67,6 @@ TEST(ParseArgs, AcceptedCommandLines) {
       {{"monitor", "--pgn", "61444", "--pgn", "0x3FFFF", "--source", "0", "--source", "0x22", "--id", "18FEF100/FFFF00",
         "--id", "0CF00400", "--id", "7DF:7FF", "--id", "0x1FFFFFFF/0xFF"},
        "pgn=61444 pgns=61444,262143 sources=0,34 source=34 ids=18FEF100/FFFF00,CF00400/1FFFFFFF,7DF/7FF,1FFFFFFF/FF"},
-      {{"monitor", "--pcap=-", "--log", "x.log"}, "pcapPath=- logPath=x.log"},
       {{"monitor", "--protocol", "CAN", "--id", "7DF", "--adapter-filter"},
        "protocol=CAN protocolGiven=1 ids=7DF/1FFFFFFF adapterFilter=1"},
       {{"monitor", "--protocol", "J1708", "--mid", "128", "--adapter-filter"},
@@ -87,8 +86,7 @@ TEST(ParseArgs, AcceptedCommandLines) {
       {{"demo", "-t", "2"}, "seconds=2"},
   };
   for (const auto& [args, changes] : rows) {
-    std::string line;
-    for (const auto& a : args) line += a + " ";
+    const std::string line = args[0] + " row: " + changes;
     const auto r = ParseArgs(args);
     ASSERT_TRUE(r.ok) << line << ": " << r.error;
     Options defaults;
