@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -114,7 +115,6 @@ class Qvlink : public qv::test::Rp1210Session {
  protected:
   qv::sim::SimConfig Config() override { return {}; }
   std::string IniExtra() override { return kIni; }
-  // A fresh adapter, so its state tells when the next client is ready.
   void RestartSim() {
     sim_.reset();  // one simulator on COM5 at a time
     sim_ = std::make_unique<qv::sim::Simulator>(Config());
@@ -224,53 +224,12 @@ TEST_F(Qvlink, RequestAndLongSendThroughTheAdapter) {
   EXPECT_EQ(longs[0].data, Bytes(100, 0xAA));
 }
 
+// Each outcome of a command: its exit code, what it prints, and the one line on stderr that
+// says what went wrong, then what to check (every parser message is in the parser's unit tests).
 // Each send as the far side sees it: a CAN or J1708 message as the adapter's transmit request
 // (code, message type 0x14, length, the bytes), a J1939 frame by the identifier it went out
 // with, repeated at the interval asked.
-TEST_F(Qvlink, SendsReachTheAdapterAsWritten) {
-  const struct {
-    std::vector<std::string> args;
-    Bytes rf, busId;
-    size_t times;
-    const char* said;
-  } rows[] = {
-      {{"send", "--protocol", "CAN", "--id", "0x7DF", "020100"},
-       {0x02, 0x14, 0x07, 0x80, 0x00, 0x07, 0xDF, 0x02, 0x01, 0x00}, {}, 0, "sent 3 bytes"},
-      {{"send", "--protocol", "CAN", "--id", "0x18DA00F1", "0201"},
-       {0x02, 0x14, 0x06, 0x18, 0xDA, 0x00, 0xF1, 0x02, 0x01}, {}, 0, "sent 2 bytes"},
-      {{"send", "--protocol", "J1708", "08 80 BE 40 1F"}, {0x01, 0x14, 0x05, 0x08, 0x80, 0xBE, 0x40, 0x1F}, {}, 0,
-       "sent 5 bytes"},
-      {{"send", "18FECAF9#0102030405060708", "--repeat", "3", "--interval", "200"}, {}, {0x18, 0xFE, 0xCA, 0xF9}, 3,
-       "sent 8 bytes 3 times in "},
-      {{"send", "0CEF05F9#0102030405060708"}, {}, {0x0C, 0xEF, 0x05, 0xF9}, 1, "sent 8 bytes"},  // PDU1: DA kept
-      {{"send", "18FF1022#0102030405060708"}, {}, {0x18, 0xFF, 0x10, 0x22}, 1, "sent 8 bytes"},  // any SA kept
-  };
-  for (const auto& row : rows) {
-    sim_->clearLogs();
-    Child c(dir_, row.args);
-    ASSERT_EQ(c.wait(sim_.get(), 20000), 0) << c.err();
-    EXPECT_NE(c.out().find(row.said), std::string::npos) << c.out();
-    if (!row.rf.empty()) {
-      bool seen = false;
-      for (const auto& t : sim_->rfToAdapter()) seen = seen || t.rf == row.rf;
-      EXPECT_TRUE(seen) << row.args.back();
-      continue;
-    }
-    const auto frames = sim_->busFramesFromPc();
-    ASSERT_EQ(frames.size(), row.times) << row.args[1];
-    for (size_t i = 0; i < frames.size(); ++i) {
-      EXPECT_EQ(qv::sim::encodeJ1939Id(frames[i].id), row.busId) << row.args[1];
-      EXPECT_EQ(frames[i].data, (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
-      if (i > 0) {
-        EXPECT_GE(frames[i].timeMs - frames[i - 1].timeMs, 150u) << i;
-      }
-    }
-  }
-}
-
-// Each outcome of a command: its exit code, what it prints, and the one line on stderr that
-// says what went wrong, then what to check (every parser message is in the parser's unit tests).
-TEST_F(Qvlink, CommandsGiveTheirExitCodeAndSayWhatToCheck) {
+TEST_F(Qvlink, CommandsGiveTheirExitCodeOutputAndBytesOnTheWire) {
   const std::string ini = (dir_ / "QV121032.ini").string();
   const std::string text = Slurp(ini);  // put back after each row
   enum Fault { None, NoIni, PortHeld, ModemSilent, AdapterSilent };
@@ -281,6 +240,8 @@ TEST_F(Qvlink, CommandsGiveTheirExitCodeAndSayWhatToCheck) {
     int code;
     std::vector<std::string> out;
     std::string err;  // what went wrong: the start of the line
+    Bytes rf = {}, busId = {};  // a transmit request the adapter got; the identifier of bus frames
+    size_t times = 0;           // bus frames sent, with data 01 to 08
   } rows[] = {
       {{"status"}, None, 0, {"device 101, port COM5, client 1 (J1939)", "J1939 0x01 (1 clients)"}, ""},
       {{"version"}, None, 0, {"QV121032 version 176.a, RP1210 API 2.0"}, ""},
@@ -298,6 +259,17 @@ TEST_F(Qvlink, CommandsGiveTheirExitCodeAndSayWhatToCheck) {
       {{"status"}, AdapterSilent, 4, {},
        "connect failed (ERR_INVALID_DEVICE): the adapter does not answer through the modem on COM5: "},
       {{"request", "12345", "--timeout", "300"}, None, 1, {}, "no answer for PGN 12345 within 300 ms"},
+      {{"send", "--protocol", "CAN", "--id", "0x7DF", "020100"}, None, 0, {"sent 3 bytes"}, "",
+       {0x02, 0x14, 0x07, 0x80, 0x00, 0x07, 0xDF, 0x02, 0x01, 0x00}},
+      {{"send", "--protocol", "CAN", "--id", "0x18DA00F1", "0201"}, None, 0, {"sent 2 bytes"}, "",
+       {0x02, 0x14, 0x06, 0x18, 0xDA, 0x00, 0xF1, 0x02, 0x01}},
+      {{"send", "--protocol", "J1708", "08 80 BE 40 1F"}, None, 0, {"sent 5 bytes"}, "",
+       {0x01, 0x14, 0x05, 0x08, 0x80, 0xBE, 0x40, 0x1F}},
+      {{"send", "18FECAF9#0102030405060708", "--repeat", "3", "--interval", "200"}, None, 0,
+       {"sent 8 bytes 3 times in "}, "", {}, {0x18, 0xFE, 0xCA, 0xF9}, 3},
+      // PDU1: the destination kept; then any source kept.
+      {{"send", "0CEF05F9#0102030405060708"}, None, 0, {"sent 8 bytes"}, "", {}, {0x0C, 0xEF, 0x05, 0xF9}, 1},
+      {{"send", "18FF1022#0102030405060708"}, None, 0, {"sent 8 bytes"}, "", {}, {0x18, 0xFF, 0x10, 0x22}, 1},
   };
   for (const auto& row : rows) {
     qv::platform::SerialPort holder;  // another program holds the port
@@ -310,89 +282,85 @@ TEST_F(Qvlink, CommandsGiveTheirExitCodeAndSayWhatToCheck) {
     sim_->clearLogs();
     Child c(dir_, row.args);
     EXPECT_EQ(c.wait(sim_.get(), 20000), row.code) << row.err;
+    std::ofstream(ini) << text;
     const std::string err = c.err();
     if (row.err.empty()) EXPECT_EQ(err, "");
     else EXPECT_TRUE(err.rfind("qvlink: " + row.err, 0) == 0 && err.find('\n') == err.size() - 1) << err;
     for (const auto& said : row.out) EXPECT_NE(c.out().find(said), std::string::npos) << said << "\n" << c.out();
+    const auto rf = sim_->rfToAdapter();
     if (row.code == 2 || row.code == 3) {
-      EXPECT_TRUE(sim_->rfToAdapter().empty()) << row.err;
+      EXPECT_TRUE(rf.empty()) << row.err;
     }
-    std::ofstream(ini) << text;
+    if (!row.rf.empty()) {
+      EXPECT_TRUE(std::any_of(rf.begin(), rf.end(), [&](const auto& t) { return t.rf == row.rf; })) << row.args.back();
+    }
+    if (row.busId.empty()) continue;
+    const auto frames = sim_->busFramesFromPc();
+    ASSERT_EQ(frames.size(), row.times) << row.args[1];
+    for (size_t i = 0; i < frames.size(); ++i) {
+      EXPECT_EQ(qv::sim::encodeJ1939Id(frames[i].id), row.busId) << row.args[1];
+      EXPECT_EQ(frames[i].data, (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+      if (i > 0) {
+        EXPECT_GE(frames[i].timeMs - frames[i - 1].timeMs, 150u) << i;
+      }
+    }
   }
 }
 
-// candump's filters: several PGNs and sources, identifiers with masks, run in the tool while
-// the adapter passes everything, so the summary counts what they kept back. With
-// --adapter-filter the RP1210 J1939 filter command reaches the adapter instead, which keeps the
-// other PGNs off the radio: nothing is left for the tool to filter out.
-TEST_F(Qvlink, MonitorFiltersByPgnSourceAndIdAndCountsTheRest) {
+// Which bus frames the tool shows. monitor: candump's filters, several PGNs and sources,
+// identifiers with masks, run in the tool while the adapter passes everything, so the summary
+// counts what they kept back; with --adapter-filter the RP1210 J1939 filter command reaches the
+// adapter instead, which keeps the other PGNs off the radio: nothing is left for the tool to
+// filter out. request: only answers to the request count, the PGN asked for, from the node asked
+// (once per node for a global request), addressed to us or to all.
+TEST_F(Qvlink, MonitorAndRequestShowOnlyTheFramesAskedFor) {
   const std::string pcap = (dir_ / "f.pcap").string();
+  const std::string monitoring = "qvlink: monitoring J1939 on device 101\n";
   const struct {
     std::vector<std::string> args;
     Bytes adapterFilter;  // the filter entries the adapter must hold
+    uint32_t ownAnswers;  // the simulated engine's own answers to a request, before the bus frames
     std::vector<BusFrame> bus;
     std::vector<std::string> shown;
-    const char* summary;
+    std::string err;  // a monitor's summary only: no tshark hint where stderr is no terminal
   } rows[] = {
-      {{"monitor", "--pgn", "0xFF10", "--pgn=0xFF20", "--source", "0x22", "-c", "2", "--pcap", pcap}, {},
+      {{"monitor", "--pgn", "0xFF10", "--pgn=0xFF20", "--source", "0x22", "-c", "2", "--pcap", pcap}, {}, 0,
        {{5, 0xFF10, 0x33}, {3, 61444, 0x22}, {5, 0xFF10, 0x22}, {5, 0xFF20, 0x22}},  // other source, other PGN, two kept
        {" 14FF1022  PGN  65296 SA 22 DA FF P5  [1] 03", " 14FF2022  PGN  65312 SA 22 DA FF P5  [1] 04"},
-       "qvlink: 2 messages, 2 filtered out, dropped 0\n"},
-      {{"monitor", "--id", "0CF00400", "--id", "18FF0000/1FFF0000", "--count", "2"}, {},
+       monitoring + "qvlink: 2 messages, 2 filtered out, dropped 0\n"},
+      {{"monitor", "--id", "0CF00400", "--id", "18FF0000/1FFF0000", "--count", "2"}, {}, 0,
        {{5, 0xFF33, 0x22}, {3, 61444, 0x01}, {3, 61444, 0x00}, {6, 0xFF33, 0x22}},  // priority outside the mask, not the exact id
        {" 0CF00400  PGN  61444 SA 00 DA FF P3  [1] 03", " 18FF3322  PGN  65331 SA 22 DA FF P6  [1] 04"},
-       "qvlink: 2 messages, 2 filtered out, dropped 0\n"},
+       monitoring + "qvlink: 2 messages, 2 filtered out, dropped 0\n"},
       {{"monitor", "--pgn", "0xFF10", "--adapter-filter", "--count", "1"},
-       {0x00, 0xFF, 0x10, 0x00, 0x00, 0xFF, 0xFF, 0x00},  // PF FF, PS 10 under mask 00FFFF00
+       {0x00, 0xFF, 0x10, 0x00, 0x00, 0xFF, 0xFF, 0x00}, 0,  // PF FF, PS 10 under mask 00FFFF00
        {{3, 61444, 0x00}, {5, 0xFF10, 0x22}}, {" 14FF1022  PGN  65296 SA 22 DA FF P5  [1] 02"},
-       "qvlink: 1 messages, 0 filtered out, dropped 0\n"},
+       monitoring + "qvlink: 1 messages, 0 filtered out, dropped 0\n"},
+      {{"request", "61444", "-t", "2000"}, {}, 1,  // global: the engine answers by itself
+       {{3, 61444, 0x00},                          // the engine's next broadcast: no answer
+        {3, 61444, 0x22},                          // a second node answers
+        {3, 61444, 0x22},                          // and broadcasts again
+        {3, 65265, 0x33}},                         // another PGN
+       {" 0CF00400  PGN  61444 SA 00 DA FF P3  [8] ", " 0CF00422  PGN  61444 SA 22 DA FF P3  [1] 02"}, ""},
+      {{"request", "--pgn", "0xEF00", "--dest", "0x22", "--timeout", "5000"}, {}, 0,
+       {{6, 0xEF00, 0x00, 0xF9}, {6, 0xEF00, 0x22, 0x33}, {6, 0xEF00, 0x22, 0xF9}},  // the third answers
+       {" 18EFF922  PGN  61184 SA 22 DA F9 P6  [1] 03"}, ""},
   };
   for (const auto& row : rows) {
-    RestartSim();
+    RestartSim();  // a fresh adapter: its state and counters tell when the client is ready
     Child c(dir_, row.args);
-    ASSERT_TRUE(Ready()) << c.err();
+    ASSERT_TRUE(row.args[0] == "monitor" ? Ready() : sim_->waitFor([&] {
+      for (const auto& f : sim_->busFramesFromPc())
+        if (f.id.pgn == 59904) return sim_->counters().busFramesToPc >= row.ownAnswers;
+      return false;
+    }, 10000)) << c.err();
     if (!row.adapterFilter.empty()) {
       ASSERT_TRUE(sim_->waitFor([&] { return sim_->adapterState().j1939Filters == row.adapterFilter; }, 10000));
     }
     Inject(row.bus);
     ASSERT_EQ(c.wait(sim_.get(), 10000), 0) << c.err();
     ExpectLines(c.out(), row.shown);
-    // Only the summary: no tshark hint where stderr is no terminal.
-    EXPECT_EQ(c.err(), "qvlink: monitoring J1939 on device 101\n" + std::string(row.summary));
-  }
-}
-
-// Only answers to the request count: the PGN asked for, from the node asked (once per node
-// for a global request), addressed to us or to all.
-TEST_F(Qvlink, RequestPrintsOnlyAnswersToItsRequest) {
-  const struct {
-    std::vector<std::string> args;
-    uint32_t ownAnswers;  // the simulated engine's own answers, before the bus frames go out
-    std::vector<BusFrame> bus;
-    std::vector<std::string> shown;
-  } rows[] = {
-      {{"request", "61444", "-t", "2000"}, 1,  // global: the engine answers by itself
-       {{3, 61444, 0x00},                      // the engine's next broadcast: no answer
-        {3, 61444, 0x22},                      // a second node answers
-        {3, 61444, 0x22},                      // and broadcasts again
-        {3, 65265, 0x33}},                     // another PGN
-       {" 0CF00400  PGN  61444 SA 00 DA FF P3  [8] ", " 0CF00422  PGN  61444 SA 22 DA FF P3  [1] 02"}},
-      {{"request", "--pgn", "0xEF00", "--dest", "0x22", "--timeout", "5000"}, 0,
-       {{6, 0xEF00, 0x00, 0xF9}, {6, 0xEF00, 0x22, 0x33}, {6, 0xEF00, 0x22, 0xF9}},  // the third answers
-       {" 18EFF922  PGN  61184 SA 22 DA F9 P6  [1] 03"}},
-  };
-  for (const auto& row : rows) {
-    sim_->clearLogs();
-    const uint32_t before = sim_->counters().busFramesToPc;
-    Child c(dir_, row.args);
-    ASSERT_TRUE(sim_->waitFor([&] {
-      for (const auto& f : sim_->busFramesFromPc())
-        if (f.id.pgn == 59904) return sim_->counters().busFramesToPc >= before + row.ownAnswers;
-      return false;
-    }, 10000)) << c.err();
-    Inject(row.bus);
-    ASSERT_EQ(c.wait(sim_.get(), 10000), 0) << c.err();
-    ExpectLines(c.out(), row.shown);
+    EXPECT_EQ(c.err(), row.err);
   }
 }
 
