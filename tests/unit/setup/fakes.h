@@ -189,6 +189,7 @@ class FakeReporter final : public Reporter {
 };
 
 constexpr const char* kWin = "QV121032.ini";  // the Windows copy, as the program names it
+constexpr const char* kVirtual = "/home/u/.local/VirtualStore/Windows/QV121032.ini";
 
 // The program's state over the fakes, with the profile keys the tests read and write.
 struct Rig {
@@ -211,11 +212,13 @@ struct Rig {
     Params(kWin, 101, "COM4,115200,0,81");
     Params(kWin, 102, "COM4,115200,0,81");
   }
-  // A per-user copy under LOCALAPPDATA listing device 101.
-  void VirtualCopy(const std::string& file, const std::string& localAppData, const std::string& params) {
-    store.env["LOCALAPPDATA"] = localAppData;
-    Devices(file, "101");
-    Params(file, 101, params);
+  // A per-user copy kVirtual under LOCALAPPDATA listing device 101, on a system whose paths
+  // are cut by '/'.
+  void VirtualCopy(const std::string& params) {
+    store.sep = '/';
+    store.env["LOCALAPPDATA"] = "/home/u/.local";
+    Devices(kVirtual, "101");
+    Params(kVirtual, 101, params);
   }
   void Devices(const std::string& file, const std::string& list) {
     store.files[file]["VendorInformation"]["Devices"] = list;

@@ -7,10 +7,9 @@
 namespace qv::setup {
 namespace {
 
+using test::kVirtual;
 using test::kWin;
 using test::Rig;
-
-constexpr const char* kVirtual = "/home/u/.local/VirtualStore/Windows/QV121032.ini";
 
 struct Flow : ::testing::Test, Rig {
   Flow() : Rig(true) {}
@@ -192,10 +191,9 @@ TEST_F(Flow, EachEntryIsTakenOrRefused) {
 // Both copies take the address, the Windows copy first, each keeping its other fields
 // (fields apart by blanks come back apart by commas).
 TEST_F(Flow, OkWritesTheAddressIntoBothCopiesWindowsFirstAndSaysSo) {
-  VirtualCopy(kVirtual, "/home/u/.local", "COM4,115200,0,81,14");
+  VirtualCopy("COM4,115200,0,81,14");
   Params(kWin, 101, "COM4,115200,0,81,20");
   Params(kWin, 102, "COM4 115200 0 81 20");
-  store.sep = '/';
   panel.TypeAndOk("12345");
   EXPECT_EQ(Launch(), kExitWritten);
   ASSERT_EQ(store.writes.size(), 3u);
@@ -242,8 +240,7 @@ TEST_F(Flow, AddressNotWrittenIsToldAndGivesItsExitCode) {
   for (const auto& c : rows) {
     SCOPED_TRACE(c.failed);
     Rig r;
-    r.store.sep = '/';
-    r.VirtualCopy(kVirtual, "/home/u/.local", "COM4,115200,0,81,20");
+    r.VirtualCopy("COM4,115200,0,81,20");
     r.Devices(kWin, c.devices);
     r.Params(kWin, 101, "COM4,115200,0,81,20");
     r.Params(kWin, 102, c.params102);
