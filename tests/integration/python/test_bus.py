@@ -25,10 +25,6 @@ EEC1 = 61444
 VIN = 65260
 
 
-def pgn_of(arbitration_id):
-    return (arbitration_id >> 8) & 0x3FFFF
-
-
 class Simulator:
     """qvlink-sim on COM5 of a private folder, with QV121032.ini there; the library finds both."""
 
@@ -97,8 +93,7 @@ class QvLinkBusTest(unittest.TestCase):
         finally:
             self.bus.set_filters(None)
         self.assertIsNotNone(m)
-        self.assertEqual(pgn_of(m.arbitration_id), VIN)
-        self.assertEqual(m.arbitration_id & 0xFF, 0x00)  # from the engine
+        self.assertEqual(m.arbitration_id & 0x3FFFFFF, VIN << 8)  # from the engine at 00
         self.assertEqual(bytes(m.data), b"1QVLINK0SIM000042*")
         self.assertEqual(m.dlc, 18)
 
