@@ -90,7 +90,8 @@ TEST_F(SettingsFile, VirtualStoreCopyUsedOnlyWhenItListsDevices) {
 
 TEST_F(SettingsFile, PortNumberAndChannelOfDevice101) {
   PointAtWindowsCopy(s);
-  // (No file, a one-digit port and a channel: every flow test.)
+  EXPECT_EQ(Read_Device_Channel(s, 101), 0);  // no file (a port without one: the flow's rows)
+  // (A one-digit port and a channel: every flow test.)
   const std::pair<const char*, int> ports[] = {{"COM12,115200,0,81", 12}, {"COM99,1,2,3", 99}, {"COM,1,2,3", 0},
                                                {"COM100,1,2,3", 0},       {"COM0,1,2,3", 0},   {"COM-4,1,2,3", 0}};
   for (const auto& [value, port] : ports) {
