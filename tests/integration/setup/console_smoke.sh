@@ -70,17 +70,15 @@ grep -qx "DeviceParams=COM5,115200,4321,81,16" "$copy" || { cat "$copy" >&2; fai
 [ ! -s "$work/typed.err" ] || fail "typed run said on stderr: $(cat "$work/typed.err")"
 tmux kill-session -t "$session"
 
-# --- Piped, as a script pairs a device, now that the modem has its address: junk refused, then
-# the end of input before a valid number: nothing written, exit 3, told on stderr.
+# --- Piped, as a script pairs a device: the end of input before a valid number gives exit 3,
+# told on stderr, and no address (a refusal: the typed run; the channel of a modem that has
+# one: the flow's unit rows).
 fresh_ini
 code=0
-printf '4321abc\n' | $run_env "$setup_bin" >"$work/piped.out" 2>"$work/piped.err" || code=$?
+$run_env "$setup_bin" </dev/null >"$work/piped.out" 2>"$work/piped.err" || code=$?
 [ "$code" -eq 3 ] || fail "end of input gave exit $code: $(cat "$work/piped.err")"
-grep -qF "You entered: 4321abc, which is not a valid serial number." "$work/piped.out" ||
-  fail "piped junk not refused: $(cat "$work/piped.out")"
 grep -q "address was not written" "$work/piped.err" || fail "end of input not told: $(cat "$work/piped.err")"
-n=$(tr -d '\r' <"$ini" | grep -cx "DeviceParams=COM5,115200,0,81,15" || true)
-[ "$n" -eq 2 ] || { cat "$ini" >&2; fail "both devices should hold channel 15 and no address"; }
+! grep -q "DeviceParams=COM5,115200,[1-9]" "$ini" || { cat "$ini" >&2; fail "an address was written"; }
 
 # --- The port held by another program, then missing: told, and the file as it was.
 fresh_ini

@@ -32,17 +32,22 @@ inline Bytes AtResponse(char c0, char c1, const Bytes& value, uint8_t frameId = 
   return Frame(body);
 }
 
+// The modem on the far side of the fake line.
+struct Modem {
+  bool present = true;
+  uint16_t my = 0x1234;
+  uint32_t sl = 0x40A1B2C3;
+  uint8_t ch = 0x0C;
+  bool answerCh = true;
+  bool acceptMy = true;  // false: a set MY is ignored
+  uint32_t sh = 0x0013A200;
+};
+
 // A serial line with a simple modem model on the far side. Answers are queued when a query
 // is written and reach the program through the callback inside ProcessSystemEvents.
 class FakeCom final : public ComLink {
  public:
-  // The modem.
-  bool present = true;
-  uint32_t sh = 0x0013A200, sl = 0x40A1B2C3;
-  uint16_t my = 0x1234;
-  uint8_t ch = 0x0C;
-  bool answerCh = true;
-  bool acceptMy = true;  // false: a set MY is ignored
+  Modem modem;
   int openResult = 0;
 
   // What the program did.
@@ -52,15 +57,13 @@ class FakeCom final : public ComLink {
   bool open = false;
   int openedPort = 0;
   int closes = 0;
-  std::string settings;
+  std::vector<int> settings;  // of the last open: baud, parity, data and stop bits, queue sizes
 
   std::deque<uint8_t> rx;  // bytes waiting on the PC side
 
   int OpenComConfig(int port, const char*, uint32_t baud, int parity, int dataBits, int stopBits,
                     int inQ, int outQ) override {
-    settings.clear();
-    for (int v : {static_cast<int>(baud), parity, dataBits, stopBits, inQ, outQ})
-      settings += (settings.empty() ? "" : ",") + std::to_string(v);
+    settings = {static_cast<int>(baud), parity, dataBits, stopBits, inQ, outQ};
     if (openResult != 0) return openResult;
     open = true;
     openedPort = port;
@@ -108,17 +111,18 @@ class FakeCom final : public ComLink {
 
  private:
   void Answer(const Bytes& f) {
-    if (!present || f.size() < 8 || f[0] != 0x7E || f[3] != 0x08) return;
+    if (!modem.present || f.size() < 8 || f[0] != 0x7E || f[3] != 0x08) return;
     const std::string cmd{char(f[5]), char(f[6])};
     const size_t paramLen = f.size() - 8;
-    if (cmd == "SH") Push(AtResponse('S', 'H', {uint8_t(sh >> 24), uint8_t(sh >> 16), uint8_t(sh >> 8), uint8_t(sh)}));
-    if (cmd == "SL") Push(AtResponse('S', 'L', {uint8_t(sl >> 24), uint8_t(sl >> 16), uint8_t(sl >> 8), uint8_t(sl)}));
-    if (cmd == "MY" && paramLen == 0) Push(AtResponse('M', 'Y', {uint8_t(my >> 8), uint8_t(my)}));
+    auto u32 = [](uint32_t v) { return Bytes{uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; };
+    if (cmd == "SH") Push(AtResponse('S', 'H', u32(modem.sh)));
+    if (cmd == "SL") Push(AtResponse('S', 'L', u32(modem.sl)));
+    if (cmd == "MY" && paramLen == 0) Push(AtResponse('M', 'Y', {uint8_t(modem.my >> 8), uint8_t(modem.my)}));
     if (cmd == "MY" && paramLen == 4) {
-      if (acceptMy) my = static_cast<uint16_t>(f[9] << 8 | f[10]);
+      if (modem.acceptMy) modem.my = static_cast<uint16_t>(f[9] << 8 | f[10]);
       Push(AtResponse('M', 'Y', {}));
     }
-    if (cmd == "CH" && answerCh) Push(AtResponse('C', 'H', {ch}));
+    if (cmd == "CH" && modem.answerCh) Push(AtResponse('C', 'H', {modem.ch}));
     if (cmd == "WR") Push(AtResponse('W', 'R', {}));
   }
 
@@ -185,6 +189,7 @@ class FakeReporter final : public Reporter {
 };
 
 constexpr const char* kWin = "QV121032.ini";  // the Windows copy, as the program names it
+constexpr const char* kVirtual = "/home/u/.local/VirtualStore/Windows/QV121032.ini";
 
 // The program's state over the fakes, with the profile keys the tests read and write.
 struct Rig {
@@ -193,11 +198,12 @@ struct Rig {
   ScriptedPanel panel;
   FakeReporter report;
   SetupState s;
-  Rig() {
+  explicit Rig(bool twoDevices = false) {
     s.com = &com;
     s.store = &store;
     s.panel = &panel;
     s.report = &report;
+    if (twoDevices) TwoDevices();
   }
   Rig(const Rig&) = delete;
   // Devices 101 and 102 on COM4, neither with a channel.
@@ -206,11 +212,13 @@ struct Rig {
     Params(kWin, 101, "COM4,115200,0,81");
     Params(kWin, 102, "COM4,115200,0,81");
   }
-  // A per-user copy under LOCALAPPDATA listing device 101.
-  void VirtualCopy(const std::string& file, const std::string& localAppData, const std::string& params) {
-    store.env["LOCALAPPDATA"] = localAppData;
-    Devices(file, "101");
-    Params(file, 101, params);
+  // A per-user copy kVirtual under LOCALAPPDATA listing device 101, on a system whose paths
+  // are cut by '/'.
+  void VirtualCopy(const std::string& params) {
+    store.sep = '/';
+    store.env["LOCALAPPDATA"] = "/home/u/.local";
+    Devices(kVirtual, "101");
+    Params(kVirtual, 101, params);
   }
   void Devices(const std::string& file, const std::string& list) {
     store.files[file]["VendorInformation"]["Devices"] = list;

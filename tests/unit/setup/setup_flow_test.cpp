@@ -7,13 +7,12 @@
 namespace qv::setup {
 namespace {
 
+using test::kVirtual;
 using test::kWin;
 using test::Rig;
 
-constexpr const char* kVirtual = "/home/u/.local/VirtualStore/Windows/QV121032.ini";
-
 struct Flow : ::testing::Test, Rig {
-  Flow() { TwoDevices(); }
+  Flow() : Rig(true) {}
 };
 
 // One row per line of the channel outcome: what the modem does, whether device 101 has a
@@ -21,59 +20,45 @@ struct Flow : ::testing::Test, Rig {
 TEST_F(Flow, ChannelOutcome) {
   const struct {
     const char* what;
-    bool present;
-    uint16_t my;
-    uint32_t sl;
-    uint8_t ch;
-    bool answerCh, acceptMy, device101HasChannel;  // 20
-    const char* params102;                          // as written to device 102
+    test::Modem modem;
+    bool device101HasChannel;  // 20
+    const char* params102;     // as written to device 102
     size_t sh, my_, chQueries, wr;
     const char* said;    // a progress line
     const char* failed;  // the start-up's failure line, "" for none
   } rows[] = {
-      {"no modem, no channel", false, 0x1234, 0x40A1B2C3, 12, true, true, false, "COM4,115200,0,81,13", 10, 0, 0, 0,
+      {"no modem, no channel", {.present = false}, false, "COM4,115200,0,81,13", 10, 0, 0, 0,
        "Radio channel 13 recorded for devices 101, 102 in C:\\Windows\\QV121032.ini.",
        "no answer from a radio modem on COM4"},
-      {"no modem, device 101 has a channel", false, 0x1234, 0x40A1B2C3, 12, true, true, true, "COM4,115200,0,81", 10,
-       0, 0, 0, "Device 101 already has radio channel 20", "no answer from a radio modem on COM4"},
-      {"no address and SL 0", true, 0xFFFF, 0, 12, true, true, false, "COM4,115200,0,81", 1, 1, 0, 0, "",
+      {"no modem, device 101 has a channel", {.present = false}, true, "COM4,115200,0,81", 10, 0, 0, 0,
+       "Device 101 already has radio channel 20", "no answer from a radio modem on COM4"},
+      {"no address and SL 0", {.my = 0xFFFF, .sl = 0}, false, "COM4,115200,0,81", 1, 1, 0, 0, "",
        "the radio modem has no address and gave no serial number to make one from"},
-      {"no address, one is set", true, 0xFFFF, 0x40A1B2C3, 12, true, true, false, "COM4,115200,0,81,16", 1, 3, 0, 1,
+      {"no address, one is set", {.my = 0xFFFF}, false, "COM4,115200,0,81,16", 1, 3, 0, 1,
        "Radio modem address set to B2C3 and stored.", ""},
-      {"no address, one is set, device 101 has a channel", true, 0xFFFF, 0x40A1B2C3, 12, true, true, true,
-       "COM4,115200,0,81", 1, 3, 0, 1, "Device 101 already has radio channel 20", ""},
-      {"no address, the modem keeps none", true, 0xFFFF, 0x40A1B2C3, 12, true, false, false, "COM4,115200,0,81", 1,
-       21, 0, 10, "No confirmation yet; trying again (10 of 10) ...",
-       "the radio modem did not confirm its new address B2C3"},
-      {"address, device 101 has a channel: CH not read", true, 0x1234, 0x40A1B2C3, 12, true, true, true,
-       "COM4,115200,0,81", 1, 1, 0, 0, "Radio modem address 1234.", ""},
-      {"address, CH 12", true, 0x1234, 0x40A1B2C3, 12, true, true, false, "COM4,115200,0,81,17", 1, 1, 1, 0,
-       "Radio channel 17 recorded", ""},
-      {"address, CH silent", true, 0x000F, 0x40A1B2C3, 12, false, true, false, "COM4,115200,0,81,18", 1, 1, 10, 0,
+      {"no address, one is set, device 101 has a channel", {.my = 0xFFFF}, true, "COM4,115200,0,81", 1, 3, 0, 1,
+       "Device 101 already has radio channel 20", ""},
+      {"no address, the modem keeps none", {.my = 0xFFFF, .acceptMy = false}, false, "COM4,115200,0,81", 1, 21, 0,
+       10, "No confirmation yet; trying again (10 of 10) ...", "the radio modem did not confirm its new address B2C3"},
+      {"address, device 101 has a channel: CH not read", {}, true, "COM4,115200,0,81", 1, 1, 0, 0,
+       "Radio modem address 1234.", ""},
+      {"address, CH 12", {}, false, "COM4,115200,0,81,17", 1, 1, 1, 0, "Radio channel 17 recorded", ""},
+      {"address, CH silent", {.my = 0x000F, .answerCh = false}, false, "COM4,115200,0,81,18", 1, 1, 10, 0,
        "Radio channel 18 recorded", "the radio modem did not tell its channel (CH); one is made from its address"},
-      {"address, CH other", true, 0x1234, 0x40A1B2C3, 0x0F, true, true, false, "COM4,115200,0,81,15", 1, 1, 1, 0,
-       "Radio modem channel 15.", ""},
+      {"address, CH other", {.ch = 0x0F}, false, "COM4,115200,0,81,15", 1, 1, 1, 0, "Radio modem channel 15.", ""},
   };
   for (const auto& c : rows) {
     SCOPED_TRACE(c.what);
-    Rig r;
-    r.TwoDevices();
-    r.com.present = c.present;
-    r.com.my = c.my;
-    r.com.sl = c.sl;
-    r.com.ch = c.ch;
-    r.com.answerCh = c.answerCh;
-    r.com.acceptMy = c.acceptMy;
+    Rig r(true);
+    r.com.modem = c.modem;
     if (c.device101HasChannel) r.Params(kWin, 101, "COM4,115200,0,81,20");
     EXPECT_EQ(r.Launch(), kExitNoNumber);
     EXPECT_EQ(r.ParamsOf(kWin, 102), c.params102);
-    if (std::string(c.params102) == "COM4,115200,0,81") {
-      EXPECT_TRUE(r.store.writes.empty());
-    }
+    EXPECT_EQ(r.store.writes.empty(), std::string(c.params102) == "COM4,115200,0,81");
     const auto commands = r.com.Commands();
     auto sent = [&](const char* cmd) { return static_cast<size_t>(std::count(commands.begin(), commands.end(), cmd)); };
     EXPECT_EQ(sent("SH"), c.sh);
-    EXPECT_EQ(sent("SL"), c.sl == 0 ? 10u : c.sh);  // an SL of 0 reads as no answer
+    EXPECT_EQ(sent("SL"), c.modem.sl == 0 ? 10u : c.sh);  // an SL of 0 reads as no answer
     EXPECT_EQ(sent("MY"), c.my_);
     EXPECT_EQ(sent("CH"), c.chQueries);
     EXPECT_EQ(sent("WR"), c.wr);
@@ -81,14 +66,12 @@ TEST_F(Flow, ChannelOutcome) {
     EXPECT_EQ(r.report.progress.at(0), "Talking to the radio modem on COM4 ...");
     EXPECT_NE(r.Said().find(c.said), std::string::npos) << r.Said();
     const bool found = r.Said().find("Radio modem found: serial number 0013A20040A1B2C3.") != std::string::npos;
-    EXPECT_EQ(found, c.present && c.sl != 0);
+    EXPECT_EQ(found, c.modem.present && c.modem.sl != 0);
     // The failure line of the start-up, then the one of the panel closed without a number.
     ASSERT_EQ(r.report.failures.size(), c.failed[0] == '\0' ? 1u : 2u);
-    if (c.failed[0] != '\0') {
-      EXPECT_EQ(r.report.failures[0], c.failed);
-    }
+    EXPECT_EQ(r.report.failures.size() == 2 ? r.report.failures[0] : "", c.failed);
     EXPECT_EQ(r.com.openedPort, 4);
-    EXPECT_EQ(r.com.settings, "115200,0,8,1,512,512");
+    EXPECT_EQ(r.com.settings, (std::vector<int>{115200, 0, 8, 1, 512, 512}));
     EXPECT_EQ(r.com.closes, 1);
     EXPECT_TRUE(r.panel.displayed);
     EXPECT_TRUE(r.panel.discarded);
@@ -111,11 +94,8 @@ TEST_F(Flow, PortProblemSkipsTheModemAndSaysWhy) {
   };
   for (const auto& c : rows) {
     SCOPED_TRACE(c.failed);
-    Rig r;
-    if (c.params101 != nullptr) {
-      r.TwoDevices();
-      r.Params(kWin, 101, c.params101);
-    }
+    Rig r(c.params101 != nullptr);
+    if (c.params101 != nullptr) r.Params(kWin, 101, c.params101);
     r.com.openResult = c.openResult;
     EXPECT_EQ(r.Launch(), kExitNoNumber);
     EXPECT_TRUE(r.com.written.empty());
@@ -146,8 +126,7 @@ TEST_F(Flow, HelpOneLineErrorOrNoPanelTouchNothing) {
   };
   for (const auto& c : rows) {
     SCOPED_TRACE(c.failed != nullptr ? c.failed : "no panel");
-    Rig r;
-    r.TwoDevices();
+    Rig r(true);
     r.panel.failInit = c.failInit;
     r.panel.failLoad = c.failLoad;
     EXPECT_EQ(r.Launch(c.args), c.exitCode);
@@ -160,7 +139,7 @@ TEST_F(Flow, HelpOneLineErrorOrNoPanelTouchNothing) {
       EXPECT_TRUE(r.report.progress.empty());
       EXPECT_EQ(r.report.failures, c.failed ? std::vector<std::string>{c.failed} : std::vector<std::string>{});
     }
-    EXPECT_EQ(r.com.settings, "");  // never opened
+    EXPECT_TRUE(r.com.settings.empty());  // never opened
     EXPECT_TRUE(r.store.writes.empty());
     EXPECT_FALSE(r.panel.displayed);
   }
@@ -184,8 +163,7 @@ TEST_F(Flow, EachEntryIsTakenOrRefused) {
   };
   for (const auto& c : rows) {
     SCOPED_TRACE(c.text);
-    Rig r;
-    r.TwoDevices();
+    Rig r(true);
     r.Params(kWin, 101, "COM4,115200,0,81,20");
     r.panel.TypeAndEnter(c.text);
     EXPECT_EQ(r.Launch(), c.address != 0 ? kExitWritten : kExitNoNumber);
@@ -213,10 +191,9 @@ TEST_F(Flow, EachEntryIsTakenOrRefused) {
 // Both copies take the address, the Windows copy first, each keeping its other fields
 // (fields apart by blanks come back apart by commas).
 TEST_F(Flow, OkWritesTheAddressIntoBothCopiesWindowsFirstAndSaysSo) {
-  VirtualCopy(kVirtual, "/home/u/.local", "COM4,115200,0,81,14");
+  VirtualCopy("COM4,115200,0,81,14");
   Params(kWin, 101, "COM4,115200,0,81,20");
   Params(kWin, 102, "COM4 115200 0 81 20");
-  store.sep = '/';
   panel.TypeAndOk("12345");
   EXPECT_EQ(Launch(), kExitWritten);
   ASSERT_EQ(store.writes.size(), 3u);
@@ -263,8 +240,7 @@ TEST_F(Flow, AddressNotWrittenIsToldAndGivesItsExitCode) {
   for (const auto& c : rows) {
     SCOPED_TRACE(c.failed);
     Rig r;
-    r.store.sep = '/';
-    r.VirtualCopy(kVirtual, "/home/u/.local", "COM4,115200,0,81,20");
+    r.VirtualCopy("COM4,115200,0,81,20");
     r.Devices(kWin, c.devices);
     r.Params(kWin, 101, "COM4,115200,0,81,20");
     r.Params(kWin, 102, c.params102);
