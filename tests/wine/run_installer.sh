@@ -122,8 +122,8 @@ printf '[DeviceInformation1]\r\nDeviceParams=COM5,115200,12345,81,12\r\n' >>"$WI
 cp "$WINE_WINDIR/QV121032.ini" "$WORK/QV121032.user"
 # session DIR: the session program copied into DIR, run there; on failure, its FAIL lines.
 session() {
-  (cd "$1" && wine_run ./rp1210_session.exe session) >"$1/session.out" && return 0
-  tr -d '\r' <"$1/session.out" | grep '^FAIL' | sed 's/^/    /'
+  (cd "$1" && wine_run ./rp1210_session.exe Session) >"$1/session.out" && return 0
+  tr -d '\r' <"$1/session.out" | grep FAIL | sed 's/^/    /'
   return 1
 }
 run_build() {
