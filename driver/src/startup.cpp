@@ -165,6 +165,8 @@ bool Detach(Device& d, uint8_t code) {
 // Steps 3-6 of the close, shared by Restore_Hardware and a failed start-up.
 void CloseProtocol(Device& d, uint8_t deviceId, uint8_t code, bool keepOpen) {
   const bool partnerStays = Detach(d, code) && keepOpen;
+  // J1939 and CAN read one queue: it is read the way the client that stays reads it.
+  if (partnerStays) d.canMode.store(code == QV_PROTOCOL_J1939 ? 1 : 0);
   if (!keepOpen) d.attachedJ1939 = d.attachedCan = 0;
   if (d.threadsRunning.load()) {
     DeviceClearFilters(d, code, partnerStays);

@@ -60,8 +60,9 @@ class DriverDevice : public ::testing::Test {
 
   bool Wait(const std::function<bool()>& pred, uint32_t ms = 2000) { return sim_.waitFor(pred, ms); }
 
-  // Reads `protocol` until a message holding `bytes` comes (echoes and other traffic skipped).
-  bool Receives(int32_t id, uint8_t protocol, const qv::sim::Bytes& bytes) {
+  // Reads `protocol` until a message holding `bytes` comes (echoes and other traffic skipped);
+  // that whole message in `message`.
+  bool Receives(int32_t id, uint8_t protocol, const qv::sim::Bytes& bytes, qv::sim::Bytes* message = nullptr) {
     return Wait([&] {
       MessageRecord r{};
       r.protocol = protocol;
@@ -69,7 +70,9 @@ class DriverDevice : public ::testing::Test {
       if (got <= 0) return false;
       EXPECT_EQ(QvReturnedLength(&r), static_cast<uint32_t>(got));
       const uint8_t* data = QvReturnedData(&r);
-      return std::search(data, data + got, bytes.begin(), bytes.end()) != data + got;
+      if (std::search(data, data + got, bytes.begin(), bytes.end()) == data + got) return false;
+      if (message) message->assign(data, data + got);
+      return true;
     });
   }
 
@@ -168,9 +171,14 @@ TEST_F(DriverDevice, OpenAttachTrafficCommandsAndClose) {
     EXPECT_EQ(after.canFilters, canCloses ? qv::sim::Bytes{} : qv::sim::Bytes(canList, canList + 8));
     EXPECT_EQ(after.j1939Filters, list);
     EXPECT_EQ(after.filterCommands[2], commandsBefore);
+    // Reads take the layout of the client that stays: time stamp, (CAN: type byte 1, extended,)
+    // identifier, data.
     const qv::sim::Bytes data{pf, 0x22, 0x33};
     sim_.injectBusJ1939(6, pf << 8, 0x00, 0xFF, data);
-    EXPECT_TRUE(Receives(id, QV_PROTOCOL_J1939, data));
+    qv::sim::Bytes got;
+    EXPECT_TRUE(Receives(id, QV_PROTOCOL_J1939, data, &got));
+    EXPECT_EQ(got.size(), (canCloses ? 8 : 9) + data.size());
+    EXPECT_TRUE(canCloses || (got.size() > 4 && got[4] == 1));
   }
 
   // Closing the last of them clears the lists and keeps the device for J1708.
