@@ -310,11 +310,12 @@ TEST_F(DriverDevice, MissingPortOrSilentFarSideFailsAndLeavesNothing) {
   }
 }
 
-// A version reply held back past the probe's 105 ms, or never sent: the version counts as
-// below every threshold and the start-up goes on. Only rfAck 2 turns RF acknowledgement on;
+// The adapter's version decides RF acknowledgement. A reply held back past the probe's 105 ms,
+// or never sent: the version counts as below every threshold and the start-up goes on. Only rfAck 2 turns RF acknowledgement on;
 // the number of queries shows which thresholds were tried.
 TEST_F(DriverDevice, LateOrMissingVersionReplyStillConnects) {
   const struct { const char* faults; uint8_t rfAck; bool rfAckOn; uint32_t queries; } rows[] = {
+      {"", 1, true, 4},  // a prompt 0x4100 passes 0x2217, then 0x3100, 0x4000 and 0x4100
       {"version-delay=150", 0, false, 0},  // 0: not counted (a late reply may meet a later query)
       {"no-version", 0, false, 1},
       {"no-version", 1, false, 2},
