@@ -15,30 +15,31 @@ struct Lock::Impl {
   std::atomic<DWORD> owner{0};  // 0 while nobody holds it (no thread has id 0)
 };
 
-Lock::Lock() : impl_(new (std::nothrow) Impl) {
-  // A lock that silently does nothing would corrupt shared state; better to stop here.
-  if (impl_ == nullptr) std::abort();
-  InitializeCriticalSection(&impl_->section);
+Lock::Lock() {
+  static_assert(sizeof(Impl) <= sizeof storage_ && alignof(Impl) <= alignof(std::max_align_t));
+  InitializeCriticalSection(&(new (storage_) Impl)->section);
 }
 
 Lock::~Lock() {
-  DeleteCriticalSection(&impl_->section);
-  delete impl_;
+  DeleteCriticalSection(&impl().section);
+  impl().~Impl();
 }
 
+Lock::Impl& Lock::impl() const { return *std::launder(reinterpret_cast<Impl*>(storage_)); }
+
 void Lock::lock() {
-  EnterCriticalSection(&impl_->section);
-  impl_->owner.store(GetCurrentThreadId(), std::memory_order_relaxed);
+  EnterCriticalSection(&impl().section);
+  impl().owner.store(GetCurrentThreadId(), std::memory_order_relaxed);
 }
 
 void Lock::unlock() {
-  impl_->owner.store(0, std::memory_order_relaxed);
-  LeaveCriticalSection(&impl_->section);
+  impl().owner.store(0, std::memory_order_relaxed);
+  LeaveCriticalSection(&impl().section);
 }
 
 void Lock::assertHeld() const {
 #ifndef NDEBUG
-  if (impl_->owner.load(std::memory_order_relaxed) != GetCurrentThreadId()) {
+  if (impl().owner.load(std::memory_order_relaxed) != GetCurrentThreadId()) {
     std::fputs("qvlink: a lock required by the caller is not held\n", stderr);
     std::abort();
   }

@@ -1,6 +1,7 @@
 #include "context.h"
 
 #include <cstring>
+#include <new>
 
 #include "qvlink/platform/profile.h"
 
@@ -23,8 +24,11 @@ Context g_context = [] {
 Context& Ctx() { return g_context; }
 
 platform::Lock& EntryLock() {
-  static platform::Lock lock;
-  return lock;
+  // Never destroyed: an application thread may come back from a blocking read and take it
+  // while the process exits.
+  alignas(platform::Lock) static unsigned char storage[sizeof(platform::Lock)];
+  static platform::Lock* const lock = new (storage) platform::Lock;
+  return *lock;
 }
 
 void ResetContext() {

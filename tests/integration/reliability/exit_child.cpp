@@ -1,6 +1,7 @@
 // A program that ends without closing what it opened, as applications do when they crash out
 // of their loop or are interrupted. Run by the reliability tests, which time its exit.
-//   exit_child rp1210 DIR   connect J1939 through DIR/libQV121032.so and return from main
+//   exit_child rp1210 DIR   connect J1939 through DIR/libQV121032.so, leave another thread
+//                           reading the bus with blocking reads, and return from main
 //   exit_child driver DIR   open the device through DIR/libQV_API.so, leave a blocking read
 //                           waiting in another thread, and return from main
 //   exit_child unload DIR   open the device through DIR/libQV_API.so, dlclose it, return
@@ -29,7 +30,18 @@ int ThroughRp1210(const std::string& dir) {
   void* lib = dlopen((dir + "/libQV121032.so").c_str(), RTLD_NOW | RTLD_LOCAL);
   if (lib == nullptr) return 2;
   auto connect = reinterpret_cast<decltype(&RP1210_ClientConnect)>(dlsym(lib, "RP1210_ClientConnect"));
-  if (connect == nullptr || connect(nullptr, 1, "J1939", 0, 0, 0) != 1) return 2;
+  auto read = reinterpret_cast<decltype(&RP1210_ReadMessage)>(dlsym(lib, "RP1210_ReadMessage"));
+  if (connect == nullptr || read == nullptr || connect(nullptr, 1, "J1939", 0, 0, 0) != 1) return 2;
+  static std::atomic<bool> reading{false};
+  // Detached on purpose: it goes on reading the bus with blocking reads while the program ends.
+  std::thread([read] {
+    static char buf[2048];
+    for (;;) {
+      reading.store(true);
+      read(1, buf, sizeof buf, 1);
+    }
+  }).detach();
+  while (!reading.load()) std::this_thread::yield();
   Ready();
   return 0;
 }

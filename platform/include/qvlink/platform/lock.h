@@ -2,6 +2,7 @@
 // Each lock records its owning thread, so a function that requires its caller to hold a lock
 // can say so with assertHeld().
 #pragma once
+#include <cstddef>
 
 namespace qv::platform {
 
@@ -21,7 +22,10 @@ class Lock {
 
  private:
   struct Impl;
-  Impl* impl_;
+  Impl& impl() const;
+  // The system's lock lives in the object, not on the heap: a lock in static storage that is
+  // never destroyed then holds nothing that leaks when its library is unloaded.
+  alignas(std::max_align_t) mutable unsigned char storage_[64];
 };
 
 class LockGuard {
