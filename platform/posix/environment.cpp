@@ -23,8 +23,7 @@ char PathSeparator() { return '/'; }
 bool JoinPath(const char* a, const char* b, char* out, size_t outSize) {
   if (out == nullptr || outSize == 0) return false;
   out[0] = '\0';
-  if (a == nullptr) a = "";
-  if (b == nullptr) b = "";
+  if (a == nullptr || b == nullptr) return false;
   const size_t la = std::strlen(a);
   const size_t lb = std::strlen(b);
   // No doubled separator when a already ends with one; an empty a leaves b alone.

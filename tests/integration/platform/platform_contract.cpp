@@ -226,6 +226,7 @@ CONTRACT(EnvironmentAndPaths) {
     CHECK_ROW(JoinPath(a.c_str(), b.c_str(), out, sizeof out) == !joined.empty() && out == joined,
               a + " + " + b);
   }
+  CHECK(!JoinPath(nullptr, "qv.ini", out, sizeof out));
 }
 
 CONTRACT(ProfileFilesReadAndWrite) {

@@ -10,7 +10,8 @@ bool GetEnvironment(const char* name, char* out, size_t outSize);
 // The platform's path separator: '\\' on Win32, '/' on POSIX.
 char PathSeparator();
 
-// Joins a and b with the separator into out. Returns false when it does not fit.
+// Joins a and b with the separator into out (none after an empty a). Returns false, out
+// empty, when it does not fit or a part is null.
 bool JoinPath(const char* a, const char* b, char* out, size_t outSize);
 
 }  // namespace qv::platform
