@@ -68,7 +68,7 @@ TEST_F(RouteTest, ModemFramesSetOnlyTheirEvents) {
   // A TX status counts only when delivered (status 1 is not) and for the frame a sender waits
   // for (0: none awaited).
   const struct { uint8_t awaited, frameId, status; bool counts; } rows[] = {
-      {0, 1, 0, false}, {1, 2, 0, false}, {1, 1, 1, false}, {1, 1, 0, true}, {1, 1, 2, true}};
+      {0, 1, 0, false}, {1, 2, 0, false}, {1, 1, 1, false}, {1, 1, 0, true}, {1, 1, 2, true}, {1, 1, 3, true}};
   for (const auto& row : rows) {
     d.awaitedTxFrameId = row.awaited;
     EXPECT_EQ(Route({0x89, row.frameId, row.status}), RouteOutcome::Handled);
