@@ -174,6 +174,11 @@ TEST_F(RouteTest, BatchRecordsRunningPastFrameOrTooShortAreDroppedAndCounted) {
   Route(Batch({Bytes{0x21, 2, 0xAA, 0xBB}}));  // 13-byte entry: no room for a stamp
   EXPECT_EQ(Receive(2), 0);
   EXPECT_EQ(d.malformedCount.load(), 2);
+  b = Batch({Rec(0x21, {0, 0, 0, 2}, {0x18, 0xFE, 0xF1, 0x00}, {1})});
+  b.push_back(0x21);  // a lone type byte ends the frame
+  Route(b);
+  EXPECT_EQ(d.malformedCount.load(), 3);
+  EXPECT_EQ(Receive(2), 9);
 }
 
 TEST_F(RouteTest, ReassemblyInOrderDuplicateAndGap) {
