@@ -37,7 +37,7 @@ Bytes J1708(uint8_t type, uint32_t key, Bytes msg) {
 }
 // One CAN record body: stamp, identifier, data.
 Bytes Rec(uint8_t type, Bytes stamp, Bytes id, Bytes data) {
-  return Cat(Cat(Cat({type, static_cast<uint8_t>(8 + data.size())}, stamp), id), data);
+  return Cat({type, static_cast<uint8_t>(8 + data.size())}, stamp, id, data);
 }
 Bytes Batch(std::vector<Bytes> recs) {
   Bytes rf{0x02};

@@ -66,9 +66,10 @@ inline MessageRecord Record(uint8_t protocol, const Bytes& data, bool block = fa
   r.blockFlag = block ? 1 : 0;
   return r;
 }
-// `a` followed by `b`.
-inline Bytes Cat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
+// `a` followed by each of `more`.
+template <typename... More>
+Bytes Cat(Bytes a, const More&... more) {
+  (a.insert(a.end(), more.begin(), more.end()), ...);
   return a;
 }
 // A frame as the reader stores it (no checksum): 7E, length, frame data.

@@ -47,5 +47,5 @@ inline std::string GuardedRead(const char* section, const char* key, const char*
       qv::platform::ReadProfileString(section, key, dflt, buf.data(), bufSize, file.c_str());
   if (buf.compare(bufSize, 4, "\x7f\x7f\x7f\x7f") != 0) return "\n<overrun>";
   if (bufSize == 0) return n == 0 ? "" : "\n<count>";
-  return n < bufSize && buf[n] == '\0' ? buf.c_str() : "\n<count>";
+  return n < bufSize && buf[n] == '\0' ? buf.substr(0, n) : "\n<count>";
 }
